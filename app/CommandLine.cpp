@@ -1,0 +1,63 @@
+#include "app/CommandLine.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+bool ParsePositive(const std::string& text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end != nullptr && *end == '\0' && std::isfinite(value) && value > 0;
+}
+
+}  // namespace
+
+std::string UsageText() {
+    return "usage: quarrin [--root DIR] [--log FILE] [--clock-rate R] [--help] [--version]\n"
+           "  --root DIR        device root: the folder that holds the device's volumes"
+           " (default ./device)\n"
+           "  --log FILE        also append every debug line to FILE\n"
+           "  --clock-rate R    run the loader's clock R times faster (default 1)\n"
+           "  --help            show this text\n"
+           "  --version         show the version\n";
+}
+
+CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLine options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string name = arguments[i];
+        std::optional<std::string> inlineValue;
+        if (auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        auto value = [&](std::string& out) -> bool {
+            if (inlineValue) {
+                out = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= arguments.size()) return false;
+            out = arguments[++i];
+            return true;
+        };
+        std::string text;
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
+        } else if (name == "--root" || name == "--log" || name == "--clock-rate") {
+            if (!value(text) || text.empty()) return {std::nullopt, "option " + name + " needs a value"};
+            if (name == "--root") {
+                options.root = text;
+            } else if (name == "--log") {
+                options.logFile = text;
+            } else if (!ParsePositive(text, options.clockRate)) {
+                return {std::nullopt, "--clock-rate needs a positive number, not '" + text + "'"};
+            }
+        } else {
+            return {std::nullopt, "unknown option '" + arguments[i] + "'"};
+        }
+    }
+    return {options, ""};
+}

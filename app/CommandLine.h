@@ -1,0 +1,23 @@
+// The command line of the host build. The device's loader has none; on the host it says
+// where the device lives and how its screen and ports are reached.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CommandLine {
+    std::string root = "./device";
+    std::string logFile;
+    double clockRate = 1.0;
+    bool help = false;
+    bool version = false;
+};
+
+struct CommandLineResult {
+    std::optional<CommandLine> options;
+    std::string error;  // set when options is empty
+};
+
+CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments);
+std::string UsageText();

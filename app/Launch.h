@@ -1,0 +1,5 @@
+// Starting the program that runs after the loader: the main application, or the platform
+// shell when the service marker asks for it or the application cannot be found.
+#pragma once
+
+int LaunchMainApplication();

@@ -1,0 +1,94 @@
+#include "app/QuarrinApp.h"
+
+#include "app/Launch.h"
+#include "app/StartupConfig.h"
+#include "app/TouchCalibrationBackup.h"
+#include "plan/UpdatePlan.h"
+#include "plan/UpdateRecord.h"
+
+namespace {
+
+const wchar_t* const kUserFiles[] = {
+    L"ResidentFlash2\\UserConfig.dat",     L"ResidentFlash2\\ZELSDBookMark.dat",
+    L"ResidentFlash2\\ZELUSBBookMark.dat", L"ResidentFlash4\\bt_conf.ini",
+    L"ResidentFlash2\\UiData.xml",
+};
+
+const wchar_t* ConfigurationLine() {
+    if (g_mcuComPort == 2) {
+        return g_calibrationEnabled ? L"MCU-COM2-EnableCalitration\r\n"
+                                    : L"MCU-COM2-DisableCalitration\r\n";
+    }
+    return g_calibrationEnabled ? L"MCU-COM1-EnableCalitration\r\n"
+                                : L"MCU-COM1-DisableCalitration\r\n";
+}
+
+void ShowTaskBar(int command) {
+    HWND taskBar = FindWindowW(L"HHTaskBar", L"");
+    if (taskBar != nullptr) ShowWindow(taskBar, command);
+}
+
+}  // namespace
+
+int CheckSystemFiles() {
+    // The backup package is opened for reading; the check, as designed, reports intact
+    // whatever the open gives.
+    HANDLE file = CreateFileW(L"ResidentFlash\\ZEL.bin", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return 0;
+}
+
+BOOL CQuarrinApp::InitInstance() {
+    SetRegistryKey(L"Local AppWizard-Generated Applications");
+    g_mcuComPort = 2;
+    g_mpegComPort = 3;
+    g_calibrationEnabled = false;
+    NKDbgPrintfW(L"Quarrin 2.0.0.24(50 times timeout) starting......\r\n");
+    NKDbgPrintfW(L"%s", ConfigurationLine());
+    g_systemFilesDamaged = false;
+
+    UpdateRequest request = ReadAndClearUpdateRequest();
+    DWORD mode = request.word;
+    bool calibrationAllowed = true;
+    if (!request.opened) {
+        if (GetFileAttributesW(L"ResidentFlash3\\ZEL\\Velmoran.exe") == INVALID_FILE_ATTRIBUTES) {
+            NKDbgPrintfW(L"ZEL Not Exist!\r\n");
+            mode = UPDATE_APP | UPDATE_MCU | UPDATE_MPEG;
+            calibrationAllowed = false;
+        } else {
+            NKDbgPrintfW(L"ZEL Exist!\r\n");
+            mode = 0;
+        }
+    }
+    if (calibrationAllowed && g_calibrationEnabled) {
+        BackupTouchCalibration();
+    }
+
+    if (mode == 0) {
+        DWORD start = GetTickCount();
+        int damaged = CheckSystemFiles();
+        wchar_t line[64];
+        if (damaged == 0) {
+            wsprintfW(line, L"Detect SystemFile Well:%dms\r\n", GetTickCount() - start);
+            NKDbgPrintfW(L"%s", line);
+            LaunchMainApplication();
+            NKDbgPrintfW(L"Quarrin quit!\r\n");
+            return FALSE;
+        }
+        wsprintfW(line, L"Detect SystemFile Damaged:%dms\r\n", GetTickCount() - start);
+        NKDbgPrintfW(L"%s", line);
+        g_systemFilesDamaged = true;
+        mode = UPDATE_APP;
+    }
+
+    ShowTaskBar(SW_HIDE);
+    if (mode & UPDATE_APP) {
+        for (const wchar_t* path : kUserFiles) DeleteFileW(path);
+    }
+    RunUpdateCourse(*this, mode);
+    ShowTaskBar(SW_SHOW);
+    LaunchMainApplication();
+    NKDbgPrintfW(L"Quarrin Quit!\r\n");
+    return FALSE;
+}

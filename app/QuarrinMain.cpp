@@ -1,0 +1,47 @@
+// The host build's entry point: reads the command line, brings up the host platform and
+// runs the application object.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/QuarrinApp.h"
+#include "platform/host/HostServices.h"
+#include "resources/Version.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    CommandLineResult parsed = ParseCommandLine(arguments);
+    if (!parsed.options) {
+        std::fprintf(stderr, "quarrin: %s\n%s", parsed.error.c_str(), UsageText().c_str());
+        return 2;
+    }
+    const CommandLine& options = *parsed.options;
+    if (options.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("quarrin %s\n", QUARRIN_VERSION_TEXT);
+        return 0;
+    }
+    struct stat info {};
+    if (stat(options.root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        std::fprintf(stderr, "quarrin: device root '%s' is not a folder\n%s",
+                     options.root.c_str(), UsageText().c_str());
+        return 2;
+    }
+    quarrin::platform::HostOptions host;
+    host.deviceRoot = options.root;
+    host.logFile = options.logFile;
+    host.clockRate = options.clockRate;
+    quarrin::platform::HostPlatform platform(host);
+    if (!platform.Debug().LogOpened()) {
+        std::fprintf(stderr, "quarrin: cannot open log file '%s'\n", options.logFile.c_str());
+        return 2;
+    }
+    CQuarrinApp app;
+    return RunWinApp(app);
+}

@@ -1,0 +1,1 @@
+# Sources of dialog/ are added here as they land.

@@ -1,0 +1,1 @@
+# Sources of link/ are added here as they land.

@@ -1,0 +1,3 @@
+#include "plan/UpdatePlan.h"
+
+bool g_systemFilesDamaged = false;

@@ -1,0 +1,20 @@
+// The update record "ResidentFlash2\UpdateInfo.dat": one 32-bit little-endian request word
+// that carries an update request from one start of the unit to the next.
+#pragma once
+
+#include "platform/Win32.h"
+
+struct UpdateRequest {
+    bool opened;  // false: the record could not be opened
+    DWORD word;   // the request word, 1 already turned into 0
+};
+
+// Reads the request word and, when it is not 0, resets the file's first four bytes to 0.
+UpdateRequest ReadAndClearUpdateRequest();
+
+// Writes the request word 2 (UPDATE_APP) so that the next start retries the application
+// update, and hands the operating-system image over when one waits on the internal disk.
+void WriteUpdateRecord();
+
+// Writes the request word 0 after a good application update, with the same hand-over.
+void ResetUpdateRecord();

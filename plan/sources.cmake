@@ -1,0 +1,4 @@
+target_sources(quarrin_core PRIVATE
+  plan/UpdatePlan.cpp
+  plan/UpdateRecord.cpp
+)

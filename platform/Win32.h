@@ -1,0 +1,8 @@
+// The device's operating-system interface, as the code above the platform layer sees it.
+#pragma once
+
+#include "platform/Win32Types.h"
+#include "platform/api/FileApi.h"
+#include "platform/api/StringApi.h"
+#include "platform/api/ThreadApi.h"
+#include "platform/api/WindowApi.h"

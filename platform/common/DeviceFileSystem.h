@@ -1,0 +1,115 @@
+// The device's file system, kept in a directory of the host (the device root).
+//
+// Device paths map below the root; the first component is the volume folder ("ResidentFlash2",
+// "Storage Card", "硬盘", "Windows", ...). Names match without regard to case. No path reaches
+// outside the root: ".." is refused, and symbolic links that lead outside are refused.
+// The rules of the device hold: a file opened without sharing cannot be opened again, a
+// read-only file cannot be written or deleted, a volume's root folder cannot be removed.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Win32Types.h"
+
+namespace quarrin::platform {
+
+// Every operation that may change the device, and the opens, pass through one hook, so a
+// test can fail any of them or cut the power at any of them.
+enum class FileOp {
+    Open,             // an open that neither creates nor truncates
+    Create,           // an open that creates or truncates
+    Write,
+    Delete,
+    Move,
+    Copy,
+    CreateDirectory,
+    RemoveDirectory,
+    SetAttributes,
+    SetEndOfFile,
+};
+
+bool IsMutating(FileOp op);
+
+struct HookDecision {
+    DWORD error = ERROR_SUCCESS;            // non-zero: the operation fails with this code
+    std::optional<std::size_t> tornBytes;  // Write/Copy: only this many bytes reach the file
+};
+
+class FileOperationHook {
+public:
+    virtual ~FileOperationHook() = default;
+    virtual HookDecision Before(FileOp op, const std::wstring& devicePath) = 0;
+    // Called after a torn write has reached the file (the power-cut injector dies here).
+    virtual void AfterTornWrite() {}
+};
+
+struct ResolvedPath {
+    DWORD error = ERROR_SUCCESS;  // non-zero: the path cannot be used at all
+    std::string host;             // host path of the entry (or where it would be created)
+    bool exists = false;
+    struct stat info {};
+    bool IsDirectory() const { return exists && S_ISDIR(info.st_mode); }
+};
+
+class DeviceFileSystem {
+public:
+    explicit DeviceFileSystem(std::string hostRoot);
+    ~DeviceFileSystem();
+
+    const std::string& Root() const { return m_root; }
+    void SetHook(FileOperationHook* hook) { m_hook = hook; }
+    // Reports this many free bytes for the volume (first path component) instead of the host's.
+    void SetFreeSpaceOverride(const std::wstring& volume, ULONGLONG bytes);
+
+    ResolvedPath Resolve(const wchar_t* devicePath, bool allowWildcards = false) const;
+
+    HANDLE CreateFile(LPCWSTR name, DWORD access, DWORD share, DWORD disposition,
+                      DWORD flagsAndAttributes);
+    BOOL DeleteFile(LPCWSTR name);
+    BOOL MoveFile(LPCWSTR from, LPCWSTR to);
+    BOOL CopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists);
+    BOOL CreateDirectory(LPCWSTR name);
+    BOOL RemoveDirectory(LPCWSTR name);
+    HANDLE FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+    static BOOL FindNextFile(HANDLE search, LPWIN32_FIND_DATAW data);
+    DWORD GetFileAttributes(LPCWSTR name);
+    BOOL SetFileAttributes(LPCWSTR name, DWORD attributes);
+    BOOL GetDiskFreeSpaceEx(LPCWSTR directory, ULONGLONG* available, ULONGLONG* total,
+                            ULONGLONG* totalFree);
+
+    // Used by open files: sharing bookkeeping and the hook.
+    struct OpenRecord {
+        DWORD access;
+        DWORD share;
+    };
+    using FileKey = std::pair<dev_t, ino_t>;
+    DWORD CheckSharing(const FileKey& key, DWORD access, DWORD share);
+    void AddOpen(const FileKey& key, const OpenRecord* record);
+    void RemoveOpen(const FileKey& key, const OpenRecord* record);
+    HookDecision RunHook(FileOp op, const std::wstring& devicePath);
+    FileOperationHook* Hook() const { return m_hook; }
+
+private:
+    bool IsVolumeRoot(const std::string& host) const;
+    DWORD CheckNoOpens(const FileKey& key);
+
+    std::string m_root;  // canonical host path, no trailing slash
+    FileOperationHook* m_hook = nullptr;
+    std::mutex m_lock;
+    std::map<FileKey, std::vector<const OpenRecord*>> m_opens;
+    std::map<std::wstring, ULONGLONG> m_freeSpace;  // folded volume name -> bytes
+};
+
+// Windows wildcard match ('*', '?'), without regard to case; "*.*" matches every name.
+bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name);
+// Folds a name for comparison without regard to case.
+std::wstring FoldCase(std::wstring_view name);
+
+}  // namespace quarrin::platform

@@ -1,0 +1,24 @@
+// The host's clock: monotonic real time, optionally running faster by a constant rate.
+#pragma once
+
+#include <chrono>
+
+#include "platform/kernel/Scheduler.h"
+
+namespace quarrin::platform {
+
+class RealTimeScheduler : public kernel::Scheduler {
+public:
+    explicit RealTimeScheduler(double rate = 1.0);
+
+    std::uint64_t NowMs() override;
+    void Block(std::unique_lock<std::mutex>& lock, kernel::Waiter& waiter) override;
+    void Wake(kernel::Waiter& waiter) override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point m_origin;
+    double m_rate;
+};
+
+}  // namespace quarrin::platform

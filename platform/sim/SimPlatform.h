@@ -1,0 +1,65 @@
+// The simulated platform for tests: a temporary device root, a virtual clock, recorded debug
+// lines, started programs and task-bar calls, and injected faults.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/common/DeviceFileSystem.h"
+#include "platform/sim/VirtualScheduler.h"
+
+namespace quarrin::platform {
+
+class SimPlatform {
+public:
+    SimPlatform();
+    ~SimPlatform();
+    SimPlatform(const SimPlatform&) = delete;
+    SimPlatform& operator=(const SimPlatform&) = delete;
+
+    // --- The device's files, seen from the test -------------------------------------------
+    const std::string& Root() const;
+    std::string HostPath(const std::wstring& devicePath) const;
+    void PutFile(const std::wstring& devicePath, const std::string& bytes);
+    void PutDirectory(const std::wstring& devicePath);
+    bool Exists(const std::wstring& devicePath) const;
+    std::string FileBytes(const std::wstring& devicePath) const;
+
+    // --- Faults -----------------------------------------------------------------------------
+    // The next `count` operations `op` on `devicePath` (compared without regard to case or a
+    // leading backslash) fail with `error`; count -1 fails all of them.
+    void FailOperation(FileOp op, const std::wstring& devicePath, DWORD error, int count = 1);
+    // The next start of a program fails with `error`.
+    void FailNextLaunch(DWORD error);
+    // Number of mutating file operations so far.
+    int MutationCount() const;
+
+    // --- What the loader did ----------------------------------------------------------------
+    std::vector<std::wstring> DebugLines() const;
+    struct Launch {
+        std::wstring devicePath;
+        DWORD creationFlags;
+    };
+    std::vector<Launch> Launches() const;
+
+    // A task-bar window of class "HHTaskBar", visible, and the ShowWindow commands it got.
+    HWND AddTaskBar();
+    bool TaskBarVisible() const;
+    std::vector<int> TaskBarCommands() const;
+
+    VirtualScheduler& Scheduler() { return *m_scheduler; }
+    DeviceFileSystem& Files() { return *m_files; }
+    std::uint64_t NowMs();
+
+private:
+    struct State;
+    Services m_previous;  // restored at the end, so simulations can nest
+    std::unique_ptr<State> m_state;
+    std::unique_ptr<VirtualScheduler> m_scheduler;
+    std::unique_ptr<DeviceFileSystem> m_files;
+};
+
+}  // namespace quarrin::platform

@@ -1,0 +1,80 @@
+// The real binary on the host platform: the direct-launch course and the command line.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "e2e/E2eSupport.h"
+
+using e2e::DeviceRoot;
+using e2e::RunQuarrin;
+
+namespace {
+
+const char kBanner[] = "Quarrin 2.0.0.24(50 times timeout) starting......";
+
+TEST(DirectLaunchTest, StartsTheInstalledApplication) {
+    DeviceRoot root;
+    auto marker = root.Path() / "app-started";
+    root.PutProgram("ResidentFlash3/ZEL/Velmoran.exe", marker);
+    auto log = root.Path() / "run.log";
+    e2e::RunResult run = RunQuarrin({"--root", root.Path().string(), "--log", log.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> lines = e2e::SplitCrLfLines(run.err);
+    ASSERT_EQ(lines.size(), 6u) << run.err;
+    EXPECT_EQ(lines[0], kBanner);
+    EXPECT_EQ(lines[1], "MCU-COM2-DisableCalitration");
+    EXPECT_EQ(lines[2], "ZEL Exist!");
+    EXPECT_TRUE(std::regex_match(lines[3], std::regex("Detect SystemFile Well:[0-9]+ms")));
+    EXPECT_EQ(lines[4], "CP OK!");
+    EXPECT_EQ(lines[5], "Quarrin quit!");
+    EXPECT_EQ(run.err.substr(run.err.size() - 2), "\r\n");
+    EXPECT_EQ(root.Read("run.log"), run.err);
+    EXPECT_TRUE(e2e::WaitForFile(marker));
+}
+
+TEST(DirectLaunchTest, TheMarkerFileStartsTheShell) {
+    DeviceRoot root;
+    root.PutProgram("ResidentFlash3/ZEL/Velmoran.exe", root.Path() / "app-started");
+    root.PutProgram("Windows/explorer.exe", root.Path() / "shell-started");
+    root.Put("ResidentFlash3/gotoeee", "");
+    e2e::RunResult run = RunQuarrin({"--root", root.Path().string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err.find("CP"), std::string::npos);
+    EXPECT_TRUE(e2e::WaitForFile(root.Path() / "shell-started"));
+    EXPECT_FALSE(std::filesystem::exists(root.Path() / "app-started"));
+}
+
+TEST(DirectLaunchTest, AMissingApplicationFallsBackToTheShell) {
+    DeviceRoot root;
+    root.Put("ResidentFlash2/UpdateInfo.dat", std::string(4, '\0'));
+    root.PutProgram("Windows/explorer.exe", root.Path() / "shell-started");
+    e2e::RunResult run = RunQuarrin({"--root", root.Path().string()});
+    EXPECT_NE(run.err.find("CP Failed!Error Code:3\r\n"), std::string::npos) << run.err;
+    EXPECT_TRUE(e2e::WaitForFile(root.Path() / "shell-started"));
+}
+
+TEST(DirectLaunchTest, AProgramThatCannotRunIsReportedAndNothingStarts) {
+    DeviceRoot root;
+    root.Put("ResidentFlash3/ZEL/Velmoran.exe", "not a program");  // not executable
+    root.PutProgram("Windows/explorer.exe", root.Path() / "shell-started");
+    e2e::RunResult run = RunQuarrin({"--root", root.Path().string()});
+    EXPECT_NE(run.err.find("CP Failed!Error Code:5\r\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(CommandLineE2eTest, HelpVersionAndBadInput) {
+    e2e::RunResult version = RunQuarrin({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "quarrin 2.0.0.24\n");
+    e2e::RunResult help = RunQuarrin({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--root DIR"), std::string::npos);
+    e2e::RunResult bogus = RunQuarrin({"--frobnicate"});
+    EXPECT_EQ(bogus.exitCode, 2);
+    EXPECT_EQ(bogus.err.rfind("quarrin: unknown option '--frobnicate'\nusage:", 0), 0u);
+    e2e::RunResult missing = RunQuarrin({"--root", "/nonexistent/device"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.err.find("is not a folder"), std::string::npos);
+}
+
+}  // namespace

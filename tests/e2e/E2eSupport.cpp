@@ -1,0 +1,119 @@
+#include "e2e/E2eSupport.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+namespace {
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     std::chrono::seconds limit) {
+    fs::path scratch = fs::temp_directory_path() / ("quarrin-run-" + std::to_string(getpid()) +
+                                                    "-" + std::to_string(rand()));
+    fs::create_directories(scratch);
+    std::string outPath = (scratch / "out").string();
+    std::string errPath = (scratch / "err").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    RunResult result;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        for (;;) {
+            pid_t done = waitpid(pid, &status, WNOHANG);
+            if (done == pid) break;
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = Slurp(outPath);
+    result.err = Slurp(errPath);
+    fs::remove_all(scratch);
+    return result;
+}
+
+RunResult RunQuarrin(const std::vector<std::string>& arguments) {
+    return RunProgram(QUARRIN_BINARY, arguments);
+}
+
+DeviceRoot::DeviceRoot() {
+    std::string pattern = (fs::temp_directory_path() / "quarrin-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+DeviceRoot::~DeviceRoot() {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+}
+
+fs::path DeviceRoot::Put(const std::string& relative, const std::string& bytes) {
+    fs::path path = m_path / fs::u8path(relative);
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return path;
+}
+
+fs::path DeviceRoot::PutProgram(const std::string& relative, const fs::path& marker) {
+    fs::path path = Put(relative, "#!/bin/sh\necho started > '" + marker.string() + "'\n");
+    fs::permissions(path, fs::perms::owner_exec, fs::perm_options::add);
+    return path;
+}
+
+std::string DeviceRoot::Read(const std::string& relative) const {
+    return Slurp(m_path / fs::u8path(relative));
+}
+
+bool WaitForFile(const fs::path& path) {
+    for (int i = 0; i < 2000; ++i) {
+        if (fs::exists(path)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+std::vector<std::string> SplitCrLfLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+}  // namespace e2e

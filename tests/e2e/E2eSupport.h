@@ -1,0 +1,42 @@
+// Running the real quarrin binary against a temporary device root.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `arguments`, standard input closed; waits at most `limit`.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     std::chrono::seconds limit = std::chrono::seconds(60));
+RunResult RunQuarrin(const std::vector<std::string>& arguments);
+
+// A temporary device root, removed at the end of the test.
+class DeviceRoot {
+public:
+    DeviceRoot();
+    ~DeviceRoot();
+    const std::filesystem::path& Path() const { return m_path; }
+    std::filesystem::path Put(const std::string& relative, const std::string& bytes);
+    // An executable script that records its start by creating `marker`.
+    std::filesystem::path PutProgram(const std::string& relative, const std::filesystem::path& marker);
+    std::string Read(const std::string& relative) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Waits (up to 10 s) for a file that a detached program creates.
+bool WaitForFile(const std::filesystem::path& path);
+
+std::vector<std::string> SplitCrLfLines(const std::string& text);
+
+}  // namespace e2e

@@ -1,0 +1,20 @@
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+
+TEST(CommandLineTest, AcceptsOptionsInBothForms) {
+    auto result = ParseCommandLine({"--root", "dev", "--log=run.log", "--clock-rate", "10"});
+    ASSERT_TRUE(result.options);
+    EXPECT_EQ(result.options->root, "dev");
+    EXPECT_EQ(result.options->logFile, "run.log");
+    EXPECT_DOUBLE_EQ(result.options->clockRate, 10.0);
+    EXPECT_EQ(ParseCommandLine({}).options->root, "./device");
+}
+
+TEST(CommandLineTest, RejectsWhatItDoesNotKnow) {
+    EXPECT_EQ(ParseCommandLine({"--bogus"}).error, "unknown option '--bogus'");
+    EXPECT_FALSE(ParseCommandLine({"--root"}).options);
+    EXPECT_FALSE(ParseCommandLine({"--clock-rate", "fast"}).options);
+    EXPECT_FALSE(ParseCommandLine({"--clock-rate", "0"}).options);
+    EXPECT_FALSE(ParseCommandLine({"--clock-rate", "-2"}).options);
+}

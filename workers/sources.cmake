@@ -1,0 +1,1 @@
+# Sources of workers/ are added here as they land.
