@@ -5,4 +5,5 @@
 #include "platform/api/FileApi.h"
 #include "platform/api/StringApi.h"
 #include "platform/api/ThreadApi.h"
+#include "platform/api/GdiApi.h"
 #include "platform/api/WindowApi.h"
