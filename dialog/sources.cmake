@@ -1,1 +1,3 @@
-# Sources of dialog/ are added here as they land.
+target_sources(quarrin_core PRIVATE
+  dialog/DialogGlobals.cpp
+)

@@ -1,4 +1,5 @@
 target_sources(quarrin_core PRIVATE
+  plan/SourceRoots.cpp
   plan/UpdatePlan.cpp
   plan/UpdateRecord.cpp
 )

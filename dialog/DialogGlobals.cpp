@@ -1,0 +1,5 @@
+#include "dialog/DialogGlobals.h"
+
+HWND g_notifyWindow = nullptr;
+int g_updateErrorCode = 0;
+BYTE g_mpegUpdateActive = 0;

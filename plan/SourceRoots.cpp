@@ -1,0 +1,7 @@
+#include "plan/SourceRoots.h"
+
+std::wstring g_appSourceRoot = L"Storage Card\\";
+std::wstring g_mcuSourceRoot = L"Storage Card\\";
+std::wstring g_mpegSourceRoot = L"Storage Card\\";
+std::wstring g_naviSourceDir = L"USB\\";
+wchar_t g_updateFolderName[16] = L"";
