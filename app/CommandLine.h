@@ -10,6 +10,10 @@ struct CommandLine {
     std::string root = "./device";
     std::string logFile;
     double clockRate = 1.0;
+    int screenWidth = 800;
+    int screenHeight = 480;
+    std::string screenshotDir;
+    std::string screenTraceFile;
     bool help = false;
     bool version = false;
 };

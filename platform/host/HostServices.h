@@ -13,11 +13,16 @@ namespace quarrin::platform {
 
 class DeviceFileSystem;
 class RealTimeScheduler;
+class HostScreen;
 
 struct HostOptions {
     std::string deviceRoot = "./device";
     std::string logFile;      // empty: standard error only
     double clockRate = 1.0;
+    int screenWidth = 800;
+    int screenHeight = 480;
+    std::string screenshotDir;    // empty: no PNG files
+    std::string screenTraceFile;  // empty: no screen trace
 };
 
 class HostDebugOutput : public DebugOutput {
@@ -57,6 +62,7 @@ public:
 
     HostDebugOutput& Debug() { return *m_debug; }
     DeviceFileSystem& Files() { return *m_files; }
+    HostScreen& Screen() { return *m_screen; }
 
 private:
     std::unique_ptr<RealTimeScheduler> m_scheduler;
@@ -64,6 +70,7 @@ private:
     std::unique_ptr<HostProcessLauncher> m_processes;
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
+    std::unique_ptr<HostScreen> m_screen;
 };
 
 }  // namespace quarrin::platform
