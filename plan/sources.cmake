@@ -2,4 +2,5 @@ target_sources(quarrin_core PRIVATE
   plan/SourceRoots.cpp
   plan/UpdatePlan.cpp
   plan/UpdateRecord.cpp
+  plan/TouchKeyImport.cpp
 )
