@@ -14,10 +14,13 @@ bool ParsePositive(const std::string& text, double& value) {
 }  // namespace
 
 std::string UsageText() {
-    return "usage: quarrin [--root DIR] [--log FILE] [--clock-rate R] [--help] [--version]\n"
+    return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R] [--help]"
+           " [--version]\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
            " (default ./device)\n"
            "  --log FILE        also append every debug line to FILE\n"
+           "  --registry FILE   the registry, a .reg text file (default registry.reg in the"
+           " device root)\n"
            "  --clock-rate R    run the loader's clock R times faster (default 1)\n"
            "  --help            show this text\n"
            "  --version         show the version\n";
@@ -46,12 +49,15 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (name == "--version") {
             options.version = true;
-        } else if (name == "--root" || name == "--log" || name == "--clock-rate") {
+        } else if (name == "--root" || name == "--log" || name == "--clock-rate" ||
+                   name == "--registry") {
             if (!value(text) || text.empty()) return {std::nullopt, "option " + name + " needs a value"};
             if (name == "--root") {
                 options.root = text;
             } else if (name == "--log") {
                 options.logFile = text;
+            } else if (name == "--registry") {
+                options.registryFile = text;
             } else if (!ParsePositive(text, options.clockRate)) {
                 return {std::nullopt, "--clock-rate needs a positive number, not '" + text + "'"};
             }

@@ -3,4 +3,5 @@ target_sources(quarrin_core PRIVATE
   plan/UpdateDiscovery.cpp
   plan/UpdatePlan.cpp
   plan/UpdateRecord.cpp
+  plan/TouchKeyImport.cpp
 )

@@ -12,6 +12,7 @@
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/TextCodec.h"
 #include "platform/host/RealTimeScheduler.h"
+#include "platform/registry/RegistryFile.h"
 
 extern char** environ;
 
@@ -63,12 +64,18 @@ HostPlatform::HostPlatform(const HostOptions& options)
       m_debug(std::make_unique<HostDebugOutput>(options.logFile)),
       m_shell(std::make_unique<HostShellWindows>()) {
     std::setlocale(LC_ALL, "C.UTF-8");
+    std::string registryPath = options.registryFile.empty()
+                                   ? m_files->Root() + "/registry.reg"
+                                   : options.registryFile;
+    m_registryFile = std::make_unique<RegistryFile>(registryPath, m_files.get());
+    m_registry = std::make_unique<Registry>(m_registryFile->Load(), m_registryFile.get());
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
     services.processes = m_processes.get();
     services.debug = m_debug.get();
     services.shell = m_shell.get();
+    services.registry = m_registry.get();
     InstallServices(services);
 }
 

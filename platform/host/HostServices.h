@@ -13,11 +13,14 @@ namespace quarrin::platform {
 
 class DeviceFileSystem;
 class RealTimeScheduler;
+class Registry;
+class RegistryFile;
 
 struct HostOptions {
     std::string deviceRoot = "./device";
     std::string logFile;      // empty: standard error only
     double clockRate = 1.0;
+    std::string registryFile;  // empty: "registry.reg" in the device root
 };
 
 class HostDebugOutput : public DebugOutput {
@@ -64,6 +67,8 @@ private:
     std::unique_ptr<HostProcessLauncher> m_processes;
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
+    std::unique_ptr<RegistryFile> m_registryFile;
+    std::unique_ptr<Registry> m_registry;
 };
 
 }  // namespace quarrin::platform

@@ -95,12 +95,14 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     m_scheduler = std::make_unique<VirtualScheduler>();
     m_files = std::make_unique<DeviceFileSystem>(pattern);
     m_files->SetHook(m_state.get());
+    m_registry = std::make_unique<Registry>();
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
     services.processes = m_state.get();
     services.debug = m_state.get();
     services.shell = m_state.get();
+    services.registry = m_registry.get();
     InstallServices(services);
 }
 
