@@ -34,11 +34,14 @@ bool ParseScreenSize(const std::string& text, int& width, int& height) {
 }  // namespace
 
 std::string UsageText() {
-    return "usage: quarrin [--root DIR] [--log FILE] [--clock-rate R] [--screen WxH]\n"
-           "               [--screenshots DIR] [--screen-trace FILE] [--help] [--version]\n"
+    return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]\n"
+           "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE] [--help]"
+           " [--version]\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
            " (default ./device)\n"
            "  --log FILE        also append every debug line to FILE\n"
+           "  --registry FILE   the registry, a .reg text file (default registry.reg in the"
+           " device root)\n"
            "  --clock-rate R    run the loader's clock R times faster (default 1)\n"
            "  --screen WxH      the unit's screen size in pixels (default 800x480)\n"
            "  --screenshots DIR save every frame shown as DIR/00001.png, 00002.png, ...\n"
@@ -70,12 +73,15 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (name == "--version") {
             options.version = true;
-        } else if (name == "--root" || name == "--log" || name == "--clock-rate") {
+        } else if (name == "--root" || name == "--log" || name == "--clock-rate" ||
+                   name == "--registry") {
             if (!value(text) || text.empty()) return {std::nullopt, "option " + name + " needs a value"};
             if (name == "--root") {
                 options.root = text;
             } else if (name == "--log") {
                 options.logFile = text;
+            } else if (name == "--registry") {
+                options.registryFile = text;
             } else if (!ParsePositive(text, options.clockRate)) {
                 return {std::nullopt, "--clock-rate needs a positive number, not '" + text + "'"};
             }

@@ -9,6 +9,7 @@
 struct CommandLine {
     std::string root = "./device";
     std::string logFile;
+    std::string registryFile;  // empty: "registry.reg" in the device root
     double clockRate = 1.0;
     int screenWidth = 800;
     int screenHeight = 480;

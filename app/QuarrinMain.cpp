@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     quarrin::platform::HostOptions host;
     host.deviceRoot = options.root;
     host.logFile = options.logFile;
+    host.registryFile = options.registryFile;
     host.clockRate = options.clockRate;
     host.screenWidth = options.screenWidth;
     host.screenHeight = options.screenHeight;

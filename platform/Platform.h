@@ -16,6 +16,7 @@ class Scheduler;
 namespace quarrin::platform {
 
 class DeviceFileSystem;
+class Registry;
 
 // Receives every kernel debug line, exactly as formatted ("\r\n" included).
 class DebugOutput {
@@ -72,6 +73,7 @@ struct Services {
     ShellWindows* shell = nullptr;
     DeviceNamespace* devices = nullptr;
     Screen* screen = nullptr;
+    Registry* registry = nullptr;
 };
 
 void InstallServices(const Services& services);

@@ -14,6 +14,8 @@ namespace quarrin::platform {
 class DeviceFileSystem;
 class RealTimeScheduler;
 class HostScreen;
+class Registry;
+class RegistryFile;
 
 struct HostOptions {
     std::string deviceRoot = "./device";
@@ -23,6 +25,7 @@ struct HostOptions {
     int screenHeight = 480;
     std::string screenshotDir;    // empty: no PNG files
     std::string screenTraceFile;  // empty: no screen trace
+    std::string registryFile;  // empty: "registry.reg" in the device root
 };
 
 class HostDebugOutput : public DebugOutput {
@@ -71,6 +74,8 @@ private:
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
     std::unique_ptr<HostScreen> m_screen;
+    std::unique_ptr<RegistryFile> m_registryFile;
+    std::unique_ptr<Registry> m_registry;
 };
 
 }  // namespace quarrin::platform
