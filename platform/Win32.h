@@ -8,3 +8,4 @@
 #include "platform/api/GdiApi.h"
 #include "platform/api/WindowApi.h"
 #include "platform/api/RegistryApi.h"
+#include "platform/api/ModuleApi.h"
