@@ -25,7 +25,8 @@ public:
 
 std::wstring SearchPath(LPCWSTR fileName) {
     std::wstring_view name(fileName);
-    if (name.find_first_of(L"\\/") == std::wstring_view::npos) return L"Windows\\" + std::wstring(name);
+    if (name.find_first_of(L"\\/") == std::wstring_view::npos)
+        return L"Windows\\" + std::wstring(name);
     return std::wstring(name);
 }
 

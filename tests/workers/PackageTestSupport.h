@@ -33,9 +33,10 @@ inline void PutPackage(quarrin::platform::SimPlatform& sim, const std::wstring& 
                        const std::string& version = "V1.0") {
     sim.PutFile(devicePath, "");
     std::string error;
-    bool written = quarrin::package::WritePackage(sim.HostPath(devicePath), {marker, version},
-                                                  entries, error);
-    if (!written) ADD_FAILURE() << error;
+    bool written =
+        quarrin::package::WritePackage(sim.HostPath(devicePath), {marker, version}, entries, error);
+    if (!written)
+        ADD_FAILURE() << error;
 }
 
 inline PackageEntry File(std::string path, std::string data) {
@@ -55,12 +56,15 @@ struct ZCompressExports {
 
     bool Load(LPCWSTR name = L"zCompress.dll") {
         module = LoadLibraryW(name);
-        if (module == nullptr) return false;
-        setNotifyWnd = reinterpret_cast<SetNotify>(GetProcAddressW(module, L"zCompressSetNotifyWnd"));
+        if (module == nullptr)
+            return false;
+        setNotifyWnd =
+            reinterpret_cast<SetNotify>(GetProcAddressW(module, L"zCompressSetNotifyWnd"));
         uncompress = reinterpret_cast<Uncompress>(GetProcAddressW(module, L"zUncompress"));
         return setNotifyWnd != nullptr && uncompress != nullptr;
     }
     ~ZCompressExports() {
-        if (module != nullptr) FreeLibrary(module);
+        if (module != nullptr)
+            FreeLibrary(module);
     }
 };

@@ -23,7 +23,8 @@ ToolRun RunTool(const std::string& arguments) {
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     char buffer[512];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
     int status = pclose(pipe);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
@@ -44,8 +45,8 @@ protected:
 };
 
 TEST_F(PackageToolTest, APackedFolderListsVerifiesAndUnpacksToTheSameFiles) {
-    ToolRun built = RunTool("--marker ZEL-OKUN-2 --version 'V3 版' -o " + package + " " +
-                            source.string());
+    ToolRun built =
+        RunTool("--marker ZEL-OKUN-2 --version 'V3 版' -o " + package + " " + source.string());
     ASSERT_EQ(built.status, 0) << built.output;
     ToolRun listed = RunTool("--list " + package);
     EXPECT_EQ(listed.status, 0) << listed.output;
@@ -64,7 +65,8 @@ TEST_F(PackageToolTest, APackedFolderListsVerifiesAndUnpacksToTheSameFiles) {
 TEST_F(PackageToolTest, DamagedOrHostilePackagesFailVerification) {
     ASSERT_EQ(RunTool("-o " + package + " " + source.string()).status, 0);
     std::string bytes = HostFileBytes(package);
-    std::ofstream(package, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() - 30);
+    std::ofstream(package, std::ios::binary | std::ios::trunc)
+        << bytes.substr(0, bytes.size() - 30);
     EXPECT_EQ(RunTool("--verify " + package).status, 1);
 
     std::string error;
@@ -79,10 +81,14 @@ TEST_F(PackageToolTest, FoldersWithLinksAndOverlongVersionsAreRefused) {
     fs::create_symlink("/etc/passwd", source / "ZEL" / "link");
     EXPECT_EQ(RunTool("-o " + package + " " + source.string()).status, 1);
     fs::remove(source / "ZEL" / "link");
-    EXPECT_EQ(RunTool("--version " + std::string(23, 'v') + " -o " + package + " " +
-                      source.string()).status, 1);
-    EXPECT_EQ(RunTool("--marker ZEL-OKUN-2 --version " + std::string(120, 'v') + " -o " +
-                      package + " " + source.string()).status, 0);
+    EXPECT_EQ(
+        RunTool("--version " + std::string(23, 'v') + " -o " + package + " " + source.string())
+            .status,
+        1);
+    EXPECT_EQ(RunTool("--marker ZEL-OKUN-2 --version " + std::string(120, 'v') + " -o " + package +
+                      " " + source.string())
+                  .status,
+              0);
 }
 
 }  // namespace

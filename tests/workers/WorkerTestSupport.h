@@ -20,13 +20,25 @@ public:
 
     HWND Handle() const { return m_hWnd; }
 
-    // Every WM_UPDATE_PROGRESS posted so far, as (wParam, lParam), oldest first.
-    std::vector<std::pair<WPARAM, LPARAM>> Drain() {
-        std::vector<std::pair<WPARAM, LPARAM>> posts;
+    struct Post {
+        WPARAM wParam;
+        LPARAM lParam;
+        DWORD time;  // tick count when it was posted
+    };
+    // Every WM_UPDATE_PROGRESS posted so far, oldest first.
+    std::vector<Post> TimedDrain() {
+        std::vector<Post> posts;
         MSG msg{};
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_UPDATE_PROGRESS) posts.emplace_back(msg.wParam, msg.lParam);
+            if (msg.message == WM_UPDATE_PROGRESS)
+                posts.push_back({msg.wParam, msg.lParam, msg.time});
         }
+        return posts;
+    }
+    std::vector<std::pair<WPARAM, LPARAM>> Drain() {
+        std::vector<std::pair<WPARAM, LPARAM>> posts;
+        for (const Post& post : TimedDrain())
+            posts.emplace_back(post.wParam, post.lParam);
         return posts;
     }
 
@@ -34,7 +46,8 @@ public:
     std::vector<LPARAM> Percentages() {
         std::vector<LPARAM> values;
         for (auto [wParam, lParam] : Drain()) {
-            if (wParam == 1) values.push_back(lParam);
+            if (wParam == 1)
+                values.push_back(lParam);
         }
         return values;
     }

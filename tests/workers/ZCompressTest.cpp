@@ -19,7 +19,8 @@ const wchar_t kDestination[] = L"ResidentFlash3\\";
 
 std::vector<PackageEntry> Application() {
     std::string big(3 << 20, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7919 % 251);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 7919 % 251);
     return {Folder("ZEL"), File("ZEL/Velmoran.exe", "#!/bin/sh\n"), Folder("ZEL/res"),
             File("ZEL/res/地图.dat", big), File("ZEL/empty", "")};
 }
@@ -91,7 +92,8 @@ TEST_F(ZCompressTest, CorruptArchivesFailWithoutCrashing) {
     std::string whole = sim.FileBytes(kPackage);
     for (std::size_t at : {std::size_t{64}, std::size_t{80}, whole.size() / 3, whole.size() - 20}) {
         std::string damaged = whole;
-        for (std::size_t i = at; i < std::min(at + 16, damaged.size()); ++i) damaged[i] ^= 0x5A;
+        for (std::size_t i = at; i < std::min(at + 16, damaged.size()); ++i)
+            damaged[i] ^= 0x5A;
         sim.PutFile(L"SDHC\\bad.bin", damaged);
         EXPECT_LT(Unpack(L"SDHC\\bad.bin"), 0) << "damaged at " << at;
     }

@@ -45,15 +45,21 @@ int Inspect(const std::string& package, bool list) {
     if (list) {
         std::printf("marker %s\nversion %s\n", info.marker.c_str(), info.version.c_str());
         for (const ListedEntry& entry : entries) {
-            std::printf("%12lld  %s%s%s\n", static_cast<long long>(entry.size), entry.path.c_str(),
-                        entry.directory && !entry.path.empty() && entry.path.back() != '/' ? "/" : "", entry.safe ? "" : "  (UNSAFE)");
+            std::printf(
+                "%12lld  %s%s%s\n", static_cast<long long>(entry.size), entry.path.c_str(),
+                entry.directory && !entry.path.empty() && entry.path.back() != '/' ? "/" : "",
+                entry.safe ? "" : "  (UNSAFE)");
         }
     }
-    if (!ok) return Fail(error);
+    if (!ok)
+        return Fail(error);
     std::size_t unsafe = 0;
-    for (const ListedEntry& entry : entries) unsafe += entry.safe ? 0 : 1;
-    if (unsafe > 0) return Fail(package + ": " + std::to_string(unsafe) + " unsafe entries");
-    if (!list) std::printf("%s: good, %zu entries\n", package.c_str(), entries.size());
+    for (const ListedEntry& entry : entries)
+        unsafe += entry.safe ? 0 : 1;
+    if (unsafe > 0)
+        return Fail(package + ": " + std::to_string(unsafe) + " unsafe entries");
+    if (!list)
+        std::printf("%s: good, %zu entries\n", package.c_str(), entries.size());
     return 0;
 }
 
@@ -72,7 +78,8 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         } else if ((arg == "--marker" || arg == "--version" || arg == "-o" || arg == "--list" ||
-                    arg == "--verify") && !hasValue) {
+                    arg == "--verify") &&
+                   !hasValue) {
             return Fail(arg + " needs a value\n" + kUsage);
         } else if (arg == "--marker") {
             info.marker = args[++i];
@@ -89,7 +96,9 @@ int main(int argc, char** argv) {
             return Fail("unexpected argument '" + arg + "'\n" + kUsage);
         }
     }
-    if (!inspect.empty()) return Inspect(inspect, list);
-    if (output.empty() || folder.empty()) return Fail(std::string("nothing to do\n") + kUsage);
+    if (!inspect.empty())
+        return Inspect(inspect, list);
+    if (output.empty() || folder.empty())
+        return Fail(std::string("nothing to do\n") + kUsage);
     return Build(info, output, folder);
 }

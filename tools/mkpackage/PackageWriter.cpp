@@ -100,8 +100,10 @@ bool BuildHeader(const PackageInfo& info, std::string& header, std::string& erro
 bool WriteAllTo(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         data += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -113,7 +115,8 @@ bool WriteAllTo(int fd, const char* data, std::size_t size) {
 // checksum.)
 class ZstdSink {
 public:
-    explicit ZstdSink(int fd) : m_fd(fd), m_context(ZSTD_createCCtx()), m_out(ZSTD_CStreamOutSize()) {
+    explicit ZstdSink(int fd)
+        : m_fd(fd), m_context(ZSTD_createCCtx()), m_out(ZSTD_CStreamOutSize()) {
         ZSTD_CCtx_setParameter(m_context, ZSTD_c_compressionLevel, 3);
         ZSTD_CCtx_setParameter(m_context, ZSTD_c_checksumFlag, 1);
     }
@@ -124,7 +127,8 @@ public:
     bool Write(const void* data, std::size_t size) {
         ZSTD_inBuffer input{data, size, 0};
         while (input.pos < input.size) {
-            if (!Step(input, ZSTD_e_continue)) return false;
+            if (!Step(input, ZSTD_e_continue))
+                return false;
         }
         return true;
     }
@@ -133,8 +137,10 @@ public:
         for (;;) {
             ZSTD_outBuffer output{m_out.data(), m_out.size(), 0};
             std::size_t left = ZSTD_compressStream2(m_context, &output, &input, ZSTD_e_end);
-            if (ZSTD_isError(left) || !WriteAllTo(m_fd, m_out.data(), output.pos)) return false;
-            if (left == 0) return true;
+            if (ZSTD_isError(left) || !WriteAllTo(m_fd, m_out.data(), output.pos))
+                return false;
+            if (left == 0)
+                return true;
         }
     }
 
@@ -168,7 +174,8 @@ bool StreamFile(struct archive* writer, const std::string& path, std::string& er
     bool ok = true;
     for (;;) {
         ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n == 0) break;
+        if (n == 0)
+            break;
         if (n < 0 || archive_write_data(writer, buffer.data(), static_cast<std::size_t>(n)) != n) {
             error = path + ": " + (n < 0 ? std::strerror(errno) : archive_error_string(writer));
             ok = false;
@@ -226,8 +233,10 @@ bool WriteEntry(struct archive* writer, const PackageEntry& source, std::string&
         error = source.path + ": " + archive_error_string(writer);
         return false;
     }
-    if (source.kind != PackageEntry::Kind::File) return true;
-    if (!source.sourcePath.empty()) return StreamFile(writer, source.sourcePath, error);
+    if (source.kind != PackageEntry::Kind::File)
+        return true;
+    if (!source.sourcePath.empty())
+        return StreamFile(writer, source.sourcePath, error);
     if (!source.data.empty() &&
         archive_write_data(writer, source.data.data(), source.data.size()) !=
             static_cast<la_ssize_t>(source.data.size())) {
@@ -238,13 +247,17 @@ bool WriteEntry(struct archive* writer, const PackageEntry& source, std::string&
 }
 
 bool IsSafeEntryPath(const std::string& path) {
-    if (path.empty() || path.front() == '/' || path.front() == '\\') return false;
-    if (path.find(':') != std::string::npos) return false;
+    if (path.empty() || path.front() == '/' || path.front() == '\\')
+        return false;
+    if (path.find(':') != std::string::npos)
+        return false;
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find_first_of("/\\", start);
-        if (end == std::string::npos) end = path.size();
-        if (path.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+        if (end == std::string::npos)
+            end = path.size();
+        if (path.compare(start, end - start, "..") == 0 && end - start == 2)
+            return false;
         start = end + 1;
     }
     return true;
@@ -255,7 +268,8 @@ bool IsSafeEntryPath(const std::string& path) {
 bool WritePackage(const std::string& outputPath, const PackageInfo& info,
                   const std::vector<PackageEntry>& entries, std::string& error) {
     std::string header;
-    if (!BuildHeader(info, header, error)) return false;
+    if (!BuildHeader(info, header, error))
+        return false;
     int fd = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = outputPath + ": " + std::strerror(errno);
@@ -265,11 +279,13 @@ bool WritePackage(const std::string& outputPath, const PackageInfo& info,
     ZstdSink sink(fd);
     ArchivePtr writer(archive_write_new(), archive_write_free);
     archive_write_set_format_pax_restricted(writer.get());
-    if (ok && archive_write_open(writer.get(), &sink, nullptr, WriteToSink, nullptr) != ARCHIVE_OK) {
+    if (ok &&
+        archive_write_open(writer.get(), &sink, nullptr, WriteToSink, nullptr) != ARCHIVE_OK) {
         error = archive_error_string(writer.get());
         ok = false;
     }
-    for (std::size_t i = 0; ok && i < entries.size(); ++i) ok = WriteEntry(writer.get(), entries[i], error);
+    for (std::size_t i = 0; ok && i < entries.size(); ++i)
+        ok = WriteEntry(writer.get(), entries[i], error);
     if (ok && archive_write_close(writer.get()) != ARCHIVE_OK) {
         error = archive_error_string(writer.get());
         ok = false;
@@ -284,7 +300,8 @@ bool WritePackage(const std::string& outputPath, const PackageInfo& info,
         ok = false;
     }
     close(fd);
-    if (!ok && error.empty()) error = outputPath + ": write failed";
+    if (!ok && error.empty())
+        error = outputPath + ": write failed";
     return ok;
 }
 
@@ -336,7 +353,8 @@ la_ssize_t ReadBounded(struct archive* reader, void* data, const void** out) {
     std::int64_t want = std::min<std::int64_t>(file->length - file->position,
                                                static_cast<std::int64_t>(file->buffer.size()));
     *out = file->buffer.data();
-    if (want <= 0) return 0;
+    if (want <= 0)
+        return 0;
     ssize_t n = pread(file->fd, file->buffer.data(), static_cast<std::size_t>(want),
                       file->offset + file->position);
     if (n < 0) {
@@ -370,7 +388,8 @@ bool ReadPackage(const std::string& packagePath, PackageInfo& info,
         return false;
     }
     info.marker = Utf16ToUtf8(marker);
-    info.version = Utf16ToUtf8(DecodeUtf16Field(header + PACKAGE_VERSION_OFFSET, layout.versionChars));
+    info.version =
+        Utf16ToUtf8(DecodeUtf16Field(header + PACKAGE_VERSION_OFFSET, layout.versionChars));
     file.offset = static_cast<std::int64_t>(layout.archiveOffset);
     file.length = info_.st_size - file.offset;
 
@@ -381,7 +400,8 @@ bool ReadPackage(const std::string& packagePath, PackageInfo& info,
     struct archive_entry* entry = nullptr;
     while (ok) {
         int status = archive_read_next_header(reader.get(), &entry);
-        if (status == ARCHIVE_EOF) break;
+        if (status == ARCHIVE_EOF)
+            break;
         if (status != ARCHIVE_OK) {
             ok = false;
             break;
@@ -395,10 +415,14 @@ bool ReadPackage(const std::string& packagePath, PackageInfo& info,
         listed.safe = IsSafeEntryPath(listed.path) && archive_entry_hardlink(entry) == nullptr &&
                       (type == AE_IFDIR || type == AE_IFREG);
         // Reading the data checks it: a corrupt or cut-off archive fails here.
-        if (archive_read_data_skip(reader.get()) != ARCHIVE_OK) ok = false;
+        if (archive_read_data_skip(reader.get()) != ARCHIVE_OK)
+            ok = false;
         entries.push_back(std::move(listed));
     }
-    if (!ok) error = packagePath + ": " + (archive_error_string(reader.get()) ? archive_error_string(reader.get()) : "corrupt archive");
+    if (!ok)
+        error = packagePath + ": " +
+                (archive_error_string(reader.get()) ? archive_error_string(reader.get())
+                                                    : "corrupt archive");
     close(file.fd);
     return ok;
 }

@@ -10,7 +10,7 @@ namespace quarrin::package {
 
 struct PackageEntry {
     enum class Kind { File, Directory, Symlink, Hardlink, CharDevice };
-    std::string path;        // inside the archive, '/' between names
+    std::string path;  // inside the archive, '/' between names
     Kind kind = Kind::File;
     std::string data;        // content of a file, unless sourcePath is set
     std::string sourcePath;  // host file whose content is streamed in

@@ -47,7 +47,8 @@ inline std::u16string DecodeUtf16Field(const unsigned char* bytes, std::size_t c
     std::u16string text;
     for (std::size_t i = 0; i < chars; ++i) {
         char16_t c = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-        if (c == 0) break;
+        if (c == 0)
+            break;
         text.push_back(c);
     }
     return text;

@@ -11,14 +11,20 @@ std::optional<std::wstring> DecodeUtf8(std::string_view text) {
     std::wstring out;
     for (std::size_t i = 0; i < text.size();) {
         auto byte = static_cast<unsigned char>(text[i]);
-        int extra = byte < 0x80 ? 0 : (byte >> 5) == 6 ? 1 : (byte >> 4) == 14 ? 2
-                    : (byte >> 3) == 30 ? 3 : -1;
-        if (extra < 0) return std::nullopt;
+        int extra = byte < 0x80         ? 0
+                    : (byte >> 5) == 6  ? 1
+                    : (byte >> 4) == 14 ? 2
+                    : (byte >> 3) == 30 ? 3
+                                        : -1;
+        if (extra < 0)
+            return std::nullopt;
         char32_t value = extra == 0 ? byte : byte & (0x3F >> extra);
         for (int k = 1; k <= extra; ++k) {
-            if (i + k >= text.size()) return std::nullopt;
+            if (i + k >= text.size())
+                return std::nullopt;
             auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return std::nullopt;
+            if ((next & 0xC0) != 0x80)
+                return std::nullopt;
             value = value << 6 | (next & 0x3F);
         }
         static const char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
@@ -32,7 +38,8 @@ std::optional<std::wstring> DecodeUtf8(std::string_view text) {
 }
 
 bool IsAcceptableName(const std::wstring& name) {
-    if (name == L".." || name.size() > 255) return false;
+    if (name == L".." || name.size() > 255)
+        return false;
     for (wchar_t c : name) {
         if (c < 0x20 || c == L':' || c == L'<' || c == L'>' || c == L'"' || c == L'|' ||
             c == L'*' || c == L'?') {
@@ -59,15 +66,19 @@ std::optional<std::wstring> DevicePathForEntry(std::wstring_view destination,
             continue;
         }
         if (!current.empty() && current != L".") {
-            if (!IsAcceptableName(current)) return std::nullopt;
+            if (!IsAcceptableName(current))
+                return std::nullopt;
             names.push_back(current);
         }
         current.clear();
     }
-    if (names.empty()) return std::nullopt;
+    if (names.empty())
+        return std::nullopt;
     std::wstring path(destination);
-    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    for (const std::wstring& name : names) path += L"\\" + name;
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/'))
+        path.pop_back();
+    for (const std::wstring& name : names)
+        path += L"\\" + name;
     return path;
 }
 

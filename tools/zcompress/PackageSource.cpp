@@ -14,21 +14,24 @@ constexpr DWORD READ_CHUNK = 1 << 20;
 }
 
 PackageSource::~PackageSource() {
-    if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
+    if (m_file != INVALID_HANDLE_VALUE)
+        CloseHandle(m_file);
 }
 
 bool PackageSource::ReadAt(ULONGLONG offset, void* buffer, DWORD count, DWORD& done) {
     done = 0;
     LONG high = static_cast<LONG>(offset >> 32);
     DWORD low = SetFilePointer(m_file, static_cast<LONG>(offset & 0xFFFFFFFF), &high, FILE_BEGIN);
-    if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return false;
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS)
+        return false;
     return ReadFile(m_file, buffer, count, &done, nullptr) != FALSE;
 }
 
 int PackageSource::Open(LPCWSTR packagePath) {
     m_file = CreateFileW(packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (m_file == INVALID_HANDLE_VALUE) return package::UNPACK_CANNOT_OPEN;
+    if (m_file == INVALID_HANDLE_VALUE)
+        return package::UNPACK_CANNOT_OPEN;
     DWORD high = 0;
     DWORD low = GetFileSize(m_file, &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
@@ -65,10 +68,11 @@ la_ssize_t PackageSource::Read(struct archive* reader, void* self, const void** 
     ULONGLONG left = source->m_archiveLength - source->m_position;
     auto want = static_cast<DWORD>(std::min<ULONGLONG>(left, source->m_buffer.size()));
     *buffer = source->m_buffer.data();
-    if (want == 0) return 0;
+    if (want == 0)
+        return 0;
     DWORD done = 0;
-    if (!source->ReadAt(source->m_archiveStart + source->m_position, source->m_buffer.data(),
-                        want, done)) {
+    if (!source->ReadAt(source->m_archiveStart + source->m_position, source->m_buffer.data(), want,
+                        done)) {
         archive_set_error(reader, EIO, "package read failed (error %u)",
                           static_cast<unsigned>(GetLastError()));
         return -1;
@@ -79,7 +83,8 @@ la_ssize_t PackageSource::Read(struct archive* reader, void* self, const void** 
 
 la_int64_t PackageSource::Skip(struct archive*, void* self, la_int64_t request) {
     auto* source = static_cast<PackageSource*>(self);
-    if (request <= 0) return 0;
+    if (request <= 0)
+        return 0;
     ULONGLONG left = source->m_archiveLength - source->m_position;
     auto step = std::min<ULONGLONG>(left, static_cast<ULONGLONG>(request));
     source->m_position += step;
@@ -87,7 +92,8 @@ la_int64_t PackageSource::Skip(struct archive*, void* self, la_int64_t request) 
 }
 
 int PackageSource::PercentRead() const {
-    if (m_archiveLength == 0) return 100;
+    if (m_archiveLength == 0)
+        return 100;
     return static_cast<int>(m_position * 100 / m_archiveLength);
 }
 

@@ -31,7 +31,8 @@ constexpr std::size_t WRITE_CHUNK = 1 << 18;
 class ProgressReporter {
 public:
     void Report(int percent) {
-        if (g_progressWindow == nullptr || percent == m_last) return;
+        if (g_progressWindow == nullptr || percent == m_last)
+            return;
         m_last = percent;
         PostMessageW(g_progressWindow, g_progressMessage, 1, percent);
     }
@@ -65,11 +66,13 @@ HANDLE CreateOutputFile(const std::wstring& path) {
 int WriteEntryData(struct archive* reader, const std::wstring& path, PackageSource& source,
                    ProgressReporter& progress, std::vector<char>& buffer) {
     HANDLE file = CreateOutputFile(path);
-    if (file == INVALID_HANDLE_VALUE) return UNPACK_WRITE_FAILED;
+    if (file == INVALID_HANDLE_VALUE)
+        return UNPACK_WRITE_FAILED;
     int result = 0;
     for (;;) {
         la_ssize_t n = archive_read_data(reader, buffer.data(), buffer.size());
-        if (n == 0) break;
+        if (n == 0)
+            break;
         if (n < 0) {
             result = UNPACK_CORRUPT_ARCHIVE;
             break;
@@ -97,8 +100,10 @@ bool IsAllowedKind(struct archive_entry* entry) {
 std::optional<std::wstring> EntryDevicePath(struct archive_entry* entry,
                                             const std::wstring& destination) {
     const char* name = archive_entry_pathname_utf8(entry);
-    if (name == nullptr) name = archive_entry_pathname(entry);
-    if (name == nullptr) return std::nullopt;
+    if (name == nullptr)
+        name = archive_entry_pathname(entry);
+    if (name == nullptr)
+        return std::nullopt;
     return DevicePathForEntry(destination, name);
 }
 
@@ -110,17 +115,21 @@ int ExtractEntries(struct archive* reader, PackageSource& source, const std::wst
     for (;;) {
         struct archive_entry* entry = nullptr;
         int status = archive_read_next_header(reader, &entry);
-        if (status == ARCHIVE_EOF) break;
-        if (status != ARCHIVE_OK && status != ARCHIVE_WARN) return UNPACK_CORRUPT_ARCHIVE;
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
+            return UNPACK_CORRUPT_ARCHIVE;
         std::optional<std::wstring> path = EntryDevicePath(entry, destination);
-        if (!path || !IsAllowedKind(entry)) return UNPACK_UNSAFE_ENTRY;
+        if (!path || !IsAllowedKind(entry))
+            return UNPACK_UNSAFE_ENTRY;
         CreateParentFolders(destination, *path);
         if (archive_entry_filetype(entry) == AE_IFDIR) {
             CreateDirectoryW(path->c_str(), nullptr);
             continue;
         }
         int written = WriteEntryData(reader, *path, source, progress, buffer);
-        if (written < 0) return written;
+        if (written < 0)
+            return written;
         ++files;
     }
     progress.Report(100);
@@ -142,12 +151,14 @@ extern "C" __attribute__((visibility("default"))) int zUncompress(LPCWSTR packag
         return UNPACK_BAD_ARGUMENTS;
     }
     PackageSource source;
-    if (int opened = source.Open(package); opened < 0) return opened;
+    if (int opened = source.Open(package); opened < 0)
+        return opened;
     struct archive* reader = archive_read_new();
     archive_read_support_filter_zstd(reader);
     archive_read_support_format_tar(reader);
     int result = UNPACK_CORRUPT_ARCHIVE;
-    if (source.Attach(reader) == ARCHIVE_OK) result = ExtractEntries(reader, source, destination);
+    if (source.Attach(reader) == ARCHIVE_OK)
+        result = ExtractEntries(reader, source, destination);
     archive_read_free(reader);
     return result;
 }
