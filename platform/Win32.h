@@ -9,3 +9,4 @@
 #include "platform/api/ProgressApi.h"
 #include "platform/api/WindowApi.h"
 #include "platform/api/RegistryApi.h"
+#include "platform/api/ModuleApi.h"
