@@ -139,4 +139,6 @@ struct StageStarters {
     void (*stopLinkThreads)(CoprocessorLink*) = nullptr;
     void (*closeAndDeleteLink)(CoprocessorLink*&) = nullptr;
 };
+// The stages of this build; tests may put fakes in their place and restore these after.
+StageStarters DefaultStages();
 StageStarters& Stages();

@@ -13,6 +13,7 @@
 #include "platform/common/TextCodec.h"
 #include "platform/host/HostScreen.h"
 #include "platform/host/RealTimeScheduler.h"
+#include "platform/kernel/Kernel.h"
 #include "platform/registry/RegistryFile.h"
 
 extern char** environ;
@@ -54,7 +55,12 @@ void HostProgressOutput::Write(const std::wstring& line) {
 DWORD HostProcessLauncher::Launch(const std::string& hostPath, const std::wstring&, DWORD) {
     struct stat info {};
     if (stat(hostPath.c_str(), &info) != 0) return Win32ErrorFromErrno(errno);
-    if ((info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) return ERROR_ACCESS_DENIED;
+    // The device's volumes know no execute permission: any file may be started, and one
+    // that is not a program fails with ERROR_BAD_EXE_FORMAT. Files unpacked or copied onto
+    // the device tree carry no execute bit, so it is added here.
+    if ((info.st_mode & S_IXUSR) == 0 && chmod(hostPath.c_str(), info.st_mode | S_IXUSR) != 0) {
+        return Win32ErrorFromErrno(errno);
+    }
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // Detached: the started program gets its own session and outlives the loader.
@@ -96,6 +102,11 @@ HostPlatform::HostPlatform(const HostOptions& options)
     InstallServices(services);
 }
 
-HostPlatform::~HostPlatform() { InstallServices(Services{}); }
+HostPlatform::~HostPlatform() {
+    // A worker may still be finishing (the application worker rewrites the update record
+    // after its last message): let it end before the services it uses go away.
+    if (!kernel::WaitForAllThreads(30000)) kernel::TerminateAllThreads();
+    InstallServices(Services{});
+}
 
 }  // namespace quarrin::platform

@@ -233,6 +233,23 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section) {
 
 namespace quarrin::kernel {
 
+bool WaitForAllThreads(DWORD timeoutMs) {
+    std::vector<std::shared_ptr<ThreadObject>> running;
+    {
+        std::lock_guard lock(KernelLock());
+        for (auto& weak : LiveThreads()) {
+            auto thread = weak.lock();
+            if (thread && !thread->m_ended && &thread->m_record != CurrentThreadRecord()) {
+                running.push_back(std::move(thread));
+            }
+        }
+    }
+    if (running.empty()) return true;
+    std::vector<Waitable*> objects;
+    for (auto& thread : running) objects.push_back(thread.get());
+    return WaitForObjects(objects, true, timeoutMs) == WAIT_OBJECT_0;
+}
+
 void TerminateAllThreads() {
     std::vector<std::shared_ptr<ThreadObject>> running;
     {

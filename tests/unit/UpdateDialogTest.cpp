@@ -63,7 +63,7 @@ protected:
         sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "app");
         sim.AddTaskBar();
     }
-    void TearDown() override { Stages() = StageStarters{}; }
+    void TearDown() override { Stages() = DefaultStages(); }
 
     void Boot(DWORD request) {
         sim.PutFile(L"ResidentFlash2\\UpdateInfo.dat", Word(request));
