@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
     host.logFile = options.logFile;
     host.registryFile = options.registryFile;
     host.clockRate = options.clockRate;
+    host.stores = options.stores;
+    host.touchCalibrated = options.touchCalibrated;
     quarrin::platform::HostPlatform platform(host);
     if (!platform.Debug().LogOpened()) {
         std::fprintf(stderr, "quarrin: cannot open log file '%s'\n", options.logFile.c_str());

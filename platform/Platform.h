@@ -15,6 +15,7 @@ namespace quarrin::platform {
 
 class DeviceFileSystem;
 class Registry;
+class StorageManager;
 
 // Receives every kernel debug line, exactly as formatted ("\r\n" included).
 class DebugOutput {
@@ -50,6 +51,14 @@ public:
                         DWORD disposition) = 0;
 };
 
+// The platform's interactive touch-screen calibration. Returns 1 when the user completed it;
+// the calibration values are then under HKEY_LOCAL_MACHINE "HARDWARE\DEVICEMAP\TOUCH".
+class TouchCalibration {
+public:
+    virtual ~TouchCalibration() = default;
+    virtual BOOL Calibrate() = 0;
+};
+
 struct Services {
     kernel::Scheduler* scheduler = nullptr;
     DeviceFileSystem* files = nullptr;
@@ -58,6 +67,8 @@ struct Services {
     ShellWindows* shell = nullptr;
     DeviceNamespace* devices = nullptr;
     Registry* registry = nullptr;
+    StorageManager* storage = nullptr;
+    TouchCalibration* touch = nullptr;
 };
 
 void InstallServices(const Services& services);

@@ -8,3 +8,5 @@
 #include "platform/api/GdiApi.h"
 #include "platform/api/WindowApi.h"
 #include "platform/api/RegistryApi.h"
+#include "platform/api/StorageApi.h"
+#include "platform/api/TouchApi.h"

@@ -13,6 +13,7 @@
 #include "platform/common/TextCodec.h"
 #include "platform/host/RealTimeScheduler.h"
 #include "platform/registry/RegistryFile.h"
+#include "platform/storage/StorageManager.h"
 
 extern char** environ;
 
@@ -57,18 +58,38 @@ DWORD HostProcessLauncher::Launch(const std::string& hostPath, const std::wstrin
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+void DeclareStores(StorageManager& storage, DeviceFileSystem& files,
+                   const std::vector<std::pair<int, std::string>>& stores) {
+    if (stores.empty()) {
+        if (files.ResolveIgnoringMounts(L"Storage Card").IsDirectory()) {
+            storage.DeclareStore(L"DSK1:", L"Storage Card");
+        }
+        return;
+    }
+    for (const auto& [number, volume] : stores) {
+        storage.DeclareStore(L"DSK" + std::to_wstring(number) + L":", Utf8ToWide(volume));
+    }
+}
+
+}  // namespace
+
 HostPlatform::HostPlatform(const HostOptions& options)
     : m_scheduler(std::make_unique<RealTimeScheduler>(options.clockRate)),
       m_files(std::make_unique<DeviceFileSystem>(options.deviceRoot)),
       m_processes(std::make_unique<HostProcessLauncher>()),
       m_debug(std::make_unique<HostDebugOutput>(options.logFile)),
-      m_shell(std::make_unique<HostShellWindows>()) {
+      m_shell(std::make_unique<HostShellWindows>()),
+      m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
     std::setlocale(LC_ALL, "C.UTF-8");
     std::string registryPath = options.registryFile.empty()
                                    ? m_files->Root() + "/registry.reg"
                                    : options.registryFile;
     m_registryFile = std::make_unique<RegistryFile>(registryPath, m_files.get());
     m_registry = std::make_unique<Registry>(m_registryFile->Load(), m_registryFile.get());
+    m_storage = std::make_unique<StorageManager>(*m_files);
+    DeclareStores(*m_storage, *m_files, options.stores);
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
@@ -76,6 +97,8 @@ HostPlatform::HostPlatform(const HostOptions& options)
     services.debug = m_debug.get();
     services.shell = m_shell.get();
     services.registry = m_registry.get();
+    services.storage = m_storage.get();
+    services.touch = m_touch.get();
     InstallServices(services);
 }
 

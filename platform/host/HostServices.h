@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -15,12 +17,19 @@ class DeviceFileSystem;
 class RealTimeScheduler;
 class Registry;
 class RegistryFile;
+class StorageManager;
 
 struct HostOptions {
     std::string deviceRoot = "./device";
     std::string logFile;      // empty: standard error only
     double clockRate = 1.0;
     std::string registryFile;  // empty: "registry.reg" in the device root
+    // Stores and the volume folder each one carries: {1, "Storage Card"} is "DSK1:". Empty:
+    // "DSK1:" carries "Storage Card" when that folder exists in the device root.
+    std::vector<std::pair<int, std::string>> stores;
+    // What TouchCalibrate reports: the host has no calibration screen, so by default the
+    // calibration counts as not completed.
+    bool touchCalibrated = false;
 };
 
 class HostDebugOutput : public DebugOutput {
@@ -50,6 +59,15 @@ public:
     bool IsVisible(HWND) override { return false; }
 };
 
+class HostTouchCalibration : public TouchCalibration {
+public:
+    explicit HostTouchCalibration(bool completed) : m_completed(completed) {}
+    BOOL Calibrate() override { return m_completed ? TRUE : FALSE; }
+
+private:
+    bool m_completed;
+};
+
 // Owns the host services and installs them for the process.
 class HostPlatform {
 public:
@@ -69,6 +87,8 @@ private:
     std::unique_ptr<HostShellWindows> m_shell;
     std::unique_ptr<RegistryFile> m_registryFile;
     std::unique_ptr<Registry> m_registry;
+    std::unique_ptr<StorageManager> m_storage;
+    std::unique_ptr<HostTouchCalibration> m_touch;
 };
 
 }  // namespace quarrin::platform

@@ -31,7 +31,8 @@ struct Fault {
 
 }  // namespace
 
-struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOperationHook {
+struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOperationHook,
+                           TouchCalibration {
     mutable std::mutex lock;
     std::string root;
     std::vector<std::wstring> lines;
@@ -42,6 +43,14 @@ struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOper
     bool hasTaskBar = false;
     bool taskBarVisible = false;
     std::vector<int> taskBarCommands;
+    BOOL touchResult = FALSE;
+    int touchCalls = 0;
+
+    BOOL Calibrate() override {
+        std::lock_guard guard(lock);
+        ++touchCalls;
+        return touchResult;
+    }
 
     void Write(const std::wstring& line) override {
         std::lock_guard guard(lock);
@@ -96,6 +105,8 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     m_files = std::make_unique<DeviceFileSystem>(pattern);
     m_files->SetHook(m_state.get());
     m_registry = std::make_unique<Registry>();
+    m_storage = std::make_unique<StorageManager>(*m_files);
+    m_storage->DeclareStore(L"DSK1:", L"Storage Card", SIM_CARD_SECTORS);
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
@@ -103,6 +114,8 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     services.debug = m_state.get();
     services.shell = m_state.get();
     services.registry = m_registry.get();
+    services.storage = m_storage.get();
+    services.touch = m_state.get();
     InstallServices(services);
 }
 
@@ -186,6 +199,16 @@ bool SimPlatform::TaskBarVisible() const {
 std::vector<int> SimPlatform::TaskBarCommands() const {
     std::lock_guard guard(m_state->lock);
     return m_state->taskBarCommands;
+}
+
+void SimPlatform::SetTouchCalibrationResult(BOOL result) {
+    std::lock_guard guard(m_state->lock);
+    m_state->touchResult = result;
+}
+
+int SimPlatform::TouchCalibrationCalls() const {
+    std::lock_guard guard(m_state->lock);
+    return m_state->touchCalls;
 }
 
 std::uint64_t SimPlatform::NowMs() {
