@@ -18,6 +18,13 @@ cat > "$shell" <<'SHELL'
 echo "platform shell started"
 SHELL
 chmod +x "$shell"
+# The FAT utility library that formatting the storage card loads from "Windows".
+build="${QUARRIN_BUILD:-$(dirname "$0")/../build}"
+if [ -f "$build/tools/fatutil.dll" ]; then
+  cp "$build/tools/fatutil.dll" "$root/Windows/fatutil.dll"
+else
+  echo "note: $build/tools/fatutil.dll not built; the storage card cannot be formatted" >&2
+fi
 # The unit's registry: the touch driver's key exists from the first start.
 cat > "$root/registry.reg" <<'REG'
 Windows Registry Editor Version 5.00
