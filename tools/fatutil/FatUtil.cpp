@@ -39,7 +39,8 @@ std::error_code EmptyFolder(const fs::path& folder) {
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
         fs::remove_all(it->path(), error);
-        if (error) break;
+        if (error)
+            break;
     }
     return error;
 }
