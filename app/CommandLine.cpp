@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
@@ -24,11 +25,32 @@ bool ParseStore(const std::string& text, std::pair<int, std::string>& store) {
     return true;
 }
 
+// "WxH" with both sides between 1 and SCREEN_MAX_SIDE pixels.
+constexpr long SCREEN_MAX_SIDE = 8192;
+
+bool ParseScreenSize(const std::string& text, int& width, int& height) {
+    char* end = nullptr;
+    long w = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != 'x' || !std::isdigit(static_cast<unsigned char>(end[1]))) {
+        return false;
+    }
+    const char* rest = end + 1;
+    long h = std::strtol(rest, &end, 10);
+    if (*end != '\0' || w < 1 || h < 1 || w > SCREEN_MAX_SIDE || h > SCREEN_MAX_SIDE) {
+        return false;
+    }
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    return true;
+}
+
 }  // namespace
 
 std::string UsageText() {
-    return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]"
-           " [--store DSKn=VOLUME]... [--touch-calibrated] [--help] [--version]\n"
+    return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]\n"
+           "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE]\n"
+           "               [--store DSKn=VOLUME]... [--touch-calibrated] [--help]"
+           " [--version]\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
            " (default ./device)\n"
            "  --log FILE        also append every debug line to FILE\n"
@@ -40,6 +62,9 @@ std::string UsageText() {
            "                    (default: DSK1: carries \"Storage Card\" when that folder"
            " exists)\n"
            "  --touch-calibrated  the touch-screen calibration reports itself completed\n"
+           "  --screen WxH      the unit's screen size in pixels (default 800x480)\n"
+           "  --screenshots DIR save every frame shown as DIR/00001.png, 00002.png, ...\n"
+           "  --screen-trace FILE  write what is drawn on the screen, one line per call\n"
            "  --help            show this text\n"
            "  --version         show the version\n";
 }
@@ -86,6 +111,18 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 options.registryFile = text;
             } else if (!ParsePositive(text, options.clockRate)) {
                 return {std::nullopt, "--clock-rate needs a positive number, not '" + text + "'"};
+            }
+        } else if (name == "--screen" || name == "--screenshots" || name == "--screen-trace") {
+            if (!value(text) || text.empty()) {
+                return {std::nullopt, "option " + name + " needs a value"};
+            }
+            if (name == "--screenshots") {
+                options.screenshotDir = text;
+            } else if (name == "--screen-trace") {
+                options.screenTraceFile = text;
+            } else if (!ParseScreenSize(text, options.screenWidth, options.screenHeight)) {
+                return {std::nullopt,
+                        "--screen needs WIDTHxHEIGHT such as 800x480, not '" + text + "'"};
             }
         } else {
             return {std::nullopt, "unknown option '" + arguments[i] + "'"};

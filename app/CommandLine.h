@@ -15,6 +15,10 @@ struct CommandLine {
     // --store DSKn=VOLUME, repeatable: store n (1..4) carries the volume folder VOLUME.
     std::vector<std::pair<int, std::string>> stores;
     bool touchCalibrated = false;  // --touch-calibrated
+    int screenWidth = 800;
+    int screenHeight = 480;
+    std::string screenshotDir;
+    std::string screenTraceFile;
     bool help = false;
     bool version = false;
 };

@@ -8,6 +8,7 @@
 
 #include "app/CommandLine.h"
 #include "app/QuarrinApp.h"
+#include "platform/host/HostScreen.h"
 #include "platform/host/HostServices.h"
 #include "resources/Version.h"
 
@@ -40,9 +41,17 @@ int main(int argc, char** argv) {
     host.clockRate = options.clockRate;
     host.stores = options.stores;
     host.touchCalibrated = options.touchCalibrated;
+    host.screenWidth = options.screenWidth;
+    host.screenHeight = options.screenHeight;
+    host.screenshotDir = options.screenshotDir;
+    host.screenTraceFile = options.screenTraceFile;
     quarrin::platform::HostPlatform platform(host);
     if (!platform.Debug().LogOpened()) {
         std::fprintf(stderr, "quarrin: cannot open log file '%s'\n", options.logFile.c_str());
+        return 2;
+    }
+    if (!platform.Screen().SetupError().empty()) {
+        std::fprintf(stderr, "quarrin: %s\n", platform.Screen().SetupError().c_str());
         return 2;
     }
     CQuarrinApp app;

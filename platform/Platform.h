@@ -3,7 +3,9 @@
 // to the installed set.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Win32Types.h"
 
@@ -59,6 +61,19 @@ public:
     virtual BOOL Calibrate() = 0;
 };
 
+// What the unit shows: a frame of Width() x Height() pixels that the drawing layer paints
+// into. Present is called after each copy of a finished picture to the screen, with the
+// trace lines of the drawing calls that made that picture.
+class Screen {
+public:
+    virtual ~Screen() = default;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    // Row by row, 0x00RRGGBB each, Width() * Height() of them.
+    virtual std::uint32_t* Pixels() = 0;
+    virtual void Present(const std::vector<std::string>& drawLines) = 0;
+};
+
 struct Services {
     kernel::Scheduler* scheduler = nullptr;
     DeviceFileSystem* files = nullptr;
@@ -66,6 +81,7 @@ struct Services {
     DebugOutput* debug = nullptr;
     ShellWindows* shell = nullptr;
     DeviceNamespace* devices = nullptr;
+    Screen* screen = nullptr;
     Registry* registry = nullptr;
     StorageManager* storage = nullptr;
     TouchCalibration* touch = nullptr;

@@ -11,6 +11,7 @@
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/TextCodec.h"
+#include "platform/host/HostScreen.h"
 #include "platform/host/RealTimeScheduler.h"
 #include "platform/registry/RegistryFile.h"
 #include "platform/storage/StorageManager.h"
@@ -81,6 +82,8 @@ HostPlatform::HostPlatform(const HostOptions& options)
       m_processes(std::make_unique<HostProcessLauncher>()),
       m_debug(std::make_unique<HostDebugOutput>(options.logFile)),
       m_shell(std::make_unique<HostShellWindows>()),
+      m_screen(std::make_unique<HostScreen>(options.screenWidth, options.screenHeight,
+                                            options.screenshotDir, options.screenTraceFile)),
       m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
     std::setlocale(LC_ALL, "C.UTF-8");
     std::string registryPath = options.registryFile.empty()
@@ -96,6 +99,7 @@ HostPlatform::HostPlatform(const HostOptions& options)
     services.processes = m_processes.get();
     services.debug = m_debug.get();
     services.shell = m_shell.get();
+    services.screen = m_screen.get();
     services.registry = m_registry.get();
     services.storage = m_storage.get();
     services.touch = m_touch.get();

@@ -15,6 +15,7 @@ namespace quarrin::platform {
 
 class DeviceFileSystem;
 class RealTimeScheduler;
+class HostScreen;
 class Registry;
 class RegistryFile;
 class StorageManager;
@@ -23,6 +24,10 @@ struct HostOptions {
     std::string deviceRoot = "./device";
     std::string logFile;      // empty: standard error only
     double clockRate = 1.0;
+    int screenWidth = 800;
+    int screenHeight = 480;
+    std::string screenshotDir;    // empty: no PNG files
+    std::string screenTraceFile;  // empty: no screen trace
     std::string registryFile;  // empty: "registry.reg" in the device root
     // Stores and the volume folder each one carries: {1, "Storage Card"} is "DSK1:". Empty:
     // "DSK1:" carries "Storage Card" when that folder exists in the device root.
@@ -78,6 +83,7 @@ public:
 
     HostDebugOutput& Debug() { return *m_debug; }
     DeviceFileSystem& Files() { return *m_files; }
+    HostScreen& Screen() { return *m_screen; }
 
 private:
     std::unique_ptr<RealTimeScheduler> m_scheduler;
@@ -85,6 +91,7 @@ private:
     std::unique_ptr<HostProcessLauncher> m_processes;
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
+    std::unique_ptr<HostScreen> m_screen;
     std::unique_ptr<RegistryFile> m_registryFile;
     std::unique_ptr<Registry> m_registry;
     std::unique_ptr<StorageManager> m_storage;

@@ -104,6 +104,7 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     m_scheduler = std::make_unique<VirtualScheduler>();
     m_files = std::make_unique<DeviceFileSystem>(pattern);
     m_files->SetHook(m_state.get());
+    m_screen = std::make_unique<SimScreen>();
     m_registry = std::make_unique<Registry>();
     m_storage = std::make_unique<StorageManager>(*m_files);
     m_storage->DeclareStore(L"DSK1:", L"Storage Card", SIM_CARD_SECTORS);
@@ -113,6 +114,7 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     services.processes = m_state.get();
     services.debug = m_state.get();
     services.shell = m_state.get();
+    services.screen = m_screen.get();
     services.registry = m_registry.get();
     services.storage = m_storage.get();
     services.touch = m_state.get();

@@ -9,6 +9,7 @@
 
 #include "platform/Platform.h"
 #include "platform/common/DeviceFileSystem.h"
+#include "platform/sim/SimScreen.h"
 #include "platform/registry/Registry.h"
 #include "platform/sim/VirtualScheduler.h"
 #include "platform/storage/StorageManager.h"
@@ -54,6 +55,10 @@ public:
 
     VirtualScheduler& Scheduler() { return *m_scheduler; }
     DeviceFileSystem& Files() { return *m_files; }
+    // The screen, 800 x 480 unless a test resizes it before drawing.
+    SimScreen& Screen() { return *m_screen; }
+    void SetScreenSize(int width, int height) { m_screen->Resize(width, height); }
+    std::vector<std::string> ScreenTrace() const { return m_screen->TraceLines(); }
     // The registry, kept in memory; it starts with the device's default keys.
     Registry& DeviceRegistry() { return *m_registry; }
     std::uint64_t NowMs();
@@ -71,6 +76,7 @@ private:
     std::unique_ptr<State> m_state;
     std::unique_ptr<VirtualScheduler> m_scheduler;
     std::unique_ptr<DeviceFileSystem> m_files;
+    std::unique_ptr<SimScreen> m_screen;
     std::unique_ptr<Registry> m_registry;
     std::unique_ptr<StorageManager> m_storage;
 };
