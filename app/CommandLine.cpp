@@ -48,7 +48,7 @@ bool ParseScreenSize(const std::string& text, int& width, int& height) {
 
 std::string UsageText() {
     return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]\n"
-           "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE]\n"
+           "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE] [--progress]\n"
            "               [--store DSKn=VOLUME]... [--touch-calibrated] [--help]"
            " [--version]\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
@@ -65,6 +65,7 @@ std::string UsageText() {
            "  --screen WxH      the unit's screen size in pixels (default 800x480)\n"
            "  --screenshots DIR save every frame shown as DIR/00001.png, 00002.png, ...\n"
            "  --screen-trace FILE  write what is drawn on the screen, one line per call\n"
+           "  --progress        print a line per change of stage, state or percent on stdout\n"
            "  --help            show this text\n"
            "  --version         show the version\n";
 }
@@ -100,6 +101,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 return {std::nullopt, "--store needs DSKn=VOLUME with n from 1 to 4"};
             }
             options.stores.push_back(store);
+        } else if (name == "--progress") {
+            options.progress = true;
         } else if (name == "--root" || name == "--log" || name == "--clock-rate" ||
                    name == "--registry") {
             if (!value(text) || text.empty()) return {std::nullopt, "option " + name + " needs a value"};

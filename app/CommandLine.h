@@ -19,6 +19,7 @@ struct CommandLine {
     int screenHeight = 480;
     std::string screenshotDir;
     std::string screenTraceFile;
+    bool progress = false;  // one line per change of the screen on standard output
     bool help = false;
     bool version = false;
 };

@@ -35,6 +35,7 @@ struct HostOptions {
     // What TouchCalibrate reports: the host has no calibration screen, so by default the
     // calibration counts as not completed.
     bool touchCalibrated = false;
+    bool progress = false;     // progress lines on standard output
 };
 
 class HostDebugOutput : public DebugOutput {
@@ -48,6 +49,12 @@ private:
     std::mutex m_lock;
     std::FILE* m_log = nullptr;
     bool m_wanted = false;
+};
+
+// Progress lines on standard output, one write per line.
+class HostProgressOutput : public ProgressOutput {
+public:
+    void Write(const std::wstring& line) override;
 };
 
 class HostProcessLauncher : public ProcessLauncher {
@@ -92,6 +99,7 @@ private:
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
     std::unique_ptr<HostScreen> m_screen;
+    std::unique_ptr<HostProgressOutput> m_progress;
     std::unique_ptr<RegistryFile> m_registryFile;
     std::unique_ptr<Registry> m_registry;
     std::unique_ptr<StorageManager> m_storage;
