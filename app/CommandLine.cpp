@@ -12,6 +12,19 @@ bool ParsePositive(const std::string& text, double& value) {
     return !text.empty() && end != nullptr && *end == '\0' && std::isfinite(value) && value > 0;
 }
 
+// "DSKn=VOLUME" with n from 1 to 4 (a colon after the store name is allowed).
+bool ParseStore(const std::string& text, std::pair<int, std::string>& store) {
+    auto eq = text.find('=');
+    if (eq == std::string::npos || eq + 1 >= text.size()) return false;
+    std::string name = text.substr(0, eq);
+    if (!name.empty() && name.back() == ':') name.pop_back();
+    if (name.size() != 4 || name.compare(0, 3, "DSK") != 0 || name[3] < '1' || name[3] > '4') {
+        return false;
+    }
+    store = {name[3] - '0', text.substr(eq + 1)};
+    return true;
+}
+
 // "WxH" with both sides between 1 and SCREEN_MAX_SIDE pixels.
 constexpr long SCREEN_MAX_SIDE = 8192;
 
@@ -35,7 +48,8 @@ bool ParseScreenSize(const std::string& text, int& width, int& height) {
 
 std::string UsageText() {
     return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]\n"
-           "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE] [--progress]"
+           "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE] [--progress]\n"
+           "               [--store DSKn=VOLUME]... [--touch-calibrated] [--help]"
            " [--version]\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
            " (default ./device)\n"
@@ -43,6 +57,11 @@ std::string UsageText() {
            "  --registry FILE   the registry, a .reg text file (default registry.reg in the"
            " device root)\n"
            "  --clock-rate R    run the loader's clock R times faster (default 1)\n"
+           "  --store DSKn=VOLUME  store DSKn: (n 1..4) carries the volume folder VOLUME;"
+           " repeatable\n"
+           "                    (default: DSK1: carries \"Storage Card\" when that folder"
+           " exists)\n"
+           "  --touch-calibrated  the touch-screen calibration reports itself completed\n"
            "  --screen WxH      the unit's screen size in pixels (default 800x480)\n"
            "  --screenshots DIR save every frame shown as DIR/00001.png, 00002.png, ...\n"
            "  --screen-trace FILE  write what is drawn on the screen, one line per call\n"
@@ -74,6 +93,14 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (name == "--version") {
             options.version = true;
+        } else if (name == "--touch-calibrated") {
+            options.touchCalibrated = true;
+        } else if (name == "--store") {
+            std::pair<int, std::string> store;
+            if (!value(text) || !ParseStore(text, store)) {
+                return {std::nullopt, "--store needs DSKn=VOLUME with n from 1 to 4"};
+            }
+            options.stores.push_back(store);
         } else if (name == "--progress") {
             options.progress = true;
         } else if (name == "--root" || name == "--log" || name == "--clock-rate" ||

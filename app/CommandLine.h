@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct CommandLine {
@@ -11,6 +12,9 @@ struct CommandLine {
     std::string logFile;
     std::string registryFile;  // empty: "registry.reg" in the device root
     double clockRate = 1.0;
+    // --store DSKn=VOLUME, repeatable: store n (1..4) carries the volume folder VOLUME.
+    std::vector<std::pair<int, std::string>> stores;
+    bool touchCalibrated = false;  // --touch-calibrated
     int screenWidth = 800;
     int screenHeight = 480;
     std::string screenshotDir;

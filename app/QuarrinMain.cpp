@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
     host.logFile = options.logFile;
     host.registryFile = options.registryFile;
     host.clockRate = options.clockRate;
+    host.stores = options.stores;
+    host.touchCalibrated = options.touchCalibrated;
     host.screenWidth = options.screenWidth;
     host.screenHeight = options.screenHeight;
     host.screenshotDir = options.screenshotDir;

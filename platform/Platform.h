@@ -17,6 +17,7 @@ namespace quarrin::platform {
 
 class DeviceFileSystem;
 class Registry;
+class StorageManager;
 
 // Receives every kernel debug line, exactly as formatted ("\r\n" included).
 class DebugOutput {
@@ -52,6 +53,14 @@ public:
                         DWORD disposition) = 0;
 };
 
+// The platform's interactive touch-screen calibration. Returns 1 when the user completed it;
+// the calibration values are then under HKEY_LOCAL_MACHINE "HARDWARE\DEVICEMAP\TOUCH".
+class TouchCalibration {
+public:
+    virtual ~TouchCalibration() = default;
+    virtual BOOL Calibrate() = 0;
+};
+
 // What the unit shows: a frame of Width() x Height() pixels that the drawing layer paints
 // into. Present is called after each copy of a finished picture to the screen, with the
 // trace lines of the drawing calls that made that picture.
@@ -82,6 +91,8 @@ struct Services {
     Screen* screen = nullptr;
     ProgressOutput* progress = nullptr;
     Registry* registry = nullptr;
+    StorageManager* storage = nullptr;
+    TouchCalibration* touch = nullptr;
 };
 
 void InstallServices(const Services& services);

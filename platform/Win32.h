@@ -9,4 +9,6 @@
 #include "platform/api/ProgressApi.h"
 #include "platform/api/WindowApi.h"
 #include "platform/api/RegistryApi.h"
+#include "platform/api/StorageApi.h"
+#include "platform/api/TouchApi.h"
 #include "platform/api/ModuleApi.h"

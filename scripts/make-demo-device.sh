@@ -30,4 +30,8 @@ build="${2:-}"
 if [ -n "$build" ] && [ -f "$build/tools/zCompress.dll" ]; then
   cp "$build/tools/zCompress.dll" "$root/Windows/zCompress.dll"
 fi
+# The FAT utility library that formatting the storage card loads from "Windows".
+if [ -n "$build" ] && [ -f "$build/tools/fatutil.dll" ]; then
+  cp "$build/tools/fatutil.dll" "$root/Windows/fatutil.dll"
+fi
 echo "demo device laid out in $root"

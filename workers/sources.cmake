@@ -2,4 +2,5 @@
 target_sources(quarrin_core PRIVATE
   workers/AppInstallThread.cpp
   workers/TreeOperations.cpp
+  workers/NaviUpdateThread.cpp
 )

@@ -15,6 +15,7 @@
 #include "platform/host/RealTimeScheduler.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/registry/RegistryFile.h"
+#include "platform/storage/StorageManager.h"
 
 extern char** environ;
 
@@ -73,6 +74,23 @@ DWORD HostProcessLauncher::Launch(const std::string& hostPath, const std::wstrin
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+void DeclareStores(StorageManager& storage, DeviceFileSystem& files,
+                   const std::vector<std::pair<int, std::string>>& stores) {
+    if (stores.empty()) {
+        if (files.ResolveIgnoringMounts(L"Storage Card").IsDirectory()) {
+            storage.DeclareStore(L"DSK1:", L"Storage Card");
+        }
+        return;
+    }
+    for (const auto& [number, volume] : stores) {
+        storage.DeclareStore(L"DSK" + std::to_wstring(number) + L":", Utf8ToWide(volume));
+    }
+}
+
+}  // namespace
+
 HostPlatform::HostPlatform(const HostOptions& options)
     : m_scheduler(std::make_unique<RealTimeScheduler>(options.clockRate)),
       m_files(std::make_unique<DeviceFileSystem>(options.deviceRoot)),
@@ -80,13 +98,16 @@ HostPlatform::HostPlatform(const HostOptions& options)
       m_debug(std::make_unique<HostDebugOutput>(options.logFile)),
       m_shell(std::make_unique<HostShellWindows>()),
       m_screen(std::make_unique<HostScreen>(options.screenWidth, options.screenHeight,
-                                            options.screenshotDir, options.screenTraceFile)) {
+                                            options.screenshotDir, options.screenTraceFile)),
+      m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
     std::setlocale(LC_ALL, "C.UTF-8");
     std::string registryPath = options.registryFile.empty()
                                    ? m_files->Root() + "/registry.reg"
                                    : options.registryFile;
     m_registryFile = std::make_unique<RegistryFile>(registryPath, m_files.get());
     m_registry = std::make_unique<Registry>(m_registryFile->Load(), m_registryFile.get());
+    m_storage = std::make_unique<StorageManager>(*m_files);
+    DeclareStores(*m_storage, *m_files, options.stores);
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
@@ -99,6 +120,8 @@ HostPlatform::HostPlatform(const HostOptions& options)
         services.progress = m_progress.get();
     }
     services.registry = m_registry.get();
+    services.storage = m_storage.get();
+    services.touch = m_touch.get();
     InstallServices(services);
 }
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -16,6 +18,7 @@ class RealTimeScheduler;
 class HostScreen;
 class Registry;
 class RegistryFile;
+class StorageManager;
 
 struct HostOptions {
     std::string deviceRoot = "./device";
@@ -26,6 +29,12 @@ struct HostOptions {
     std::string screenshotDir;    // empty: no PNG files
     std::string screenTraceFile;  // empty: no screen trace
     std::string registryFile;  // empty: "registry.reg" in the device root
+    // Stores and the volume folder each one carries: {1, "Storage Card"} is "DSK1:". Empty:
+    // "DSK1:" carries "Storage Card" when that folder exists in the device root.
+    std::vector<std::pair<int, std::string>> stores;
+    // What TouchCalibrate reports: the host has no calibration screen, so by default the
+    // calibration counts as not completed.
+    bool touchCalibrated = false;
     bool progress = false;     // progress lines on standard output
 };
 
@@ -62,6 +71,15 @@ public:
     bool IsVisible(HWND) override { return false; }
 };
 
+class HostTouchCalibration : public TouchCalibration {
+public:
+    explicit HostTouchCalibration(bool completed) : m_completed(completed) {}
+    BOOL Calibrate() override { return m_completed ? TRUE : FALSE; }
+
+private:
+    bool m_completed;
+};
+
 // Owns the host services and installs them for the process.
 class HostPlatform {
 public:
@@ -84,6 +102,8 @@ private:
     std::unique_ptr<HostProgressOutput> m_progress;
     std::unique_ptr<RegistryFile> m_registryFile;
     std::unique_ptr<Registry> m_registry;
+    std::unique_ptr<StorageManager> m_storage;
+    std::unique_ptr<HostTouchCalibration> m_touch;
 };
 
 }  // namespace quarrin::platform

@@ -40,7 +40,8 @@ struct RecordedProgress : ProgressOutput {
     }
 };
 
-struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOperationHook {
+struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOperationHook,
+                           TouchCalibration {
     RecordedProgress progress;
     mutable std::mutex lock;
     std::string root;
@@ -52,6 +53,14 @@ struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOper
     bool hasTaskBar = false;
     bool taskBarVisible = false;
     std::vector<int> taskBarCommands;
+    BOOL touchResult = FALSE;
+    int touchCalls = 0;
+
+    BOOL Calibrate() override {
+        std::lock_guard guard(lock);
+        ++touchCalls;
+        return touchResult;
+    }
 
     void Write(const std::wstring& line) override {
         std::lock_guard guard(lock);
@@ -107,6 +116,8 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     m_files->SetHook(m_state.get());
     m_screen = std::make_unique<SimScreen>();
     m_registry = std::make_unique<Registry>();
+    m_storage = std::make_unique<StorageManager>(*m_files);
+    m_storage->DeclareStore(L"DSK1:", L"Storage Card", SIM_CARD_SECTORS);
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
@@ -116,6 +127,8 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     services.shell = m_state.get();
     services.screen = m_screen.get();
     services.registry = m_registry.get();
+    services.storage = m_storage.get();
+    services.touch = m_state.get();
     InstallServices(services);
 }
 
@@ -206,6 +219,16 @@ bool SimPlatform::TaskBarVisible() const {
 std::vector<int> SimPlatform::TaskBarCommands() const {
     std::lock_guard guard(m_state->lock);
     return m_state->taskBarCommands;
+}
+
+void SimPlatform::SetTouchCalibrationResult(BOOL result) {
+    std::lock_guard guard(m_state->lock);
+    m_state->touchResult = result;
+}
+
+int SimPlatform::TouchCalibrationCalls() const {
+    std::lock_guard guard(m_state->lock);
+    return m_state->touchCalls;
 }
 
 std::uint64_t SimPlatform::NowMs() {

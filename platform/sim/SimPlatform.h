@@ -12,6 +12,7 @@
 #include "platform/sim/SimScreen.h"
 #include "platform/registry/Registry.h"
 #include "platform/sim/VirtualScheduler.h"
+#include "platform/storage/StorageManager.h"
 
 namespace quarrin::platform {
 
@@ -63,6 +64,13 @@ public:
     Registry& DeviceRegistry() { return *m_registry; }
     std::uint64_t NowMs();
 
+    // The stores: "DSK1:" carries "Storage Card" (SIM_CARD_SECTORS sectors) until a test
+    // declares or removes stores itself.
+    StorageManager& Storage() { return *m_storage; }
+    // What TouchCalibrate returns (0 until set), and how often it was called.
+    void SetTouchCalibrationResult(BOOL result);
+    int TouchCalibrationCalls() const;
+
 private:
     struct State;
     Services m_previous;  // restored at the end, so simulations can nest
@@ -71,6 +79,9 @@ private:
     std::unique_ptr<DeviceFileSystem> m_files;
     std::unique_ptr<SimScreen> m_screen;
     std::unique_ptr<Registry> m_registry;
+    std::unique_ptr<StorageManager> m_storage;
 };
+
+inline constexpr ULONGLONG SIM_CARD_SECTORS = 7744512;  // a 3.7 GiB card
 
 }  // namespace quarrin::platform
