@@ -2,9 +2,11 @@
 // update protocol.
 #include "dialog/UpdateDialog.h"
 #include "workers/AppInstallThread.h"
+#include "workers/NaviUpdateThread.h"
 
 StageStarters DefaultStages() {
     StageStarters stages;
     stages.appWorker = AppInstallThread;
+    stages.naviWorker = NaviUpdateThread;
     return stages;
 }
