@@ -15,6 +15,8 @@ struct CommandLine {
     int screenHeight = 480;
     std::string screenshotDir;
     std::string screenTraceFile;
+    bool window = false;
+    std::string windowSnapshot;  // implies window
     bool help = false;
     bool version = false;
 };

@@ -12,6 +12,7 @@
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/TextCodec.h"
 #include "platform/host/HostScreen.h"
+#include "platform/host/LiveWindow.h"
 #include "platform/host/RealTimeScheduler.h"
 #include "platform/registry/RegistryFile.h"
 
@@ -67,6 +68,10 @@ HostPlatform::HostPlatform(const HostOptions& options)
       m_screen(std::make_unique<HostScreen>(options.screenWidth, options.screenHeight,
                                             options.screenshotDir, options.screenTraceFile)) {
     std::setlocale(LC_ALL, "C.UTF-8");
+    if (options.window) {
+        m_screen->ShowInWindow(std::make_unique<LiveWindow>(
+            options.screenWidth, options.screenHeight, options.windowSnapshot));
+    }
     std::string registryPath = options.registryFile.empty()
                                    ? m_files->Root() + "/registry.reg"
                                    : options.registryFile;

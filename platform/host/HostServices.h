@@ -26,6 +26,8 @@ struct HostOptions {
     std::string screenshotDir;    // empty: no PNG files
     std::string screenTraceFile;  // empty: no screen trace
     std::string registryFile;  // empty: "registry.reg" in the device root
+    bool window = false;       // show the screen in a window on the desktop
+    std::string windowSnapshot;  // empty: no PNG of what the window shows
 };
 
 class HostDebugOutput : public DebugOutput {
