@@ -35,8 +35,8 @@ bool ParseScreenSize(const std::string& text, int& width, int& height) {
 
 std::string UsageText() {
     return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]\n"
-           "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE] [--window]\n"
-           "               [--help] [--version]\n"
+           "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE] [--progress]\n"
+           "               [--window] [--help] [--version]\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
            " (default ./device)\n"
            "  --log FILE        also append every debug line to FILE\n"
@@ -46,6 +46,7 @@ std::string UsageText() {
            "  --screen WxH      the unit's screen size in pixels (default 800x480)\n"
            "  --screenshots DIR save every frame shown as DIR/00001.png, 00002.png, ...\n"
            "  --screen-trace FILE  write what is drawn on the screen, one line per call\n"
+           "  --progress        print a line per change of stage, state or percent on stdout\n"
            "  --window          show the screen in a window while the loader runs (closing\n"
            "                    the window only hides it: the loader goes on)\n"
            "  --help            show this text\n"
@@ -75,6 +76,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (name == "--version") {
             options.version = true;
+        } else if (name == "--progress") {
+            options.progress = true;
         } else if (name == "--window") {
             options.window = true;
         } else if (name == "--root" || name == "--log" || name == "--clock-rate" ||

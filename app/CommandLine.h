@@ -15,6 +15,7 @@ struct CommandLine {
     int screenHeight = 480;
     std::string screenshotDir;
     std::string screenTraceFile;
+    bool progress = false;  // one line per change of the screen on standard output
     bool window = false;
     std::string windowSnapshot;  // implies window
     bool help = false;

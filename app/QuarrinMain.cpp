@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     host.screenHeight = options.screenHeight;
     host.screenshotDir = options.screenshotDir;
     host.screenTraceFile = options.screenTraceFile;
+    host.progress = options.progress;
     host.window = options.window;
     host.windowSnapshot = options.windowSnapshot;
     quarrin::platform::HostPlatform platform(host);

@@ -94,6 +94,9 @@ private:
     void StopTimer(UINT_PTR id) { KillTimer(id); }
     void HideButtons();
     void ChainToNextStage();
+    void ReportProgress();
+
+    std::wstring m_lastProgress;  // the last progress line reported
 };
 
 // One-shot latches: each reaction or stage start they guard runs once per process.

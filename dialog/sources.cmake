@@ -1,6 +1,7 @@
 target_sources(quarrin_core PRIVATE
   dialog/DialogGlobals.cpp
   dialog/FirmwareImages.cpp
+  dialog/ProgressReport.cpp
   dialog/UpdateDialog.cpp
   dialog/UpdateDialogScreen.cpp
 )

@@ -65,6 +65,13 @@ public:
     virtual void Present(const std::vector<std::string>& drawLines) = 0;
 };
 
+// Progress lines for a person or a script following a run (host: standard output).
+class ProgressOutput {
+public:
+    virtual ~ProgressOutput() = default;
+    virtual void Write(const std::wstring& line) = 0;
+};
+
 struct Services {
     kernel::Scheduler* scheduler = nullptr;
     DeviceFileSystem* files = nullptr;
@@ -73,6 +80,7 @@ struct Services {
     ShellWindows* shell = nullptr;
     DeviceNamespace* devices = nullptr;
     Screen* screen = nullptr;
+    ProgressOutput* progress = nullptr;
     Registry* registry = nullptr;
 };
 

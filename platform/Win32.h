@@ -6,5 +6,7 @@
 #include "platform/api/StringApi.h"
 #include "platform/api/ThreadApi.h"
 #include "platform/api/GdiApi.h"
+#include "platform/api/ProgressApi.h"
 #include "platform/api/WindowApi.h"
 #include "platform/api/RegistryApi.h"
+#include "platform/api/ModuleApi.h"

@@ -43,6 +43,15 @@ void HostDebugOutput::Write(const std::wstring& line) {
     }
 }
 
+void HostProgressOutput::Write(const std::wstring& line) {
+    std::string bytes = WideToUtf8(line) + "\n";
+    for (std::size_t done = 0; done < bytes.size();) {
+        ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
 DWORD HostProcessLauncher::Launch(const std::string& hostPath, const std::wstring&, DWORD) {
     struct stat info {};
     if (stat(hostPath.c_str(), &info) != 0) return Win32ErrorFromErrno(errno);
@@ -84,6 +93,10 @@ HostPlatform::HostPlatform(const HostOptions& options)
     services.debug = m_debug.get();
     services.shell = m_shell.get();
     services.screen = m_screen.get();
+    if (options.progress) {
+        m_progress = std::make_unique<HostProgressOutput>();
+        services.progress = m_progress.get();
+    }
     services.registry = m_registry.get();
     InstallServices(services);
 }

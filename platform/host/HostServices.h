@@ -26,6 +26,7 @@ struct HostOptions {
     std::string screenshotDir;    // empty: no PNG files
     std::string screenTraceFile;  // empty: no screen trace
     std::string registryFile;  // empty: "registry.reg" in the device root
+    bool progress = false;     // progress lines on standard output
     bool window = false;       // show the screen in a window on the desktop
     std::string windowSnapshot;  // empty: no PNG of what the window shows
 };
@@ -41,6 +42,12 @@ private:
     std::mutex m_lock;
     std::FILE* m_log = nullptr;
     bool m_wanted = false;
+};
+
+// Progress lines on standard output, one write per line.
+class HostProgressOutput : public ProgressOutput {
+public:
+    void Write(const std::wstring& line) override;
 };
 
 class HostProcessLauncher : public ProcessLauncher {
@@ -76,6 +83,7 @@ private:
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
     std::unique_ptr<HostScreen> m_screen;
+    std::unique_ptr<HostProgressOutput> m_progress;
     std::unique_ptr<RegistryFile> m_registryFile;
     std::unique_ptr<Registry> m_registry;
 };

@@ -31,7 +31,17 @@ struct Fault {
 
 }  // namespace
 
+struct RecordedProgress : ProgressOutput {
+    mutable std::mutex lock;
+    std::vector<std::wstring> lines;
+    void Write(const std::wstring& line) override {
+        std::lock_guard guard(lock);
+        lines.push_back(line);
+    }
+};
+
 struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOperationHook {
+    RecordedProgress progress;
     mutable std::mutex lock;
     std::string root;
     std::vector<std::wstring> lines;
@@ -102,6 +112,7 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     services.files = m_files.get();
     services.processes = m_state.get();
     services.debug = m_state.get();
+    services.progress = &m_state->progress;
     services.shell = m_state.get();
     services.screen = m_screen.get();
     services.registry = m_registry.get();
@@ -109,6 +120,8 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
 }
 
 SimPlatform::~SimPlatform() {
+    // Threads a test left behind must not outlive the clock and files they use.
+    kernel::TerminateAllThreads();
     InstallServices(m_previous);
     std::error_code ignored;
     fs::permissions(m_state->root, fs::perms::owner_all, fs::perm_options::add, ignored);
@@ -161,6 +174,11 @@ void SimPlatform::FailNextLaunch(DWORD error) {
 int SimPlatform::MutationCount() const {
     std::lock_guard guard(m_state->lock);
     return m_state->mutations;
+}
+
+std::vector<std::wstring> SimPlatform::ProgressLines() const {
+    std::lock_guard guard(m_state->progress.lock);
+    return m_state->progress.lines;
 }
 
 std::vector<std::wstring> SimPlatform::DebugLines() const {

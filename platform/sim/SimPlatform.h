@@ -41,6 +41,7 @@ public:
 
     // --- What the loader did ----------------------------------------------------------------
     std::vector<std::wstring> DebugLines() const;
+    std::vector<std::wstring> ProgressLines() const;
     struct Launch {
         std::wstring devicePath;
         DWORD creationFlags;

@@ -18,3 +18,9 @@ TEST(CommandLineTest, RejectsWhatItDoesNotKnow) {
     EXPECT_FALSE(ParseCommandLine({"--clock-rate", "0"}).options);
     EXPECT_FALSE(ParseCommandLine({"--clock-rate", "-2"}).options);
 }
+
+TEST(CommandLineTest, TakesTheRegistryFile) {
+    EXPECT_EQ(ParseCommandLine({"--registry=r.reg"}).options->registryFile, "r.reg");
+    EXPECT_TRUE(ParseCommandLine({}).options->registryFile.empty());
+    EXPECT_FALSE(ParseCommandLine({"--registry"}).options);
+}

@@ -146,6 +146,10 @@ TEST_F(UpdateDialogTest, ProgressMovesThePercentAndTheScreenAsPosted) {
     // The backup text stays while the percent still moves.
     EXPECT_EQ(Texts("正在备份应用程序").size(), 3u);
     EXPECT_EQ(Texts("应用程序升级成功").size(), 1u);
+    std::vector<std::wstring> expected{L"application preparing", L"application 10%",
+                                       L"application 50%",       L"application backup",
+                                       L"application success"};
+    EXPECT_EQ(sim.ProgressLines(), expected);
     auto trace = sim.ScreenTrace();
     EXPECT_NE(std::find(trace.begin(), trace.end(), "ROUNDRECT 150,320,646,340"), trace.end());
     EXPECT_NE(std::find(trace.begin(), trace.end(), "ROUNDRECT 150,320,398,340"), trace.end());
