@@ -58,7 +58,9 @@ public:
                                     width, height, SDL_WINDOW_SHOWN);
         if (m_window == nullptr)
             return;
-        m_renderer = SDL_CreateRenderer(m_window, -1, 0);
+        // Software rendering: one small picture a few times a second needs no GPU driver,
+        // works on any X server, and reads back exactly what was drawn.
+        m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_SOFTWARE);
         if (m_renderer == nullptr)
             return;
         // RGB888 ignores the top byte, which the frame leaves at 0.
@@ -148,6 +150,9 @@ LiveWindow::~LiveWindow() {
 }
 
 void LiveWindow::ShowFrame(const std::vector<std::uint32_t>& pixels) {
+    // The texture has the window's size; a frame of another size would be read out of bounds.
+    if (pixels.size() != static_cast<std::size_t>(m_width) * static_cast<std::size_t>(m_height))
+        return;
     if (!m_started) {
         m_started = true;
         if (!HaveDisplay()) {
