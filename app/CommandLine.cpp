@@ -49,8 +49,8 @@ bool ParseScreenSize(const std::string& text, int& width, int& height) {
 std::string UsageText() {
     return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]\n"
            "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE] [--progress]\n"
-           "               [--store DSKn=VOLUME]... [--touch-calibrated] [--help]"
-           " [--version]\n"
+           "               [--store DSKn=VOLUME]... [--touch-calibrated] [--window]\n"
+           "               [--help] [--version]\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
            " (default ./device)\n"
            "  --log FILE        also append every debug line to FILE\n"
@@ -66,6 +66,8 @@ std::string UsageText() {
            "  --screenshots DIR save every frame shown as DIR/00001.png, 00002.png, ...\n"
            "  --screen-trace FILE  write what is drawn on the screen, one line per call\n"
            "  --progress        print a line per change of stage, state or percent on stdout\n"
+           "  --window          show the screen in a window while the loader runs (closing\n"
+           "                    the window only hides it: the loader goes on)\n"
            "  --help            show this text\n"
            "  --version         show the version\n";
 }
@@ -103,6 +105,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.stores.push_back(store);
         } else if (name == "--progress") {
             options.progress = true;
+        } else if (name == "--window") {
+            options.window = true;
         } else if (name == "--root" || name == "--log" || name == "--clock-rate" ||
                    name == "--registry") {
             if (!value(text) || text.empty()) return {std::nullopt, "option " + name + " needs a value"};
@@ -115,7 +119,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             } else if (!ParsePositive(text, options.clockRate)) {
                 return {std::nullopt, "--clock-rate needs a positive number, not '" + text + "'"};
             }
-        } else if (name == "--screen" || name == "--screenshots" || name == "--screen-trace") {
+        } else if (name == "--screen" || name == "--screenshots" || name == "--screen-trace" ||
+                   name == "--window-snapshot") {
             if (!value(text) || text.empty()) {
                 return {std::nullopt, "option " + name + " needs a value"};
             }
@@ -123,6 +128,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 options.screenshotDir = text;
             } else if (name == "--screen-trace") {
                 options.screenTraceFile = text;
+            } else if (name == "--window-snapshot") {
+                options.window = true;
+                options.windowSnapshot = text;
             } else if (!ParseScreenSize(text, options.screenWidth, options.screenHeight)) {
                 return {std::nullopt,
                         "--screen needs WIDTHxHEIGHT such as 800x480, not '" + text + "'"};

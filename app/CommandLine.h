@@ -20,6 +20,8 @@ struct CommandLine {
     std::string screenshotDir;
     std::string screenTraceFile;
     bool progress = false;  // one line per change of the screen on standard output
+    bool window = false;
+    std::string windowSnapshot;  // implies window
     bool help = false;
     bool version = false;
 };

@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
     host.screenshotDir = options.screenshotDir;
     host.screenTraceFile = options.screenTraceFile;
     host.progress = options.progress;
+    host.window = options.window;
+    host.windowSnapshot = options.windowSnapshot;
     quarrin::platform::HostPlatform platform(host);
     if (!platform.Debug().LogOpened()) {
         std::fprintf(stderr, "quarrin: cannot open log file '%s'\n", options.logFile.c_str());

@@ -8,6 +8,8 @@ packages=(
   libfreetype-dev libfontconfig-dev fontconfig fonts-wqy-microhei fonts-liberation2
   libpng-dev libarchive-dev libzstd-dev zstd
   clang libclang-rt-14-dev
+  libsdl2-dev
+  xvfb xauth
 )
 
 missing=()

@@ -11,6 +11,7 @@ bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
+export LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan-suppressions.txt"
 bash scripts/build.sh build-asan -DQUARRIN_SANITIZE=address,undefined -DQUARRIN_BENCHMARKS=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/host/LiveWindow.h"
 #include "platform/host/PngFile.h"
 
 namespace quarrin::platform {
@@ -39,7 +40,13 @@ HostScreen::~HostScreen() {
         std::fclose(m_trace);
 }
 
+void HostScreen::ShowInWindow(std::unique_ptr<LiveWindow> window) {
+    m_window = std::move(window);
+}
+
 void HostScreen::OnPresent(int number, const std::vector<std::string>& traceLines) {
+    if (m_window != nullptr)
+        m_window->ShowFrame(Frame());
     if (m_trace != nullptr) {
         for (const std::string& line : traceLines) {
             std::fwrite(line.data(), 1, line.size(), m_trace);

@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/gdi/FrameScreen.h"
 
 namespace quarrin::platform {
+
+class LiveWindow;
 
 class HostScreen : public FrameScreen {
 public:
@@ -23,6 +26,9 @@ public:
     // Empty when the folder and the trace file are ready, else what went wrong.
     const std::string& SetupError() const { return m_setupError; }
 
+    // Also shows every present in `window` from now on.
+    void ShowInWindow(std::unique_ptr<LiveWindow> window);
+
 protected:
     void OnPresent(int number, const std::vector<std::string>& traceLines) override;
 
@@ -31,6 +37,7 @@ private:
     std::FILE* m_trace = nullptr;
     std::string m_setupError;
     bool m_reportedPngError = false;
+    std::unique_ptr<LiveWindow> m_window;
 };
 
 }  // namespace quarrin::platform

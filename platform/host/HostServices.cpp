@@ -12,6 +12,7 @@
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/TextCodec.h"
 #include "platform/host/HostScreen.h"
+#include "platform/host/LiveWindow.h"
 #include "platform/host/RealTimeScheduler.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/registry/RegistryFile.h"
@@ -101,6 +102,10 @@ HostPlatform::HostPlatform(const HostOptions& options)
                                             options.screenshotDir, options.screenTraceFile)),
       m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
     std::setlocale(LC_ALL, "C.UTF-8");
+    if (options.window) {
+        m_screen->ShowInWindow(std::make_unique<LiveWindow>(
+            options.screenWidth, options.screenHeight, options.windowSnapshot));
+    }
     std::string registryPath = options.registryFile.empty()
                                    ? m_files->Root() + "/registry.reg"
                                    : options.registryFile;

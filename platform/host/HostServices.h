@@ -36,6 +36,8 @@ struct HostOptions {
     // calibration counts as not completed.
     bool touchCalibrated = false;
     bool progress = false;     // progress lines on standard output
+    bool window = false;       // show the screen in a window on the desktop
+    std::string windowSnapshot;  // empty: no PNG of what the window shows
 };
 
 class HostDebugOutput : public DebugOutput {
