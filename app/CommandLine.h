@@ -2,6 +2,7 @@
 // where the device lives and how its screen and ports are reached.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@ struct CommandLine {
     std::string root = "./device";
     std::string logFile;
     double clockRate = 1.0;
+    std::map<int, std::string> comPorts;  // --com N=DEVICE: COM port N is the host tty DEVICE
     bool help = false;
     bool version = false;
 };

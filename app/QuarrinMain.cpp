@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     host.deviceRoot = options.root;
     host.logFile = options.logFile;
     host.clockRate = options.clockRate;
+    host.comPorts = options.comPorts;
     quarrin::platform::HostPlatform platform(host);
     if (!platform.Debug().LogOpened()) {
         std::fprintf(stderr, "quarrin: cannot open log file '%s'\n", options.logFile.c_str());

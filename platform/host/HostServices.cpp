@@ -12,6 +12,7 @@
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/TextCodec.h"
 #include "platform/host/RealTimeScheduler.h"
+#include "platform/serial/HostSerialDevice.h"
 
 extern char** environ;
 
@@ -61,7 +62,8 @@ HostPlatform::HostPlatform(const HostOptions& options)
       m_files(std::make_unique<DeviceFileSystem>(options.deviceRoot)),
       m_processes(std::make_unique<HostProcessLauncher>()),
       m_debug(std::make_unique<HostDebugOutput>(options.logFile)),
-      m_shell(std::make_unique<HostShellWindows>()) {
+      m_shell(std::make_unique<HostShellWindows>()),
+      m_comPorts(std::make_unique<HostComPorts>(options.comPorts)) {
     std::setlocale(LC_ALL, "C.UTF-8");
     Services services;
     services.scheduler = m_scheduler.get();
@@ -69,6 +71,7 @@ HostPlatform::HostPlatform(const HostOptions& options)
     services.processes = m_processes.get();
     services.debug = m_debug.get();
     services.shell = m_shell.get();
+    services.devices = m_comPorts.get();
     InstallServices(services);
 }
 

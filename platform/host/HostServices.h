@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,11 +14,13 @@ namespace quarrin::platform {
 
 class DeviceFileSystem;
 class RealTimeScheduler;
+class HostComPorts;
 
 struct HostOptions {
     std::string deviceRoot = "./device";
     std::string logFile;      // empty: standard error only
     double clockRate = 1.0;
+    std::map<int, std::string> comPorts;  // COM port number -> host tty (--com N=DEVICE)
 };
 
 class HostDebugOutput : public DebugOutput {
@@ -64,6 +67,7 @@ private:
     std::unique_ptr<HostProcessLauncher> m_processes;
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
+    std::unique_ptr<HostComPorts> m_comPorts;
 };
 
 }  // namespace quarrin::platform

@@ -95,12 +95,14 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     m_scheduler = std::make_unique<VirtualScheduler>();
     m_files = std::make_unique<DeviceFileSystem>(pattern);
     m_files->SetHook(m_state.get());
+    m_comPorts = std::make_unique<SimComPorts>(*m_scheduler);
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
     services.processes = m_state.get();
     services.debug = m_state.get();
     services.shell = m_state.get();
+    services.devices = m_comPorts.get();
     InstallServices(services);
 }
 

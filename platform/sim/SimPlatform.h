@@ -9,6 +9,7 @@
 
 #include "platform/Platform.h"
 #include "platform/common/DeviceFileSystem.h"
+#include "platform/serial/SimSerialDevice.h"
 #include "platform/sim/VirtualScheduler.h"
 
 namespace quarrin::platform {
@@ -50,6 +51,10 @@ public:
     bool TaskBarVisible() const;
     std::vector<int> TaskBarCommands() const;
 
+    // --- Serial lines ----------------------------------------------------------------------
+    // Connects a simulated counterpart to COM port `number`; "COMn:" opens only when one is.
+    SimSerialPeer& AttachSerialPeer(int number) { return m_comPorts->Attach(number); }
+
     VirtualScheduler& Scheduler() { return *m_scheduler; }
     DeviceFileSystem& Files() { return *m_files; }
     std::uint64_t NowMs();
@@ -60,6 +65,7 @@ private:
     std::unique_ptr<State> m_state;
     std::unique_ptr<VirtualScheduler> m_scheduler;
     std::unique_ptr<DeviceFileSystem> m_files;
+    std::unique_ptr<SimComPorts> m_comPorts;
 };
 
 }  // namespace quarrin::platform
