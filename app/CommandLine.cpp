@@ -30,11 +30,14 @@ bool ParseComMapping(const std::string& text, std::map<int, std::string>& ports)
 }  // namespace
 
 std::string UsageText() {
-    return "usage: quarrin [--root DIR] [--log FILE] [--clock-rate R] [--com N=DEVICE]... [--help]"
+    return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]"
+           " [--com N=DEVICE]... [--help]"
            " [--version]\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
            " (default ./device)\n"
            "  --log FILE        also append every debug line to FILE\n"
+           "  --registry FILE   the registry, a .reg text file (default registry.reg in the"
+           " device root)\n"
            "  --clock-rate R    run the loader's clock R times faster (default 1)\n"
            "  --com N=DEVICE    COM port N (the MCU is on 2, the MPEG module on 3) is the host"
            " serial device or pseudo-terminal DEVICE; may be repeated\n"
@@ -66,13 +69,15 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (name == "--version") {
             options.version = true;
-        } else if (name == "--root" || name == "--log" || name == "--clock-rate") {
-            if (!value(text) || text.empty())
-                return {std::nullopt, "option " + name + " needs a value"};
+        } else if (name == "--root" || name == "--log" || name == "--clock-rate" ||
+                   name == "--registry") {
+            if (!value(text) || text.empty()) return {std::nullopt, "option " + name + " needs a value"};
             if (name == "--root") {
                 options.root = text;
             } else if (name == "--log") {
                 options.logFile = text;
+            } else if (name == "--registry") {
+                options.registryFile = text;
             } else if (!ParsePositive(text, options.clockRate)) {
                 return {std::nullopt, "--clock-rate needs a positive number, not '" + text + "'"};
             }

@@ -10,6 +10,7 @@
 struct CommandLine {
     std::string root = "./device";
     std::string logFile;
+    std::string registryFile;  // empty: "registry.reg" in the device root
     double clockRate = 1.0;
     std::map<int, std::string> comPorts;  // --com N=DEVICE: COM port N is the host tty DEVICE
     bool help = false;

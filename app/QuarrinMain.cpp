@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     quarrin::platform::HostOptions host;
     host.deviceRoot = options.root;
     host.logFile = options.logFile;
+    host.registryFile = options.registryFile;
     host.clockRate = options.clockRate;
     host.comPorts = options.comPorts;
     quarrin::platform::HostPlatform platform(host);

@@ -1,5 +1,17 @@
 #include "app/QuarrinApp.h"
+#include "dialog/UpdateDialog.h"
 
-// The update dialog takes this place once it exists; until then an update request goes
-// straight on to showing the task bar and launching the main application.
-void RunUpdateCourse(CWinApp&, DWORD) {}
+// Runs the update dialog modally for the start-up mode, then releases the co-processor
+// links it may still hold: the MPEG link first, then the MCU link.
+void RunUpdateCourse(CWinApp& app, DWORD mode) {
+    CUpdateDialog dialog;
+    app.m_pMainWnd = &dialog;
+    SetUpdatePlan(dialog, mode);
+    dialog.DoModal();
+    for (CoprocessorLink** link : {&dialog.m_mpegLink, &dialog.m_mcuLink}) {
+        if (*link != nullptr && Stages().closeAndDeleteLink != nullptr) {
+            Stages().closeAndDeleteLink(*link);
+        }
+    }
+    app.m_pMainWnd = nullptr;
+}

@@ -1,5 +1,7 @@
 target_sources(quarrin_core PRIVATE
   plan/SourceRoots.cpp
+  plan/UpdateDiscovery.cpp
   plan/UpdatePlan.cpp
   plan/UpdateRecord.cpp
+  plan/TouchKeyImport.cpp
 )

@@ -14,6 +14,7 @@ class Scheduler;
 namespace quarrin::platform {
 
 class DeviceFileSystem;
+class Registry;
 
 // Receives every kernel debug line, exactly as formatted ("\r\n" included).
 class DebugOutput {
@@ -56,6 +57,7 @@ struct Services {
     DebugOutput* debug = nullptr;
     ShellWindows* shell = nullptr;
     DeviceNamespace* devices = nullptr;
+    Registry* registry = nullptr;
 };
 
 void InstallServices(const Services& services);

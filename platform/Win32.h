@@ -9,3 +9,4 @@
 #include "platform/api/ThreadApi.h"
 #include "platform/api/GdiApi.h"
 #include "platform/api/WindowApi.h"
+#include "platform/api/RegistryApi.h"

@@ -33,6 +33,7 @@ using ULONGLONG = std::uint64_t;
 using LONGLONG = std::int64_t;
 using DWORD_PTR = std::uintptr_t;
 using UINT_PTR = std::uintptr_t;
+using INT_PTR = std::intptr_t;
 using LONG_PTR = std::intptr_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;

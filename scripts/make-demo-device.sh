@@ -18,4 +18,11 @@ cat > "$shell" <<'SHELL'
 echo "platform shell started"
 SHELL
 chmod +x "$shell"
+# The unit's registry: the touch driver's key exists from the first start.
+cat > "$root/registry.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\TOUCH]
+
+REG
 echo "demo device laid out in $root"

@@ -13,6 +13,7 @@
 #include "platform/common/TextCodec.h"
 #include "platform/host/RealTimeScheduler.h"
 #include "platform/serial/HostSerialDevice.h"
+#include "platform/registry/RegistryFile.h"
 
 extern char** environ;
 
@@ -65,6 +66,11 @@ HostPlatform::HostPlatform(const HostOptions& options)
       m_shell(std::make_unique<HostShellWindows>()),
       m_comPorts(std::make_unique<HostComPorts>(options.comPorts)) {
     std::setlocale(LC_ALL, "C.UTF-8");
+    std::string registryPath = options.registryFile.empty()
+                                   ? m_files->Root() + "/registry.reg"
+                                   : options.registryFile;
+    m_registryFile = std::make_unique<RegistryFile>(registryPath, m_files.get());
+    m_registry = std::make_unique<Registry>(m_registryFile->Load(), m_registryFile.get());
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
@@ -72,6 +78,7 @@ HostPlatform::HostPlatform(const HostOptions& options)
     services.debug = m_debug.get();
     services.shell = m_shell.get();
     services.devices = m_comPorts.get();
+    services.registry = m_registry.get();
     InstallServices(services);
 }
 

@@ -15,12 +15,15 @@ namespace quarrin::platform {
 class DeviceFileSystem;
 class RealTimeScheduler;
 class HostComPorts;
+class Registry;
+class RegistryFile;
 
 struct HostOptions {
     std::string deviceRoot = "./device";
     std::string logFile;      // empty: standard error only
     double clockRate = 1.0;
     std::map<int, std::string> comPorts;  // COM port number -> host tty (--com N=DEVICE)
+    std::string registryFile;  // empty: "registry.reg" in the device root
 };
 
 class HostDebugOutput : public DebugOutput {
@@ -68,6 +71,8 @@ private:
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
     std::unique_ptr<HostComPorts> m_comPorts;
+    std::unique_ptr<RegistryFile> m_registryFile;
+    std::unique_ptr<Registry> m_registry;
 };
 
 }  // namespace quarrin::platform

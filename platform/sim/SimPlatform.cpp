@@ -96,6 +96,7 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     m_files = std::make_unique<DeviceFileSystem>(pattern);
     m_files->SetHook(m_state.get());
     m_comPorts = std::make_unique<SimComPorts>(*m_scheduler);
+    m_registry = std::make_unique<Registry>();
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
@@ -103,6 +104,7 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     services.debug = m_state.get();
     services.shell = m_state.get();
     services.devices = m_comPorts.get();
+    services.registry = m_registry.get();
     InstallServices(services);
 }
 

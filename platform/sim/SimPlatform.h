@@ -10,6 +10,7 @@
 #include "platform/Platform.h"
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/serial/SimSerialDevice.h"
+#include "platform/registry/Registry.h"
 #include "platform/sim/VirtualScheduler.h"
 
 namespace quarrin::platform {
@@ -57,6 +58,8 @@ public:
 
     VirtualScheduler& Scheduler() { return *m_scheduler; }
     DeviceFileSystem& Files() { return *m_files; }
+    // The registry, kept in memory; it starts with the device's default keys.
+    Registry& DeviceRegistry() { return *m_registry; }
     std::uint64_t NowMs();
 
 private:
@@ -66,6 +69,7 @@ private:
     std::unique_ptr<VirtualScheduler> m_scheduler;
     std::unique_ptr<DeviceFileSystem> m_files;
     std::unique_ptr<SimComPorts> m_comPorts;
+    std::unique_ptr<Registry> m_registry;
 };
 
 }  // namespace quarrin::platform

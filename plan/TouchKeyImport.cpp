@@ -1,0 +1,40 @@
+#include "plan/TouchKeyImport.h"
+
+namespace {
+
+const wchar_t kTouchKeyFile[] = L"\\硬盘\\ZEL_Update\\Touchkey.bin";
+const wchar_t kTouchKey[] = L"HARDWARE\\DEVICEMAP\\TOUCH";
+constexpr DWORD TOUCHKEY_VALUE_COUNT = 36;
+constexpr DWORD TOUCHKEY_FILE_BYTES = TOUCHKEY_VALUE_COUNT * 4;
+
+// Value k of the file: area k / 4 + 1; within an area MAX_X, MIN_X, MAX_Y, MIN_Y.
+void FormatValueName(wchar_t (&name)[16], DWORD k) {
+    static const wchar_t* const kBounds[] = {L"MAX", L"MIN", L"MAX", L"MIN"};
+    static const wchar_t* const kAxes[] = {L"X", L"X", L"Y", L"Y"};
+    wsprintfW(name, L"%s%d_%s", kBounds[k % 4], static_cast<int>(k / 4 + 1), kAxes[k % 4]);
+}
+
+}  // namespace
+
+int ImportTouchKeyCalibration() {
+    HANDLE file = CreateFileW(kTouchKeyFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    // Missing bytes of a short file stay 0.
+    BYTE buffer[256] = {};
+    DWORD read = 0;
+    ReadFile(file, buffer, TOUCHKEY_FILE_BYTES, &read, nullptr);
+    CloseHandle(file);
+
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTouchKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+        return 0;
+    }
+    for (DWORD k = 0; k < TOUCHKEY_VALUE_COUNT; ++k) {
+        wchar_t name[16];
+        FormatValueName(name, k);
+        RegSetValueExW(key, name, 0, REG_DWORD, buffer + 4 * k, 4);
+    }
+    RegCloseKey(key);
+    return 1;
+}

@@ -1,0 +1,164 @@
+// Finding the update sources on "Storage Card", "SDHC" and "硬盘" and reading their versions.
+#include <cwchar>
+
+#include "plan/SourceRoots.h"
+#include "plan/UpdatePlan.h"
+
+namespace {
+
+const wchar_t* const kVolumes[] = {L"Storage Card\\", L"SDHC\\", L"硬盘\\"};
+
+HANDLE OpenForReading(const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool IsOpen(HANDLE handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+
+// The first volume, in search order, that holds `relative`; empty when none does.
+std::wstring ProbeVolumes(const wchar_t* relative, std::wstring& root) {
+    for (const wchar_t* volume : kVolumes) {
+        std::wstring path = std::wstring(volume) + relative;
+        HANDLE file = OpenForReading(path);
+        if (IsOpen(file)) {
+            CloseHandle(file);
+            root = volume;
+            return path;
+        }
+    }
+    return L"";
+}
+
+// Text of a little-endian UTF-16 field, up to its first NUL.
+std::wstring Utf16Text(const BYTE* bytes, std::size_t count) {
+    std::wstring text;
+    for (std::size_t i = 0; i + 1 < count; i += 2) {
+        wchar_t unit = static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+        if (unit == L'\0') break;
+        text.push_back(unit);
+    }
+    return text;
+}
+
+bool ReadPackageVersion(const std::wstring& path, std::wstring& version) {
+    HANDLE file = OpenForReading(path);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BYTE marker[32] = {};
+    DWORD read = 0;
+    ReadFile(file, marker, 20, &read, nullptr);
+    std::size_t length = Utf16Text(marker, 20) == L"ZEL-OKUN-2" ? 120 : 22;
+    BYTE text[256] = {};
+    SetFilePointer(file, 20, nullptr, FILE_BEGIN);
+    ReadFile(file, text, static_cast<DWORD>(2 * length), &read, nullptr);
+    version = Utf16Text(text, 2 * length);
+    CloseHandle(file);
+    return true;
+}
+
+// Reads an 8-bit version text of `size` bytes at `offset` of a firmware image.
+bool ReadImageVersion(const std::wstring& path, LONG offset, int size, std::wstring& version) {
+    HANDLE file = OpenForReading(path);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool found = false;
+    if (SetFilePointer(file, offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        GetLastError();
+        version = L"V0.00";
+    } else {
+        char bytes[32] = {};
+        wchar_t wide[32] = {};
+        DWORD read = 0;
+        ReadFile(file, bytes, static_cast<DWORD>(size), &read, nullptr);
+        MultiByteToWideChar(CP_ACP, 0, bytes, size, wide, size);
+        version = wide;
+        found = true;
+    }
+    CloseHandle(file);
+    return found;
+}
+
+bool FolderHasEntries(const wchar_t* pattern) {
+    WIN32_FIND_DATAW data{};
+    HANDLE search = FindFirstFileW(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return true;
+}
+
+}  // namespace
+
+void SetUpdatePlan(UpdatePlanFields& dialog, DWORD mode) {
+    dialog.m_updateFlags = mode;
+    dialog.m_mcuVersion.clear();
+    dialog.m_appVersion.clear();
+    dialog.m_mpegVersion.clear();
+    DWORD kind;
+    if (mode & UPDATE_APP) {
+        kind = KIND_APP;
+    } else if (mode & UPDATE_MPEG) {
+        kind = KIND_MPEG;
+    } else if (mode & UPDATE_MCU) {
+        kind = KIND_MCU;
+    } else if (mode & UPDATE_NAVI) {
+        kind = KIND_NAVI;
+    } else {
+        return;
+    }
+    dialog.m_updateKind = kind;
+    wsprintfW(g_updateFolderName, kind == KIND_NAVI ? L"navi_update%s" : L"ZEL_Update%s", L"");
+}
+
+int DiscoverUpdateSources(UpdatePlanFields& dialog, DWORD flags) {
+    bool appFound = false;
+    bool mcuFound = false;
+    bool mpegFound = false;
+    int result = 0;
+    if (flags & UPDATE_APP) {
+        std::wstring path;
+        if (g_systemFilesDamaged) {
+            path = L"ResidentFlash\\ZEL.bin";
+        } else {
+            std::wstring root;
+            path = ProbeVolumes(L"ZEL_Update\\ZEL.bin", root);
+            if (!path.empty()) g_appSourceRoot = root;
+        }
+        if (!path.empty() && ReadPackageVersion(path, dialog.m_appVersion)) {
+            appFound = true;
+            result = 1;
+        }
+    }
+    if (flags & UPDATE_MCU) {
+        std::wstring root;
+        std::wstring path = ProbeVolumes(L"ZEL_Update\\MCU", root);
+        if (!path.empty()) g_mcuSourceRoot = root;
+        if (!path.empty() && ReadImageVersion(path, 131047, 24, dialog.m_mcuVersion)) {
+            mcuFound = true;
+            result = 1;
+        }
+    }
+    if (flags & UPDATE_MPEG) {
+        std::wstring root;
+        std::wstring path = ProbeVolumes(L"ZEL_Update\\DVDROM.bin", root);
+        if (!path.empty()) g_mpegSourceRoot = root;
+        if (!path.empty() && ReadImageVersion(path, 48, 16, dialog.m_mpegVersion)) {
+            mpegFound = true;
+            result = 1;
+        }
+    }
+    if (flags & UPDATE_NAVI) {
+        // With navigation data requested, only the navigation folder decides.
+        result = 0;
+        if (FolderHasEntries(L"硬盘\\navi_update\\*.*")) {
+            g_naviSourceDir = L"硬盘\\navi_update";
+            result = 1;
+        } else if (FolderHasEntries(L"SDHC\\navi_update\\*.*")) {
+            g_naviSourceDir = L"SDHC\\navi_update";
+            result = 1;
+        } else {
+            return 0;
+        }
+    }
+    if (result != 1) return 0;
+    dialog.m_updateFlags = (appFound ? UPDATE_APP : 0) | (mcuFound ? UPDATE_MCU : 0) |
+                           (mpegFound ? UPDATE_MPEG : 0);
+    return 1;
+}

@@ -1,0 +1,189 @@
+// The registry: the Win32 calls' results, and the .reg file that keeps it on the host.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/Win32.h"
+#include "platform/registry/RegistryFile.h"
+#include "platform/sim/SimPlatform.h"
+
+using quarrin::platform::FileOp;
+using quarrin::platform::ParseRegFile;
+using quarrin::platform::Registry;
+using quarrin::platform::RegistryFile;
+using quarrin::platform::SimPlatform;
+
+namespace {
+
+const wchar_t kTouch[] = L"HARDWARE\\DEVICEMAP\\TOUCH";
+const wchar_t kTouchFull[] = L"HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH";
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+class RegistryApiTest : public ::testing::Test {
+protected:
+    SimPlatform sim;
+};
+
+TEST_F(RegistryApiTest, KeysAreOpenedNeverCreated) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"hardware\\devicemap\\touch", 0,
+                            KEY_QUERY_VALUE, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), static_cast<LONG>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Nowhere", 0, KEY_SET_VALUE, &key),
+              static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(key, nullptr);
+    EXPECT_FALSE(sim.DeviceRegistry().KeyExists(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Nowhere"));
+}
+
+TEST_F(RegistryApiTest, ValuesRoundTripWithSizesAndErrorsAsOnTheDevice) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTouch, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, &key),
+              ERROR_SUCCESS);
+    DWORD minX = 123;
+    EXPECT_EQ(RegSetValueExW(key, L"MIN_X", 0, REG_DWORD, reinterpret_cast<BYTE*>(&minX), 4),
+              ERROR_SUCCESS);
+    BYTE blob[40];
+    for (int i = 0; i < 40; ++i) blob[i] = static_cast<BYTE>(i);
+    EXPECT_EQ(RegSetValueExW(key, L"CalibrationData", 0, REG_BINARY, blob, 40), ERROR_SUCCESS);
+
+    DWORD value = 0, type = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExW(key, L"min_x", nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                               &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, 123u);
+    EXPECT_EQ(type, REG_DWORD);
+
+    BYTE small[16] = {};
+    size = sizeof small;
+    EXPECT_EQ(RegQueryValueExW(key, L"CalibrationData", nullptr, nullptr, small, &size),
+              static_cast<LONG>(ERROR_MORE_DATA));
+    EXPECT_EQ(size, 40u);
+    EXPECT_EQ(small[5], 0) << "a too small buffer stays untouched";
+
+    size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, L"MAX_Y", nullptr, nullptr, nullptr, &size),
+              static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryApiTest, AccessRightsOfTheOpenKeyAreEnforced) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTouch, 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+    DWORD one = 1;
+    EXPECT_EQ(RegSetValueExW(key, L"MIN_X", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4),
+              static_cast<LONG>(ERROR_ACCESS_DENIED));
+    RegCloseKey(key);
+    EXPECT_FALSE(sim.DeviceRegistry().Dword(kTouchFull, L"MIN_X"));
+}
+
+class RegistryFileTest : public ::testing::Test {
+protected:
+    std::string Path() const { return sim.Root() + "/registry.reg"; }
+    SimPlatform sim;
+};
+
+TEST_F(RegistryFileTest, ChangesSurviveARestartInTheRegFileFormat) {
+    {
+        RegistryFile file(Path(), &sim.Files());
+        Registry registry(file.Load(), &file);
+        registry.SetDword(kTouchFull, L"MAX3_X", 0xabcd);
+        ASSERT_EQ(registry.Set(kTouchFull, L"CalibrationData", REG_BINARY, {1, 2, 0xfe}),
+                  ERROR_SUCCESS);
+        registry.CreateKey(L"HKEY_CURRENT_USER\\Software\\Local AppWizard-Generated Applications");
+        ASSERT_EQ(registry.Set(L"HKEY_CURRENT_USER\\Software\\Local AppWizard-Generated "
+                               L"Applications",
+                               L"名字 \"quoted\"", REG_SZ, {'x', 0, 0, 0, 0, 0, 0, 0}),
+                  ERROR_SUCCESS);
+    }
+    std::string text = ReadText(Path());
+    EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
+    EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH]\n"), std::string::npos);
+    EXPECT_NE(text.find("\"MAX3_X\"=dword:0000abcd\n"), std::string::npos);
+    EXPECT_NE(text.find("\"CalibrationData\"=hex:01,02,fe\n"), std::string::npos);
+
+    RegistryFile again(Path(), &sim.Files());
+    Registry reloaded(again.Load(), &again);
+    EXPECT_EQ(reloaded.Dword(kTouchFull, L"max3_x"), 0xabcdu);
+    quarrin::platform::RegistryValue value;
+    ASSERT_EQ(reloaded.Query(L"HKEY_CURRENT_USER\\Software\\Local AppWizard-Generated "
+                             L"Applications",
+                             L"名字 \"quoted\"", value),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value.type, REG_SZ);
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(value.data.data())), L"x");
+    EXPECT_FALSE(std::filesystem::exists(Path() + ".tmp"));
+}
+
+TEST_F(RegistryFileTest, AMissingFileStartsWithTheDevicesTouchKey) {
+    RegistryFile file(Path(), &sim.Files());
+    Registry registry(file.Load(), &file);
+    EXPECT_TRUE(registry.KeyExists(kTouchFull));
+    EXPECT_FALSE(std::filesystem::exists(Path())) << "nothing is written before a change";
+}
+
+TEST_F(RegistryFileTest, AMalformedFileIsReportedByLineAndLeftAlone) {
+    const std::string broken =
+        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:12\n"
+        "\"y\"=hex:1,zz\n";
+    WriteText(Path(), broken);
+    testing::internal::CaptureStderr();
+    RegistryFile file(Path(), &sim.Files());
+    Registry registry(file.Load(), &file);
+    std::string complaint = testing::internal::GetCapturedStderr();
+    EXPECT_NE(complaint.find("line 5"), std::string::npos) << complaint;
+    EXPECT_FALSE(registry.KeyExists(L"HKEY_LOCAL_MACHINE\\A"));
+    registry.CreateKey(kTouchFull);
+    EXPECT_EQ(registry.Set(kTouchFull, L"MIN_X", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
+    EXPECT_EQ(ReadText(Path()), broken);
+}
+
+TEST(RegFileParserTest, RejectsWhatItCannotRepresent) {
+    const char* header = "Windows Registry Editor Version 5.00\n";
+    for (const std::string& body :
+         {std::string("\"v\"=dword:1\n"), std::string("[HKEY_NOWHERE\\A]\n"),
+          std::string("[HKEY_LOCAL_MACHINE\\A]\n\"v\"=dword:123456789\n"),
+          std::string("[HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"open\n"),
+          std::string("[HKEY_LOCAL_MACHINE\\A]\nstray\n"), std::string("[-HKEY_LOCAL_MACHINE\\A]\n")}) {
+        auto parsed = ParseRegFile(header + body);
+        EXPECT_FALSE(parsed.tree) << body;
+        EXPECT_GE(parsed.errorLine, 2) << body;
+    }
+    EXPECT_FALSE(ParseRegFile("[HKEY_LOCAL_MACHINE\\A]\n").tree) << "header required";
+    EXPECT_TRUE(ParseRegFile("").tree) << "an empty file is an empty registry";
+    auto continued = ParseRegFile(std::string(header) +
+                                  "[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:01,02,\\\n  03\n");
+    ASSERT_TRUE(continued.tree);
+    EXPECT_EQ(continued.tree->Find(L"HKEY_LOCAL_MACHINE\\A")->Find(L"b")->data.size(), 3u);
+}
+
+TEST_F(RegistryFileTest, AFailedSaveKeepsTheOldFileAndTheOldValue) {
+    RegistryFile file(Path(), &sim.Files());
+    Registry registry(file.Load(), &file);
+    registry.SetDword(kTouchFull, L"MIN_X", 1);
+    std::string good = ReadText(Path());
+    int before = sim.MutationCount();
+
+    sim.FailOperation(FileOp::Move, L"registry.reg", ERROR_DISK_FULL);
+    EXPECT_EQ(registry.Set(kTouchFull, L"MIN_X", REG_DWORD, {2, 0, 0, 0}), ERROR_DISK_FULL);
+    EXPECT_EQ(registry.Dword(kTouchFull, L"MIN_X"), 1u);
+    EXPECT_EQ(ReadText(Path()), good);
+    EXPECT_FALSE(std::filesystem::exists(Path() + ".tmp"));
+    EXPECT_GE(sim.MutationCount() - before, 3) << "create, write and rename pass the hook";
+}
+
+}  // namespace

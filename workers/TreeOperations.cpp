@@ -1,0 +1,156 @@
+#include "workers/TreeOperations.h"
+
+#include "dialog/DialogMessages.h"
+
+std::vector<std::wstring> g_directoryList;
+std::vector<std::wstring> g_fileList;
+int g_totalFileCount = 0;
+int g_copiedFileCount = 0;
+
+namespace {
+
+std::wstring SearchPattern(const std::wstring& folder) { return folder + L"\\*.*"; }
+
+std::wstring ChildPath(const std::wstring& parent, const WIN32_FIND_DATAW& entry) {
+    return parent + L"\\" + entry.cFileName;
+}
+
+bool IsFolder(const WIN32_FIND_DATAW& entry) {
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsSelfOrParent(const WIN32_FIND_DATAW& entry) {
+    std::wstring_view name(entry.cFileName);
+    return name == L"." || name == L"..";
+}
+
+bool CountsAsGone(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A read-only file refuses the first deletion; it goes once its attributes are reset.
+bool DeleteCollectedFile(const std::wstring& path) {
+    if (DeleteFileW(path.c_str())) return true;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(path.c_str())) return true;
+    return CountsAsGone(GetLastError());
+}
+
+bool DeleteCollectedFiles() {
+    for (const std::wstring& path : g_fileList) {
+        if (!DeleteCollectedFile(path)) return false;
+    }
+    return true;
+}
+
+// Deeper levels come later in the list, so walking it backwards empties children first.
+bool RemoveCollectedDirectories() {
+    for (auto it = g_directoryList.rbegin(); it != g_directoryList.rend(); ++it) {
+        if (!RemoveDirectoryW(it->c_str()) && !CountsAsGone(GetLastError())) return false;
+    }
+    return true;
+}
+
+void PostCopyProgress(HWND notifyWindow) {
+    // The only caller guarantees a positive total; an empty total reports no progress
+    // instead of dividing by zero.
+    LPARAM percent = 0;
+    if (g_totalFileCount > 0) {
+        percent = static_cast<LPARAM>(g_copiedFileCount * 100.0 / g_totalFileCount);
+    }
+    PostMessageW(notifyWindow, WM_UPDATE_PROGRESS, 1, percent);
+}
+
+enum class CopyResult { Copied, Skipped, Failed };
+
+// A missing destination folder (ERROR_PATH_NOT_FOUND) is created once more and the copy
+// retried once; any other failure skips the file.
+CopyResult CopyOneFile(const std::wstring& from, const std::wstring& to,
+                       const std::wstring& destination) {
+    if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return CopyResult::Copied;
+    if (GetLastError() != ERROR_PATH_NOT_FOUND) return CopyResult::Skipped;
+    CreateDirectoryW(destination.c_str(), nullptr);
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) ? CopyResult::Copied : CopyResult::Failed;
+}
+
+}  // namespace
+
+bool CollectSubdirectories(const std::wstring& folder, std::deque<std::wstring>& queue) {
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = FindFirstFileW(SearchPattern(folder).c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    do {
+        if (IsFolder(entry) && entry.cFileName[0] != L'.') {
+            std::wstring child = ChildPath(folder, entry);
+            queue.push_back(child);
+            g_directoryList.push_back(std::move(child));
+        }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return true;
+}
+
+void CollectDirectoryTree(const std::wstring& root) {
+    std::deque<std::wstring> queue{root};
+    g_directoryList.clear();
+    g_directoryList.push_back(root);
+    while (!queue.empty()) {
+        std::wstring folder = std::move(queue.front());
+        queue.pop_front();
+        CollectSubdirectories(folder, queue);
+    }
+}
+
+int ScanFiles(const std::wstring& folder, bool countOnly) {
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = FindFirstFileW(SearchPattern(folder).c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    int count = 0;
+    do {
+        if (IsFolder(entry)) continue;
+        if (countOnly) {
+            ++count;
+        } else {
+            g_fileList.push_back(ChildPath(folder, entry));
+        }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return count;
+}
+
+bool DeleteTree(const std::wstring& root) {
+    CollectDirectoryTree(root);
+    g_fileList.clear();
+    for (const std::wstring& folder : g_directoryList) ScanFiles(folder, false);
+    bool result = DeleteCollectedFiles();
+    g_fileList.clear();
+    if (result) result = RemoveCollectedDirectories();
+    g_directoryList.clear();
+    return result;
+}
+
+bool CopyTree(HWND notifyWindow, const std::wstring& source, const std::wstring& destination) {
+    CreateDirectoryW(destination.c_str(), nullptr);
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = FindFirstFileW(SearchPattern(source).c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool result = true;
+    do {
+        std::wstring from = ChildPath(source, entry);
+        std::wstring to = ChildPath(destination, entry);
+        if (IsFolder(entry)) {
+            // A sub-folder's failure shows only in the copied count, which the caller checks.
+            if (!IsSelfOrParent(entry)) CopyTree(notifyWindow, from, to);
+            continue;
+        }
+        CopyResult copied = CopyOneFile(from, to, destination);
+        if (copied == CopyResult::Failed) {
+            result = false;
+            break;
+        }
+        if (copied == CopyResult::Copied) ++g_copiedFileCount;
+        PostCopyProgress(notifyWindow);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return result;
+}
