@@ -225,8 +225,8 @@ BOOL HostSerialDevice::Read(void* buffer, DWORD count, DWORD* done) {
 
 BOOL HostSerialDevice::Write(const void* buffer, DWORD count, DWORD* done) {
     COMMTIMEOUTS timeouts = Timeouts();
-    // NOTE: a write never blocks without end: with no time-out set it still returns when the
-    // line stays blocked, as its peer may never read again.
+    // NOTE: a write never blocks without end: with no time-out set it still returns after
+    // kStalledWriteMs of a blocked line, as its peer may never read again.
     std::uint64_t limit = std::uint64_t{timeouts.WriteTotalTimeoutMultiplier} * count +
                           timeouts.WriteTotalTimeoutConstant;
     auto deadline = DeadlineAfter(limit);
@@ -243,7 +243,7 @@ BOOL HostSerialDevice::Write(const void* buffer, DWORD count, DWORD* done) {
             ok = FailErrno(errno);
             break;
         }
-        int wait = RemainingMs(deadline);
+        int wait = deadline ? RemainingMs(deadline) : kStalledWriteMs;
         if (wait == 0)
             break;
         PollResult result = PollLine(POLLOUT, wait);

@@ -34,6 +34,7 @@ public:
     BOOL Purge(DWORD flags) override;
 
     static constexpr int kHangupRecheckMs = 250;
+    static constexpr int kStalledWriteMs = 1000;
 
 protected:
     BOOL ApplyState(const DCB& dcb) override;

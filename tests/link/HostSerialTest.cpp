@@ -6,8 +6,12 @@
 #include <chrono>
 #include <thread>
 
+#include "LinkTestSupport.h"
 #include "PseudoTerminal.h"
+#include "dialog/DialogMessages.h"
+#include "link/CoprocessorLink.h"
 #include "platform/Win32.h"
+#include "platform/host/RealTimeScheduler.h"
 #include "platform/serial/HostSerialDevice.h"
 #include "platform/sim/SimPlatform.h"
 
@@ -182,6 +186,49 @@ TEST_F(HostSerialTest, AWriteToALineNobodyReadsEndsAtItsTimeout) {
     ASSERT_TRUE(WriteFile(port, lots.data(), static_cast<DWORD>(lots.size()), &done, nullptr));
     EXPECT_GT(done, 0u);
     EXPECT_LT(done, lots.size());
+    // Without any write time-out a blocked line still gives the writer back.
+    COMMTIMEOUTS none{MAXDWORD, 0, 0, 0, 0};
+    SetCommTimeouts(port, &none);
+    ASSERT_TRUE(WriteFile(port, lots.data(), static_cast<DWORD>(lots.size()), &done, nullptr));
+    EXPECT_LT(done, lots.size());
+}
+
+}  // namespace
+
+namespace {
+
+// The whole MCU link over a real pseudo-terminal: the test plays the MCU on the master side.
+// The clock runs 50 times faster, so the receive thread's 5-second stop takes 100 ms.
+TEST(HostLinkTest, TheMcuLinkTalksOverARealPseudoTerminal) {
+    SimPlatform sim;
+    PseudoTerminal pty;
+    HostComPorts ports{{{2, pty.SlavePath()}}};
+    quarrin::platform::RealTimeScheduler fastClock(50.0);
+    quarrin::platform::Services services = quarrin::platform::CurrentServices();
+    services.scheduler = &fastClock;
+    services.devices = &ports;
+    quarrin::platform::InstallServices(services);
+    {
+        linktest::PostCollector posts;
+        CoprocessorLink link;
+        link.OpenMcuLink();
+        link.MCU_CMD_UPDATE_REQUEST();
+        EXPECT_EQ(pty.Receive(6), (std::vector<unsigned char>{0x5A, 0xA5, 0x03, 0x00, 0x01, 0xFC}));
+        pty.Send({0x5A, 0xA5});  // an acknowledgement that arrives in two pieces
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        pty.Send({0x02, 0x80, 0x7E, 0x5A, 0xA5, 0x04, 0x95, 0x03, 0xFF, 0x65});
+        std::vector<linktest::Post> got;
+        for (int i = 0; i < 200 && got.size() < 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (auto& post : posts.Take())
+                got.push_back(post);
+        }
+        EXPECT_EQ(got, (std::vector<linktest::Post>{{WM_MCU_MESSAGE, 0, 0x80},
+                                                    {WM_MCU_MESSAGE, 0x03FF, 0x95}}));
+        link.CloseLink();
+        EXPECT_TRUE(linktest::HasLine(sim, L"MCU Rec UnInit TIMEOUT\r\n"));
+        EXPECT_TRUE(linktest::HasLine(sim, L"S:5a a5 03 00 01 fc \r\n"));
+    }
 }
 
 }  // namespace
