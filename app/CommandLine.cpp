@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
@@ -27,11 +28,45 @@ bool ParseComMapping(const std::string& text, std::map<int, std::string>& ports)
     return true;
 }
 
+// "DSKn=VOLUME" with n from 1 to 4 (a colon after the store name is allowed).
+bool ParseStore(const std::string& text, std::pair<int, std::string>& store) {
+    auto eq = text.find('=');
+    if (eq == std::string::npos || eq + 1 >= text.size()) return false;
+    std::string name = text.substr(0, eq);
+    if (!name.empty() && name.back() == ':') name.pop_back();
+    if (name.size() != 4 || name.compare(0, 3, "DSK") != 0 || name[3] < '1' || name[3] > '4') {
+        return false;
+    }
+    store = {name[3] - '0', text.substr(eq + 1)};
+    return true;
+}
+
+// "WxH" with both sides between 1 and SCREEN_MAX_SIDE pixels.
+constexpr long SCREEN_MAX_SIDE = 8192;
+
+bool ParseScreenSize(const std::string& text, int& width, int& height) {
+    char* end = nullptr;
+    long w = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != 'x' || !std::isdigit(static_cast<unsigned char>(end[1]))) {
+        return false;
+    }
+    const char* rest = end + 1;
+    long h = std::strtol(rest, &end, 10);
+    if (*end != '\0' || w < 1 || h < 1 || w > SCREEN_MAX_SIDE || h > SCREEN_MAX_SIDE) {
+        return false;
+    }
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    return true;
+}
+
 }  // namespace
 
 std::string UsageText() {
-    return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]"
-           " [--com N=DEVICE]... [--help]"
+    return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]\n"
+           "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE] [--progress]\n"
+           "               [--store DSKn=VOLUME]... [--com N=DEVICE]... [--touch-calibrated]"
+           " [--help]"
            " [--version]\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
            " (default ./device)\n"
@@ -41,6 +76,15 @@ std::string UsageText() {
            "  --clock-rate R    run the loader's clock R times faster (default 1)\n"
            "  --com N=DEVICE    COM port N (the MCU is on 2, the MPEG module on 3) is the host"
            " serial device or pseudo-terminal DEVICE; may be repeated\n"
+           "  --store DSKn=VOLUME  store DSKn: (n 1..4) carries the volume folder VOLUME;"
+           " repeatable\n"
+           "                    (default: DSK1: carries \"Storage Card\" when that folder"
+           " exists)\n"
+           "  --touch-calibrated  the touch-screen calibration reports itself completed\n"
+           "  --screen WxH      the unit's screen size in pixels (default 800x480)\n"
+           "  --screenshots DIR save every frame shown as DIR/00001.png, 00002.png, ...\n"
+           "  --screen-trace FILE  write what is drawn on the screen, one line per call\n"
+           "  --progress        print a line per change of stage, state or percent on stdout\n"
            "  --help            show this text\n"
            "  --version         show the version\n";
 }
@@ -69,6 +113,16 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (name == "--version") {
             options.version = true;
+        } else if (name == "--touch-calibrated") {
+            options.touchCalibrated = true;
+        } else if (name == "--store") {
+            std::pair<int, std::string> store;
+            if (!value(text) || !ParseStore(text, store)) {
+                return {std::nullopt, "--store needs DSKn=VOLUME with n from 1 to 4"};
+            }
+            options.stores.push_back(store);
+        } else if (name == "--progress") {
+            options.progress = true;
         } else if (name == "--root" || name == "--log" || name == "--clock-rate" ||
                    name == "--registry") {
             if (!value(text) || text.empty()) return {std::nullopt, "option " + name + " needs a value"};
@@ -84,6 +138,18 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (name == "--com") {
             if (!value(text) || !ParseComMapping(text, options.comPorts)) {
                 return {std::nullopt, "--com needs N=DEVICE with N from 1 to 255"};
+            }
+        } else if (name == "--screen" || name == "--screenshots" || name == "--screen-trace") {
+            if (!value(text) || text.empty()) {
+                return {std::nullopt, "option " + name + " needs a value"};
+            }
+            if (name == "--screenshots") {
+                options.screenshotDir = text;
+            } else if (name == "--screen-trace") {
+                options.screenTraceFile = text;
+            } else if (!ParseScreenSize(text, options.screenWidth, options.screenHeight)) {
+                return {std::nullopt,
+                        "--screen needs WIDTHxHEIGHT such as 800x480, not '" + text + "'"};
             }
         } else {
             return {std::nullopt, "unknown option '" + arguments[i] + "'"};

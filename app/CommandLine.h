@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct CommandLine {
@@ -13,6 +14,14 @@ struct CommandLine {
     std::string registryFile;  // empty: "registry.reg" in the device root
     double clockRate = 1.0;
     std::map<int, std::string> comPorts;  // --com N=DEVICE: COM port N is the host tty DEVICE
+    // --store DSKn=VOLUME, repeatable: store n (1..4) carries the volume folder VOLUME.
+    std::vector<std::pair<int, std::string>> stores;
+    bool touchCalibrated = false;  // --touch-calibrated
+    int screenWidth = 800;
+    int screenHeight = 480;
+    std::string screenshotDir;
+    std::string screenTraceFile;
+    bool progress = false;  // one line per change of the screen on standard output
     bool help = false;
     bool version = false;
 };

@@ -8,6 +8,7 @@
 
 #include "app/CommandLine.h"
 #include "app/QuarrinApp.h"
+#include "platform/host/HostScreen.h"
 #include "platform/host/HostServices.h"
 #include "resources/Version.h"
 
@@ -39,9 +40,20 @@ int main(int argc, char** argv) {
     host.registryFile = options.registryFile;
     host.clockRate = options.clockRate;
     host.comPorts = options.comPorts;
+    host.stores = options.stores;
+    host.touchCalibrated = options.touchCalibrated;
+    host.screenWidth = options.screenWidth;
+    host.screenHeight = options.screenHeight;
+    host.screenshotDir = options.screenshotDir;
+    host.screenTraceFile = options.screenTraceFile;
+    host.progress = options.progress;
     quarrin::platform::HostPlatform platform(host);
     if (!platform.Debug().LogOpened()) {
         std::fprintf(stderr, "quarrin: cannot open log file '%s'\n", options.logFile.c_str());
+        return 2;
+    }
+    if (!platform.Screen().SetupError().empty()) {
+        std::fprintf(stderr, "quarrin: %s\n", platform.Screen().SetupError().c_str());
         return 2;
     }
     CQuarrinApp app;

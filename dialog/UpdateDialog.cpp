@@ -9,7 +9,7 @@ int g_screenWidth = 800;
 int g_screenHeight = 480;
 
 StageStarters& Stages() {
-    static StageStarters stages;
+    static StageStarters stages = DefaultStages();
     return stages;
 }
 

@@ -94,6 +94,9 @@ private:
     void StopTimer(UINT_PTR id) { KillTimer(id); }
     void HideButtons();
     void ChainToNextStage();
+    void ReportProgress();
+
+    std::wstring m_lastProgress;  // the last progress line reported
 };
 
 // One-shot latches: each reaction or stage start they guard runs once per process.
@@ -136,4 +139,6 @@ struct StageStarters {
     void (*stopLinkThreads)(CoprocessorLink*) = nullptr;
     void (*closeAndDeleteLink)(CoprocessorLink*&) = nullptr;
 };
+// The stages of this build; tests may put fakes in their place and restore these after.
+StageStarters DefaultStages();
 StageStarters& Stages();

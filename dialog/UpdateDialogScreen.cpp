@@ -65,7 +65,10 @@ void CUpdateDialog::OnPaint() {
     SetTextColor(m_memDC, RGB(0, 128, 0));
 
     bool drew = m_screenState != 0 && !(m_screenState == STATE_BACKUP && m_updateKind != KIND_APP);
-    if (drew) DrawScreen();
+    if (drew) {
+        DrawScreen();
+        ReportProgress();
+    }
     if (m_screenState == STATE_PREPARING) {
         LoadFirmwareImages();
         StartStage();

@@ -1,6 +1,8 @@
 target_sources(quarrin_core PRIVATE
   dialog/DialogGlobals.cpp
   dialog/FirmwareImages.cpp
+  dialog/ProgressReport.cpp
+  dialog/StageTable.cpp
   dialog/UpdateDialog.cpp
   dialog/UpdateDialogScreen.cpp
 )

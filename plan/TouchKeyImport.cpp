@@ -17,9 +17,10 @@ void FormatValueName(wchar_t (&name)[16], DWORD k) {
 }  // namespace
 
 int ImportTouchKeyCalibration() {
-    HANDLE file = CreateFileW(kTouchKeyFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
+    HANDLE file = CreateFileW(kTouchKeyFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
     // Missing bytes of a short file stay 0.
     BYTE buffer[256] = {};
     DWORD read = 0;

@@ -4,4 +4,5 @@ target_sources(quarrin_core PRIVATE
   plan/UpdatePlan.cpp
   plan/UpdateRecord.cpp
   plan/TouchKeyImport.cpp
+  plan/StorageFormat.cpp
 )

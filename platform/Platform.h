@@ -3,7 +3,9 @@
 // to the installed set.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Win32Types.h"
 
@@ -15,6 +17,7 @@ namespace quarrin::platform {
 
 class DeviceFileSystem;
 class Registry;
+class StorageManager;
 
 // Receives every kernel debug line, exactly as formatted ("\r\n" included).
 class DebugOutput {
@@ -50,6 +53,34 @@ public:
                         DWORD disposition) = 0;
 };
 
+// The platform's interactive touch-screen calibration. Returns 1 when the user completed it;
+// the calibration values are then under HKEY_LOCAL_MACHINE "HARDWARE\DEVICEMAP\TOUCH".
+class TouchCalibration {
+public:
+    virtual ~TouchCalibration() = default;
+    virtual BOOL Calibrate() = 0;
+};
+
+// What the unit shows: a frame of Width() x Height() pixels that the drawing layer paints
+// into. Present is called after each copy of a finished picture to the screen, with the
+// trace lines of the drawing calls that made that picture.
+class Screen {
+public:
+    virtual ~Screen() = default;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    // Row by row, 0x00RRGGBB each, Width() * Height() of them.
+    virtual std::uint32_t* Pixels() = 0;
+    virtual void Present(const std::vector<std::string>& drawLines) = 0;
+};
+
+// Progress lines for a person or a script following a run (host: standard output).
+class ProgressOutput {
+public:
+    virtual ~ProgressOutput() = default;
+    virtual void Write(const std::wstring& line) = 0;
+};
+
 struct Services {
     kernel::Scheduler* scheduler = nullptr;
     DeviceFileSystem* files = nullptr;
@@ -57,7 +88,11 @@ struct Services {
     DebugOutput* debug = nullptr;
     ShellWindows* shell = nullptr;
     DeviceNamespace* devices = nullptr;
+    Screen* screen = nullptr;
+    ProgressOutput* progress = nullptr;
     Registry* registry = nullptr;
+    StorageManager* storage = nullptr;
+    TouchCalibration* touch = nullptr;
 };
 
 void InstallServices(const Services& services);

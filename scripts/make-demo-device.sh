@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Lays out a demo device: the volumes of a head unit and a main application that reports
-# its own start. Usage: scripts/make-demo-device.sh DIR
+# its own start. Usage: scripts/make-demo-device.sh DIR [BUILD_DIR]
 set -euo pipefail
 root="${1:?usage: make-demo-device.sh DIR}"
 mkdir -p "$root"/{ResidentFlash,ResidentFlash2,ResidentFlash3/ZEL,ResidentFlash4,Windows,"Storage Card",SDHC,硬盘}
@@ -25,4 +25,13 @@ Windows Registry Editor Version 5.00
 [HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\TOUCH]
 
 REG
+# The decompression library of application updates, when a build folder is given.
+build="${2:-}"
+if [ -n "$build" ] && [ -f "$build/tools/zCompress.dll" ]; then
+  cp "$build/tools/zCompress.dll" "$root/Windows/zCompress.dll"
+fi
+# The FAT utility library that formatting the storage card loads from "Windows".
+if [ -n "$build" ] && [ -f "$build/tools/fatutil.dll" ]; then
+  cp "$build/tools/fatutil.dll" "$root/Windows/fatutil.dll"
+fi
 echo "demo device laid out in $root"

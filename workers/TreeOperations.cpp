@@ -9,7 +9,9 @@ int g_copiedFileCount = 0;
 
 namespace {
 
-std::wstring SearchPattern(const std::wstring& folder) { return folder + L"\\*.*"; }
+std::wstring SearchPattern(const std::wstring& folder) {
+    return folder + L"\\*.*";
+}
 
 std::wstring ChildPath(const std::wstring& parent, const WIN32_FIND_DATAW& entry) {
     return parent + L"\\" + entry.cFileName;
@@ -30,15 +32,18 @@ bool CountsAsGone(DWORD error) {
 
 // A read-only file refuses the first deletion; it goes once its attributes are reset.
 bool DeleteCollectedFile(const std::wstring& path) {
-    if (DeleteFileW(path.c_str())) return true;
+    if (DeleteFileW(path.c_str()))
+        return true;
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(path.c_str())) return true;
+    if (DeleteFileW(path.c_str()))
+        return true;
     return CountsAsGone(GetLastError());
 }
 
 bool DeleteCollectedFiles() {
     for (const std::wstring& path : g_fileList) {
-        if (!DeleteCollectedFile(path)) return false;
+        if (!DeleteCollectedFile(path))
+            return false;
     }
     return true;
 }
@@ -46,7 +51,8 @@ bool DeleteCollectedFiles() {
 // Deeper levels come later in the list, so walking it backwards empties children first.
 bool RemoveCollectedDirectories() {
     for (auto it = g_directoryList.rbegin(); it != g_directoryList.rend(); ++it) {
-        if (!RemoveDirectoryW(it->c_str()) && !CountsAsGone(GetLastError())) return false;
+        if (!RemoveDirectoryW(it->c_str()) && !CountsAsGone(GetLastError()))
+            return false;
     }
     return true;
 }
@@ -67,8 +73,10 @@ enum class CopyResult { Copied, Skipped, Failed };
 // retried once; any other failure skips the file.
 CopyResult CopyOneFile(const std::wstring& from, const std::wstring& to,
                        const std::wstring& destination) {
-    if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return CopyResult::Copied;
-    if (GetLastError() != ERROR_PATH_NOT_FOUND) return CopyResult::Skipped;
+    if (CopyFileW(from.c_str(), to.c_str(), FALSE))
+        return CopyResult::Copied;
+    if (GetLastError() != ERROR_PATH_NOT_FOUND)
+        return CopyResult::Skipped;
     CreateDirectoryW(destination.c_str(), nullptr);
     return CopyFileW(from.c_str(), to.c_str(), FALSE) ? CopyResult::Copied : CopyResult::Failed;
 }
@@ -78,7 +86,8 @@ CopyResult CopyOneFile(const std::wstring& from, const std::wstring& to,
 bool CollectSubdirectories(const std::wstring& folder, std::deque<std::wstring>& queue) {
     WIN32_FIND_DATAW entry{};
     HANDLE search = FindFirstFileW(SearchPattern(folder).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return false;
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
     do {
         if (IsFolder(entry) && entry.cFileName[0] != L'.') {
             std::wstring child = ChildPath(folder, entry);
@@ -104,10 +113,12 @@ void CollectDirectoryTree(const std::wstring& root) {
 int ScanFiles(const std::wstring& folder, bool countOnly) {
     WIN32_FIND_DATAW entry{};
     HANDLE search = FindFirstFileW(SearchPattern(folder).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return 0;
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
     int count = 0;
     do {
-        if (IsFolder(entry)) continue;
+        if (IsFolder(entry))
+            continue;
         if (countOnly) {
             ++count;
         } else {
@@ -121,10 +132,12 @@ int ScanFiles(const std::wstring& folder, bool countOnly) {
 bool DeleteTree(const std::wstring& root) {
     CollectDirectoryTree(root);
     g_fileList.clear();
-    for (const std::wstring& folder : g_directoryList) ScanFiles(folder, false);
+    for (const std::wstring& folder : g_directoryList)
+        ScanFiles(folder, false);
     bool result = DeleteCollectedFiles();
     g_fileList.clear();
-    if (result) result = RemoveCollectedDirectories();
+    if (result)
+        result = RemoveCollectedDirectories();
     g_directoryList.clear();
     return result;
 }
@@ -133,14 +146,16 @@ bool CopyTree(HWND notifyWindow, const std::wstring& source, const std::wstring&
     CreateDirectoryW(destination.c_str(), nullptr);
     WIN32_FIND_DATAW entry{};
     HANDLE search = FindFirstFileW(SearchPattern(source).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return false;
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
     bool result = true;
     do {
         std::wstring from = ChildPath(source, entry);
         std::wstring to = ChildPath(destination, entry);
         if (IsFolder(entry)) {
             // A sub-folder's failure shows only in the copied count, which the caller checks.
-            if (!IsSelfOrParent(entry)) CopyTree(notifyWindow, from, to);
+            if (!IsSelfOrParent(entry))
+                CopyTree(notifyWindow, from, to);
             continue;
         }
         CopyResult copied = CopyOneFile(from, to, destination);
@@ -148,7 +163,8 @@ bool CopyTree(HWND notifyWindow, const std::wstring& source, const std::wstring&
             result = false;
             break;
         }
-        if (copied == CopyResult::Copied) ++g_copiedFileCount;
+        if (copied == CopyResult::Copied)
+            ++g_copiedFileCount;
         PostCopyProgress(notifyWindow);
     } while (FindNextFileW(search, &entry));
     FindClose(search);

@@ -208,6 +208,36 @@ void DeviceFileSystem::SetFreeSpaceOverride(const std::wstring& volume, ULONGLON
 }
 
 ResolvedPath DeviceFileSystem::Resolve(const wchar_t* devicePath, bool allowWildcards) const {
+    // A dismounted volume is gone from the device's name space until it is mounted again:
+    // the volume folder and everything below it give ERROR_PATH_NOT_FOUND, so the tree
+    // operations count its files as already gone and copies onto it fail.
+    if (devicePath != nullptr) {
+        std::vector<std::wstring> parts = SplitDevicePath(devicePath);
+        if (!parts.empty() && !IsVolumeMounted(parts.front())) {
+            ResolvedPath result;
+            result.error = ERROR_PATH_NOT_FOUND;
+            return result;
+        }
+    }
+    return ResolveIgnoringMounts(devicePath, allowWildcards);
+}
+
+void DeviceFileSystem::SetVolumeMounted(const std::wstring& volume, bool mounted) {
+    std::lock_guard guard(m_mountLock);
+    if (mounted) {
+        m_dismounted.erase(FoldCase(volume));
+    } else {
+        m_dismounted.insert(FoldCase(volume));
+    }
+}
+
+bool DeviceFileSystem::IsVolumeMounted(const std::wstring& volume) const {
+    std::lock_guard guard(m_mountLock);
+    return m_dismounted.empty() || m_dismounted.count(FoldCase(volume)) == 0;
+}
+
+ResolvedPath DeviceFileSystem::ResolveIgnoringMounts(const wchar_t* devicePath,
+                                                     bool allowWildcards) const {
     ResolvedPath result;
     if (devicePath == nullptr || *devicePath == L'\0') {
         result.error = ERROR_PATH_NOT_FOUND;

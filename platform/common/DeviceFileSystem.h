@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,14 @@ public:
     void SetFreeSpaceOverride(const std::wstring& volume, ULONGLONG bytes);
 
     ResolvedPath Resolve(const wchar_t* devicePath, bool allowWildcards = false) const;
+    // The storage manager reaches a volume's folder also while its partition is dismounted.
+    ResolvedPath ResolveIgnoringMounts(const wchar_t* devicePath,
+                                       bool allowWildcards = false) const;
+
+    // The mount table: a dismounted volume (first path component) and every path below it
+    // give ERROR_PATH_NOT_FOUND until it is mounted again. Every volume starts mounted.
+    void SetVolumeMounted(const std::wstring& volume, bool mounted);
+    bool IsVolumeMounted(const std::wstring& volume) const;
 
     HANDLE CreateFile(LPCWSTR name, DWORD access, DWORD share, DWORD disposition,
                       DWORD flagsAndAttributes);
@@ -105,6 +114,8 @@ private:
     std::mutex m_lock;
     std::map<FileKey, std::vector<const OpenRecord*>> m_opens;
     std::map<std::wstring, ULONGLONG> m_freeSpace;  // folded volume name -> bytes
+    mutable std::mutex m_mountLock;
+    std::set<std::wstring> m_dismounted;  // folded volume names
 };
 
 // Windows wildcard match ('*', '?'), without regard to case; "*.*" matches every name.

@@ -11,9 +11,12 @@
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/TextCodec.h"
+#include "platform/host/HostScreen.h"
 #include "platform/host/RealTimeScheduler.h"
 #include "platform/serial/HostSerialDevice.h"
+#include "platform/kernel/Kernel.h"
 #include "platform/registry/RegistryFile.h"
+#include "platform/storage/StorageManager.h"
 
 extern char** environ;
 
@@ -42,10 +45,24 @@ void HostDebugOutput::Write(const std::wstring& line) {
     }
 }
 
+void HostProgressOutput::Write(const std::wstring& line) {
+    std::string bytes = WideToUtf8(line) + "\n";
+    for (std::size_t done = 0; done < bytes.size();) {
+        ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
 DWORD HostProcessLauncher::Launch(const std::string& hostPath, const std::wstring&, DWORD) {
     struct stat info {};
     if (stat(hostPath.c_str(), &info) != 0) return Win32ErrorFromErrno(errno);
-    if ((info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) return ERROR_ACCESS_DENIED;
+    // The device's volumes know no execute permission: any file may be started, and one
+    // that is not a program fails with ERROR_BAD_EXE_FORMAT. Files unpacked or copied onto
+    // the device tree carry no execute bit, so it is added here.
+    if ((info.st_mode & S_IXUSR) == 0 && chmod(hostPath.c_str(), info.st_mode | S_IXUSR) != 0) {
+        return Win32ErrorFromErrno(errno);
+    }
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // Detached: the started program gets its own session and outlives the loader.
@@ -58,19 +75,41 @@ DWORD HostProcessLauncher::Launch(const std::string& hostPath, const std::wstrin
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+void DeclareStores(StorageManager& storage, DeviceFileSystem& files,
+                   const std::vector<std::pair<int, std::string>>& stores) {
+    if (stores.empty()) {
+        if (files.ResolveIgnoringMounts(L"Storage Card").IsDirectory()) {
+            storage.DeclareStore(L"DSK1:", L"Storage Card");
+        }
+        return;
+    }
+    for (const auto& [number, volume] : stores) {
+        storage.DeclareStore(L"DSK" + std::to_wstring(number) + L":", Utf8ToWide(volume));
+    }
+}
+
+}  // namespace
+
 HostPlatform::HostPlatform(const HostOptions& options)
     : m_scheduler(std::make_unique<RealTimeScheduler>(options.clockRate)),
       m_files(std::make_unique<DeviceFileSystem>(options.deviceRoot)),
       m_processes(std::make_unique<HostProcessLauncher>()),
       m_debug(std::make_unique<HostDebugOutput>(options.logFile)),
       m_shell(std::make_unique<HostShellWindows>()),
-      m_comPorts(std::make_unique<HostComPorts>(options.comPorts)) {
+      m_comPorts(std::make_unique<HostComPorts>(options.comPorts)),
+      m_screen(std::make_unique<HostScreen>(options.screenWidth, options.screenHeight,
+                                            options.screenshotDir, options.screenTraceFile)),
+      m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
     std::setlocale(LC_ALL, "C.UTF-8");
     std::string registryPath = options.registryFile.empty()
                                    ? m_files->Root() + "/registry.reg"
                                    : options.registryFile;
     m_registryFile = std::make_unique<RegistryFile>(registryPath, m_files.get());
     m_registry = std::make_unique<Registry>(m_registryFile->Load(), m_registryFile.get());
+    m_storage = std::make_unique<StorageManager>(*m_files);
+    DeclareStores(*m_storage, *m_files, options.stores);
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
@@ -78,10 +117,22 @@ HostPlatform::HostPlatform(const HostOptions& options)
     services.debug = m_debug.get();
     services.shell = m_shell.get();
     services.devices = m_comPorts.get();
+    services.screen = m_screen.get();
+    if (options.progress) {
+        m_progress = std::make_unique<HostProgressOutput>();
+        services.progress = m_progress.get();
+    }
     services.registry = m_registry.get();
+    services.storage = m_storage.get();
+    services.touch = m_touch.get();
     InstallServices(services);
 }
 
-HostPlatform::~HostPlatform() { InstallServices(Services{}); }
+HostPlatform::~HostPlatform() {
+    // A worker may still be finishing (the application worker rewrites the update record
+    // after its last message): let it end before the services it uses go away.
+    if (!kernel::WaitForAllThreads(30000)) kernel::TerminateAllThreads();
+    InstallServices(Services{});
+}
 
 }  // namespace quarrin::platform

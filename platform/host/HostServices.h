@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -15,15 +17,28 @@ namespace quarrin::platform {
 class DeviceFileSystem;
 class RealTimeScheduler;
 class HostComPorts;
+class HostScreen;
 class Registry;
 class RegistryFile;
+class StorageManager;
 
 struct HostOptions {
     std::string deviceRoot = "./device";
     std::string logFile;      // empty: standard error only
     double clockRate = 1.0;
     std::map<int, std::string> comPorts;  // COM port number -> host tty (--com N=DEVICE)
+    int screenWidth = 800;
+    int screenHeight = 480;
+    std::string screenshotDir;    // empty: no PNG files
+    std::string screenTraceFile;  // empty: no screen trace
     std::string registryFile;  // empty: "registry.reg" in the device root
+    // Stores and the volume folder each one carries: {1, "Storage Card"} is "DSK1:". Empty:
+    // "DSK1:" carries "Storage Card" when that folder exists in the device root.
+    std::vector<std::pair<int, std::string>> stores;
+    // What TouchCalibrate reports: the host has no calibration screen, so by default the
+    // calibration counts as not completed.
+    bool touchCalibrated = false;
+    bool progress = false;     // progress lines on standard output
 };
 
 class HostDebugOutput : public DebugOutput {
@@ -37,6 +52,12 @@ private:
     std::mutex m_lock;
     std::FILE* m_log = nullptr;
     bool m_wanted = false;
+};
+
+// Progress lines on standard output, one write per line.
+class HostProgressOutput : public ProgressOutput {
+public:
+    void Write(const std::wstring& line) override;
 };
 
 class HostProcessLauncher : public ProcessLauncher {
@@ -53,6 +74,15 @@ public:
     bool IsVisible(HWND) override { return false; }
 };
 
+class HostTouchCalibration : public TouchCalibration {
+public:
+    explicit HostTouchCalibration(bool completed) : m_completed(completed) {}
+    BOOL Calibrate() override { return m_completed ? TRUE : FALSE; }
+
+private:
+    bool m_completed;
+};
+
 // Owns the host services and installs them for the process.
 class HostPlatform {
 public:
@@ -63,6 +93,7 @@ public:
 
     HostDebugOutput& Debug() { return *m_debug; }
     DeviceFileSystem& Files() { return *m_files; }
+    HostScreen& Screen() { return *m_screen; }
 
 private:
     std::unique_ptr<RealTimeScheduler> m_scheduler;
@@ -71,8 +102,12 @@ private:
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
     std::unique_ptr<HostComPorts> m_comPorts;
+    std::unique_ptr<HostScreen> m_screen;
+    std::unique_ptr<HostProgressOutput> m_progress;
     std::unique_ptr<RegistryFile> m_registryFile;
     std::unique_ptr<Registry> m_registry;
+    std::unique_ptr<StorageManager> m_storage;
+    std::unique_ptr<HostTouchCalibration> m_touch;
 };
 
 }  // namespace quarrin::platform

@@ -63,6 +63,12 @@ public:
     InterruptibleScope& operator=(const InterruptibleScope&) = delete;
 };
 
+// Ends every platform thread that still runs (at its next platform call) and waits until
+// they all have: a platform calls it before it goes away.
+void TerminateAllThreads();
+// Waits up to timeoutMs for every other platform thread to end; true when they all have.
+bool WaitForAllThreads(DWORD timeoutMs);
+
 // Waits for one (waitAll false) or all of the objects, up to timeoutMs (INFINITE allowed).
 // Returns WAIT_OBJECT_0 + index or WAIT_TIMEOUT. An empty span with a timeout is a sleep.
 DWORD WaitForObjects(std::span<Waitable* const> objects, bool waitAll, DWORD timeoutMs);

@@ -1,4 +1,5 @@
 // Threads, semaphores, events, critical sections, waits and time on top of the kernel core.
+#include <algorithm>
 #include <thread>
 
 #include "platform/api/ThreadApi.h"
@@ -39,6 +40,19 @@ public:
     bool m_manualReset;
     bool m_state;
 };
+
+// Every platform thread that has not ended yet, so a platform can end them all.
+std::vector<std::weak_ptr<ThreadObject>>& LiveThreads() {
+    static std::vector<std::weak_ptr<ThreadObject>> threads;
+    return threads;
+}
+
+void RequestTermination(ThreadObject& thread, DWORD exitCode) {
+    thread.m_terminateCode = exitCode;
+    thread.m_record.terminateRequested = true;
+    if (thread.m_record.blockedIn != nullptr) CurrentScheduler().Wake(*thread.m_record.blockedIn);
+    if (thread.m_record.interrupter) thread.m_record.interrupter();
+}
 
 BOOL Fail(DWORD error) {
     SetLastErrorValue(error);
@@ -81,14 +95,19 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startA
         return nullptr;
     }
     auto thread = std::make_shared<ThreadObject>();
+    Scheduler* scheduler = &CurrentScheduler();
     {
         std::lock_guard lock(KernelLock());
-        CurrentScheduler().ThreadStarted();
+        scheduler->ThreadStarted();
+        auto& live = LiveThreads();
+        live.erase(std::remove_if(live.begin(), live.end(), [](auto& t) { return t.expired(); }),
+                   live.end());
+        live.push_back(thread);
     }
     static std::atomic<DWORD> s_nextId{0x1000};
     DWORD id = s_nextId.fetch_add(4);
     if (threadId != nullptr) *threadId = id;
-    std::thread([thread, startAddress, parameter] {
+    std::thread([thread, scheduler, startAddress, parameter] {
         SetCurrentThreadRecord(&thread->m_record);
         DWORD code;
         try {
@@ -101,7 +120,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startA
         thread->m_ended = true;
         thread->m_exitCode = code;
         thread->NotifyLocked();
-        CurrentScheduler().ThreadEnded();
+        scheduler->ThreadEnded();
     }).detach();
     return InsertHandle(thread);
 }
@@ -117,12 +136,7 @@ BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
     {
         std::lock_guard lock(KernelLock());
         if (thread->m_ended) return TRUE;
-        thread->m_terminateCode = exitCode;
-        thread->m_record.terminateRequested = true;
-        if (thread->m_record.blockedIn != nullptr) {
-            CurrentScheduler().Wake(*thread->m_record.blockedIn);
-        }
-        if (thread->m_record.interrupter) thread->m_record.interrupter();
+        RequestTermination(*thread, exitCode);
     }
     // NOTE: the thread unwinds at its next platform call; wait until it has, so that the
     // caller may free what the thread used, as it may after TerminateThread on the device.
@@ -216,3 +230,42 @@ void EnterCriticalSection(LPCRITICAL_SECTION section) {
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
     static_cast<std::recursive_mutex*>(section->impl)->unlock();
 }
+
+namespace quarrin::kernel {
+
+bool WaitForAllThreads(DWORD timeoutMs) {
+    std::vector<std::shared_ptr<ThreadObject>> running;
+    {
+        std::lock_guard lock(KernelLock());
+        for (auto& weak : LiveThreads()) {
+            auto thread = weak.lock();
+            if (thread && !thread->m_ended && &thread->m_record != CurrentThreadRecord()) {
+                running.push_back(std::move(thread));
+            }
+        }
+    }
+    if (running.empty()) return true;
+    std::vector<Waitable*> objects;
+    for (auto& thread : running) objects.push_back(thread.get());
+    return WaitForObjects(objects, true, timeoutMs) == WAIT_OBJECT_0;
+}
+
+void TerminateAllThreads() {
+    std::vector<std::shared_ptr<ThreadObject>> running;
+    {
+        std::lock_guard lock(KernelLock());
+        for (auto& weak : LiveThreads()) {
+            auto thread = weak.lock();
+            if (thread && !thread->m_ended && &thread->m_record != CurrentThreadRecord()) {
+                RequestTermination(*thread, 0);
+                running.push_back(std::move(thread));
+            }
+        }
+    }
+    for (auto& thread : running) {
+        Waitable* object = thread.get();
+        WaitForObjects(std::span<Waitable* const>(&object, 1), false, INFINITE);
+    }
+}
+
+}  // namespace quarrin::kernel

@@ -17,9 +17,11 @@ bool Registry::KeyExists(std::wstring_view path) {
 DWORD Registry::Query(std::wstring_view path, std::wstring_view name, RegistryValue& out) {
     std::lock_guard guard(m_lock);
     RegistryKey* key = m_tree.Find(path);
-    if (key == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (key == nullptr)
+        return ERROR_FILE_NOT_FOUND;
     RegistryValue* value = key->Find(name);
-    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (value == nullptr)
+        return ERROR_FILE_NOT_FOUND;
     out = *value;
     return ERROR_SUCCESS;
 }
@@ -27,7 +29,8 @@ DWORD Registry::Query(std::wstring_view path, std::wstring_view name, RegistryVa
 DWORD Registry::Set(std::wstring_view path, std::wstring_view name, DWORD type,
                     std::vector<BYTE> data) {
     std::lock_guard guard(m_lock);
-    if (m_tree.Find(path) == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (m_tree.Find(path) == nullptr)
+        return ERROR_FILE_NOT_FOUND;
     // The change is made on a copy and taken over only once it is durable.
     RegistryTree changed = m_tree;
     RegistryKey* key = changed.Find(path);
@@ -40,7 +43,8 @@ DWORD Registry::Set(std::wstring_view path, std::wstring_view name, DWORD type,
     }
     if (m_store != nullptr) {
         DWORD error = m_store->Save(changed);
-        if (error != ERROR_SUCCESS) return error;
+        if (error != ERROR_SUCCESS)
+            return error;
     }
     m_tree = std::move(changed);
     return ERROR_SUCCESS;

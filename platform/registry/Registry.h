@@ -27,8 +27,7 @@ public:
     // ERROR_FILE_NOT_FOUND for a missing key or value.
     DWORD Query(std::wstring_view path, std::wstring_view name, RegistryValue& out);
     // Sets the value of an existing key; the change is kept only when the store saved it.
-    DWORD Set(std::wstring_view path, std::wstring_view name, DWORD type,
-              std::vector<BYTE> data);
+    DWORD Set(std::wstring_view path, std::wstring_view name, DWORD type, std::vector<BYTE> data);
 
     // For platforms and tests: shape the registry directly.
     void CreateKey(std::wstring_view path);

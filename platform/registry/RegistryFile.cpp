@@ -18,15 +18,18 @@ namespace {
 
 std::string ParentOf(const std::string& path) {
     auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string::npos)
+        return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
         data += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -35,7 +38,8 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 void SyncFolder(const std::string& folder) {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     fsync(fd);
     close(fd);
 }
@@ -49,27 +53,32 @@ std::wstring RegistryFile::DevicePathOf(const std::string& hostPath) const {
     std::string path = hostPath;
     if (m_files != nullptr) {
         std::string root = m_files->Root() + "/";
-        if (path.rfind(root, 0) == 0) path = path.substr(root.size());
+        if (path.rfind(root, 0) == 0)
+            path = path.substr(root.size());
     }
     std::wstring device = Utf8ToWide(path);
     for (wchar_t& c : device) {
-        if (c == L'/') c = L'\\';
+        if (c == L'/')
+            c = L'\\';
     }
     return device;
 }
 
 DWORD RegistryFile::RunHook(FileOp op, const std::wstring& devicePath) {
-    if (m_files == nullptr) return ERROR_SUCCESS;
+    if (m_files == nullptr)
+        return ERROR_SUCCESS;
     return m_files->RunHook(op, devicePath).error;
 }
 
 RegistryTree RegistryFile::Load() {
     std::ifstream in(m_hostPath, std::ios::binary);
-    if (!in) return DefaultDeviceRegistry();
+    if (!in)
+        return DefaultDeviceRegistry();
     std::ostringstream text;
     text << in.rdbuf();
     RegParseResult parsed = ParseRegFile(text.str());
-    if (parsed.tree) return std::move(*parsed.tree);
+    if (parsed.tree)
+        return std::move(*parsed.tree);
     std::fprintf(stderr,
                  "quarrin: registry file '%s' line %d: %s; the registry starts empty and the "
                  "file is left unchanged\n",
@@ -79,12 +88,15 @@ RegistryTree RegistryFile::Load() {
 }
 
 DWORD RegistryFile::Save(const RegistryTree& tree) {
-    if (!m_writable) return ERROR_SUCCESS;
+    if (!m_writable)
+        return ERROR_SUCCESS;
     std::string temporary = m_hostPath + ".tmp";
     std::wstring temporaryDevice = DevicePathOf(temporary);
-    if (DWORD error = RunHook(FileOp::Create, temporaryDevice)) return error;
+    if (DWORD error = RunHook(FileOp::Create, temporaryDevice))
+        return error;
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return Win32ErrorFromErrno(errno);
+    if (fd < 0)
+        return Win32ErrorFromErrno(errno);
     std::string text = FormatRegFile(tree);
     HookDecision decision =
         m_files != nullptr ? m_files->RunHook(FileOp::Write, temporaryDevice) : HookDecision{};
@@ -93,16 +105,20 @@ DWORD RegistryFile::Save(const RegistryTree& tree) {
         unlink(temporary.c_str());
         return decision.error;
     }
-    std::size_t size = decision.tornBytes ? std::min(*decision.tornBytes, text.size()) : text.size();
+    std::size_t size =
+        decision.tornBytes ? std::min(*decision.tornBytes, text.size()) : text.size();
     bool written = WriteAll(fd, text.data(), size) && fsync(fd) == 0;
     DWORD error = written ? ERROR_SUCCESS : Win32ErrorFromErrno(errno);
     close(fd);
     if (decision.tornBytes) {
-        if (m_files->Hook() != nullptr) m_files->Hook()->AfterTornWrite();
+        if (m_files->Hook() != nullptr)
+            m_files->Hook()->AfterTornWrite();
         // A cut-off temporary file must never replace the good one.
-        if (size < text.size() && error == ERROR_SUCCESS) error = ERROR_WRITE_FAULT;
+        if (size < text.size() && error == ERROR_SUCCESS)
+            error = ERROR_WRITE_FAULT;
     }
-    if (error == ERROR_SUCCESS) error = RunHook(FileOp::Move, DevicePathOf(m_hostPath));
+    if (error == ERROR_SUCCESS)
+        error = RunHook(FileOp::Move, DevicePathOf(m_hostPath));
     if (error == ERROR_SUCCESS && rename(temporary.c_str(), m_hostPath.c_str()) != 0) {
         error = Win32ErrorFromErrno(errno);
     }

@@ -18,13 +18,15 @@ constexpr const wchar_t* kRootNames[] = {L"HKEY_LOCAL_MACHINE", L"HKEY_CURRENT_U
 bool HasKnownRoot(std::wstring_view path) {
     std::wstring_view root = path.substr(0, path.find(L'\\'));
     for (const wchar_t* name : kRootNames) {
-        if (FoldCase(root) == FoldCase(name)) return true;
+        if (FoldCase(root) == FoldCase(name))
+            return true;
     }
     return false;
 }
 
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
         text.remove_suffix(1);
     }
@@ -36,16 +38,20 @@ struct ParseError {
 };
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 std::vector<BYTE> ParseHexBytes(std::string_view text) {
     std::vector<BYTE> bytes;
     text = Trim(text);
-    if (text.empty()) return bytes;
+    if (text.empty())
+        return bytes;
     while (true) {
         std::size_t comma = text.find(',');
         std::string_view item = Trim(text.substr(0, comma));
@@ -53,14 +59,15 @@ std::vector<BYTE> ParseHexBytes(std::string_view text) {
             throw ParseError{"bad hex byte '" + std::string(item) + "'"};
         }
         bytes.push_back(static_cast<BYTE>(HexDigit(item[0]) * 16 + HexDigit(item[1])));
-        if (comma == std::string_view::npos) return bytes;
+        if (comma == std::string_view::npos)
+            return bytes;
         text.remove_prefix(comma + 1);
     }
 }
 
 std::vector<BYTE> DwordBytes(DWORD value) {
-    return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
-            static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
+    return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+            static_cast<BYTE>(value >> 24)};
 }
 
 std::vector<BYTE> StringBytes(const std::wstring& text) {
@@ -71,7 +78,8 @@ std::vector<BYTE> StringBytes(const std::wstring& text) {
 
 // Reads a quoted text with \\ and \" escapes from the front of `text`; leaves the rest.
 std::string ReadQuoted(std::string_view& text) {
-    if (text.empty() || text.front() != '"') throw ParseError{"expected '\"'"};
+    if (text.empty() || text.front() != '"')
+        throw ParseError{"expected '\"'"};
     std::string out;
     for (std::size_t i = 1; i < text.size(); ++i) {
         char c = text[i];
@@ -91,15 +99,18 @@ RegistryValue ParseValueData(std::string_view data) {
     RegistryValue value;
     if (!data.empty() && data.front() == '"') {
         std::string text = ReadQuoted(data);
-        if (!Trim(data).empty()) throw ParseError{"text after the closing quote"};
+        if (!Trim(data).empty())
+            throw ParseError{"text after the closing quote"};
         value.type = REG_SZ;
         value.data = StringBytes(Utf8ToWide(text));
     } else if (data.rfind("dword:", 0) == 0) {
         std::string_view digits = data.substr(6);
-        if (digits.empty() || digits.size() > 8) throw ParseError{"bad dword"};
+        if (digits.empty() || digits.size() > 8)
+            throw ParseError{"bad dword"};
         DWORD number = 0;
         for (char c : digits) {
-            if (HexDigit(c) < 0) throw ParseError{"bad dword"};
+            if (HexDigit(c) < 0)
+                throw ParseError{"bad dword"};
             number = number * 16 + static_cast<DWORD>(HexDigit(c));
         }
         value.type = REG_DWORD;
@@ -114,7 +125,8 @@ RegistryValue ParseValueData(std::string_view data) {
         }
         DWORD type = 0;
         for (char c : data.substr(4, close - 4)) {
-            if (HexDigit(c) < 0) throw ParseError{"bad hex(type)"};
+            if (HexDigit(c) < 0)
+                throw ParseError{"bad hex(type)"};
             type = type * 16 + static_cast<DWORD>(HexDigit(c));
         }
         value.type = type;
@@ -133,7 +145,8 @@ void ParseValueLine(std::string_view line, RegistryKey& key) {
         name = Utf8ToWide(ReadQuoted(line));
     }
     line = Trim(line);
-    if (line.empty() || line.front() != '=') throw ParseError{"expected '='"};
+    if (line.empty() || line.front() != '=')
+        throw ParseError{"expected '='"};
     RegistryValue value = ParseValueData(Trim(line.substr(1)));
     value.name = name;
     if (RegistryValue* existing = key.Find(name)) {
@@ -146,7 +159,8 @@ void ParseValueLine(std::string_view line, RegistryKey& key) {
 std::string Quote(const std::wstring& text) {
     std::string out = "\"";
     for (char c : WideToUtf8(text)) {
-        if (c == '"' || c == '\\') out.push_back('\\');
+        if (c == '"' || c == '\\')
+            out.push_back('\\');
         out.push_back(c);
     }
     return out + "\"";
@@ -157,7 +171,8 @@ std::string HexList(const std::vector<BYTE>& data) {
     char item[4];
     for (std::size_t i = 0; i < data.size(); ++i) {
         std::snprintf(item, sizeof item, "%02x", data[i]);
-        if (i > 0) out += (i % 24 == 0) ? ",\\\n  " : ",";
+        if (i > 0)
+            out += (i % 24 == 0) ? ",\\\n  " : ",";
         out += item;
     }
     return out;
@@ -170,9 +185,11 @@ std::optional<std::wstring> AsPlainText(const RegistryValue& value) {
     }
     std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
     std::memcpy(text.data(), value.data.data(), value.data.size());
-    if (text.back() != L'\0') return std::nullopt;
+    if (text.back() != L'\0')
+        return std::nullopt;
     text.pop_back();
-    if (text.find(L'\0') != std::wstring::npos) return std::nullopt;
+    if (text.find(L'\0') != std::wstring::npos)
+        return std::nullopt;
     return text;
 }
 
@@ -186,8 +203,10 @@ std::string FormatValue(const RegistryValue& value) {
         std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
         return line + buffer;
     }
-    if (auto text = AsPlainText(value)) return line + Quote(*text);
-    if (value.type == REG_BINARY) return line + "hex:" + HexList(value.data);
+    if (auto text = AsPlainText(value))
+        return line + Quote(*text);
+    if (value.type == REG_BINARY)
+        return line + "hex:" + HexList(value.data);
     std::snprintf(buffer, sizeof buffer, "hex(%x):", value.type);
     return line + buffer + HexList(value.data);
 }
@@ -208,9 +227,10 @@ std::vector<std::pair<int, std::string>> LogicalLines(std::string_view text) {
             lines.emplace_back(number, std::string(raw));
         }
         std::string& current = lines.back().second;
-        continuing = !current.empty() && current.back() == '\\' &&
-                     current.find("=hex") != std::string::npos;
-        if (continuing) current.pop_back();
+        continuing =
+            !current.empty() && current.back() == '\\' && current.find("=hex") != std::string::npos;
+        if (continuing)
+            current.pop_back();
     }
     return lines;
 }
@@ -220,7 +240,8 @@ std::vector<std::pair<int, std::string>> LogicalLines(std::string_view text) {
 RegistryValue* RegistryKey::Find(std::wstring_view name) {
     std::wstring folded = FoldCase(name);
     for (RegistryValue& value : values) {
-        if (FoldCase(value.name) == folded) return &value;
+        if (FoldCase(value.name) == folded)
+            return &value;
     }
     return nullptr;
 }
@@ -246,9 +267,11 @@ std::wstring JoinKeyPath(std::wstring_view parent, std::wstring_view child) {
         std::size_t start = 0;
         while (start <= text.size()) {
             std::size_t end = text.find(L'\\', start);
-            if (end == std::wstring_view::npos) end = text.size();
+            if (end == std::wstring_view::npos)
+                end = text.size();
             if (end > start) {
-                if (!out.empty()) out.push_back(L'\\');
+                if (!out.empty())
+                    out.push_back(L'\\');
                 out.append(text.substr(start, end - start));
             }
             start = end + 1;
@@ -269,32 +292,38 @@ std::string FormatRegFile(const RegistryTree& tree) {
     std::string out = std::string(kHeader) + "\n\n";
     for (const auto& [folded, key] : tree.keys) {
         out += "[" + WideToUtf8(key.path) + "]\n";
-        for (const RegistryValue& value : key.values) out += FormatValue(value) + "\n";
+        for (const RegistryValue& value : key.values)
+            out += FormatValue(value) + "\n";
         out += "\n";
     }
     return out;
 }
 
 RegParseResult ParseRegFile(std::string_view text) {
-    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.remove_prefix(3);
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0)
+        text.remove_prefix(3);
     RegistryTree tree;
     RegistryKey* key = nullptr;
     bool sawHeader = false;
     for (const auto& [number, line] : LogicalLines(text)) {
         try {
-            if (line.empty() || line.front() == ';') continue;
+            if (line.empty() || line.front() == ';')
+                continue;
             if (!sawHeader) {
-                if (line != kHeader && line != kOldHeader) throw ParseError{"missing header"};
+                if (line != kHeader && line != kOldHeader)
+                    throw ParseError{"missing header"};
                 sawHeader = true;
             } else if (line.front() == '[') {
                 if (line.back() != ']' || line.size() < 3 || line[1] == '-') {
                     throw ParseError{"bad key line"};
                 }
                 std::wstring path = Utf8ToWide(line.substr(1, line.size() - 2));
-                if (!HasKnownRoot(path)) throw ParseError{"unknown root key"};
+                if (!HasKnownRoot(path))
+                    throw ParseError{"unknown root key"};
                 key = &tree.Create(path);
             } else if (line.front() == '"' || line.front() == '@') {
-                if (key == nullptr) throw ParseError{"value before any key"};
+                if (key == nullptr)
+                    throw ParseError{"value before any key"};
                 ParseValueLine(line, *key);
             } else {
                 throw ParseError{"unexpected line"};

@@ -31,7 +31,18 @@ struct Fault {
 
 }  // namespace
 
-struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOperationHook {
+struct RecordedProgress : ProgressOutput {
+    mutable std::mutex lock;
+    std::vector<std::wstring> lines;
+    void Write(const std::wstring& line) override {
+        std::lock_guard guard(lock);
+        lines.push_back(line);
+    }
+};
+
+struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOperationHook,
+                           TouchCalibration {
+    RecordedProgress progress;
     mutable std::mutex lock;
     std::string root;
     std::vector<std::wstring> lines;
@@ -42,6 +53,14 @@ struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOper
     bool hasTaskBar = false;
     bool taskBarVisible = false;
     std::vector<int> taskBarCommands;
+    BOOL touchResult = FALSE;
+    int touchCalls = 0;
+
+    BOOL Calibrate() override {
+        std::lock_guard guard(lock);
+        ++touchCalls;
+        return touchResult;
+    }
 
     void Write(const std::wstring& line) override {
         std::lock_guard guard(lock);
@@ -96,19 +115,28 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     m_files = std::make_unique<DeviceFileSystem>(pattern);
     m_files->SetHook(m_state.get());
     m_comPorts = std::make_unique<SimComPorts>(*m_scheduler);
+    m_screen = std::make_unique<SimScreen>();
     m_registry = std::make_unique<Registry>();
+    m_storage = std::make_unique<StorageManager>(*m_files);
+    m_storage->DeclareStore(L"DSK1:", L"Storage Card", SIM_CARD_SECTORS);
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
     services.processes = m_state.get();
     services.debug = m_state.get();
+    services.progress = &m_state->progress;
     services.shell = m_state.get();
     services.devices = m_comPorts.get();
+    services.screen = m_screen.get();
     services.registry = m_registry.get();
+    services.storage = m_storage.get();
+    services.touch = m_state.get();
     InstallServices(services);
 }
 
 SimPlatform::~SimPlatform() {
+    // Threads a test left behind must not outlive the clock and files they use.
+    kernel::TerminateAllThreads();
     InstallServices(m_previous);
     std::error_code ignored;
     fs::permissions(m_state->root, fs::perms::owner_all, fs::perm_options::add, ignored);
@@ -163,6 +191,11 @@ int SimPlatform::MutationCount() const {
     return m_state->mutations;
 }
 
+std::vector<std::wstring> SimPlatform::ProgressLines() const {
+    std::lock_guard guard(m_state->progress.lock);
+    return m_state->progress.lines;
+}
+
 std::vector<std::wstring> SimPlatform::DebugLines() const {
     std::lock_guard guard(m_state->lock);
     return m_state->lines;
@@ -188,6 +221,16 @@ bool SimPlatform::TaskBarVisible() const {
 std::vector<int> SimPlatform::TaskBarCommands() const {
     std::lock_guard guard(m_state->lock);
     return m_state->taskBarCommands;
+}
+
+void SimPlatform::SetTouchCalibrationResult(BOOL result) {
+    std::lock_guard guard(m_state->lock);
+    m_state->touchResult = result;
+}
+
+int SimPlatform::TouchCalibrationCalls() const {
+    std::lock_guard guard(m_state->lock);
+    return m_state->touchCalls;
 }
 
 std::uint64_t SimPlatform::NowMs() {

@@ -10,8 +10,10 @@
 #include "platform/Platform.h"
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/serial/SimSerialDevice.h"
+#include "platform/sim/SimScreen.h"
 #include "platform/registry/Registry.h"
 #include "platform/sim/VirtualScheduler.h"
+#include "platform/storage/StorageManager.h"
 
 namespace quarrin::platform {
 
@@ -41,6 +43,7 @@ public:
 
     // --- What the loader did ----------------------------------------------------------------
     std::vector<std::wstring> DebugLines() const;
+    std::vector<std::wstring> ProgressLines() const;
     struct Launch {
         std::wstring devicePath;
         DWORD creationFlags;
@@ -58,9 +61,20 @@ public:
 
     VirtualScheduler& Scheduler() { return *m_scheduler; }
     DeviceFileSystem& Files() { return *m_files; }
+    // The screen, 800 x 480 unless a test resizes it before drawing.
+    SimScreen& Screen() { return *m_screen; }
+    void SetScreenSize(int width, int height) { m_screen->Resize(width, height); }
+    std::vector<std::string> ScreenTrace() const { return m_screen->TraceLines(); }
     // The registry, kept in memory; it starts with the device's default keys.
     Registry& DeviceRegistry() { return *m_registry; }
     std::uint64_t NowMs();
+
+    // The stores: "DSK1:" carries "Storage Card" (SIM_CARD_SECTORS sectors) until a test
+    // declares or removes stores itself.
+    StorageManager& Storage() { return *m_storage; }
+    // What TouchCalibrate returns (0 until set), and how often it was called.
+    void SetTouchCalibrationResult(BOOL result);
+    int TouchCalibrationCalls() const;
 
 private:
     struct State;
@@ -69,7 +83,11 @@ private:
     std::unique_ptr<VirtualScheduler> m_scheduler;
     std::unique_ptr<DeviceFileSystem> m_files;
     std::unique_ptr<SimComPorts> m_comPorts;
+    std::unique_ptr<SimScreen> m_screen;
     std::unique_ptr<Registry> m_registry;
+    std::unique_ptr<StorageManager> m_storage;
 };
+
+inline constexpr ULONGLONG SIM_CARD_SECTORS = 7744512;  // a 3.7 GiB card
 
 }  // namespace quarrin::platform

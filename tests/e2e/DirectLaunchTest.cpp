@@ -55,10 +55,10 @@ TEST(DirectLaunchTest, AMissingApplicationFallsBackToTheShell) {
 
 TEST(DirectLaunchTest, AProgramThatCannotRunIsReportedAndNothingStarts) {
     DeviceRoot root;
-    root.Put("ResidentFlash3/ZEL/Velmoran.exe", "not a program");  // not executable
+    root.Put("ResidentFlash3/ZEL/Velmoran.exe", "not a program");
     root.PutProgram("Windows/explorer.exe", root.Path() / "shell-started");
     e2e::RunResult run = RunQuarrin({"--root", root.Path().string()});
-    EXPECT_NE(run.err.find("CP Failed!Error Code:5\r\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("CP Failed!Error Code:193\r\n"), std::string::npos) << run.err;
     EXPECT_EQ(run.exitCode, 0);
 }
 

@@ -28,3 +28,9 @@ TEST(CommandLineTest, MapsComPortsToHostDevices) {
         EXPECT_FALSE(ParseCommandLine({"--com", bad}).options) << bad;
     }
 }
+
+TEST(CommandLineTest, TakesTheRegistryFile) {
+    EXPECT_EQ(ParseCommandLine({"--registry=r.reg"}).options->registryFile, "r.reg");
+    EXPECT_TRUE(ParseCommandLine({}).options->registryFile.empty());
+    EXPECT_FALSE(ParseCommandLine({"--registry"}).options);
+}

@@ -63,7 +63,7 @@ protected:
         sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "app");
         sim.AddTaskBar();
     }
-    void TearDown() override { Stages() = StageStarters{}; }
+    void TearDown() override { Stages() = DefaultStages(); }
 
     void Boot(DWORD request) {
         sim.PutFile(L"ResidentFlash2\\UpdateInfo.dat", Word(request));
@@ -137,7 +137,7 @@ TEST_F(UpdateDialogTest, ProgressMovesThePercentAndTheScreenAsPosted) {
     g_script = {{10, 1, 0},  {10, 1, 10},  {10, 1, 10}, {10, 1, 50},
                 {10, 1, PROGRESS_BACKUP}, {10, 1, 70}, {10, 1, 100}, {500, 1, PROGRESS_DONE}};
     Boot(UPDATE_APP);
-    EXPECT_EQ(Texts("正在升级应用程序").size(), 3u);  // 0 (no change: no paint), 10, 50
+    EXPECT_EQ(Texts("正在升级应用程序").size(), 2u);  // 10 and 50; a repeated or unchanged percent paints nothing
     std::vector<std::string> percents;
     for (const std::string& text : Texts()) {
         if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) percents.push_back(text);
@@ -146,6 +146,10 @@ TEST_F(UpdateDialogTest, ProgressMovesThePercentAndTheScreenAsPosted) {
     // The backup text stays while the percent still moves.
     EXPECT_EQ(Texts("正在备份应用程序").size(), 3u);
     EXPECT_EQ(Texts("应用程序升级成功").size(), 1u);
+    std::vector<std::wstring> expected{L"application preparing", L"application 10%",
+                                       L"application 50%",       L"application backup",
+                                       L"application success"};
+    EXPECT_EQ(sim.ProgressLines(), expected);
     auto trace = sim.ScreenTrace();
     EXPECT_NE(std::find(trace.begin(), trace.end(), "ROUNDRECT 150,320,646,340"), trace.end());
     EXPECT_NE(std::find(trace.begin(), trace.end(), "ROUNDRECT 150,320,398,340"), trace.end());

@@ -39,9 +39,9 @@ protected:
 
 TEST_F(RegistryApiTest, KeysAreOpenedNeverCreated) {
     HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"hardware\\devicemap\\touch", 0,
-                            KEY_QUERY_VALUE, &key),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"hardware\\devicemap\\touch", 0, KEY_QUERY_VALUE, &key),
+        ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), static_cast<LONG>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Nowhere", 0, KEY_SET_VALUE, &key),
@@ -58,13 +58,14 @@ TEST_F(RegistryApiTest, ValuesRoundTripWithSizesAndErrorsAsOnTheDevice) {
     EXPECT_EQ(RegSetValueExW(key, L"MIN_X", 0, REG_DWORD, reinterpret_cast<BYTE*>(&minX), 4),
               ERROR_SUCCESS);
     BYTE blob[40];
-    for (int i = 0; i < 40; ++i) blob[i] = static_cast<BYTE>(i);
+    for (int i = 0; i < 40; ++i)
+        blob[i] = static_cast<BYTE>(i);
     EXPECT_EQ(RegSetValueExW(key, L"CalibrationData", 0, REG_BINARY, blob, 40), ERROR_SUCCESS);
 
     DWORD value = 0, type = 0, size = 4;
-    EXPECT_EQ(RegQueryValueExW(key, L"min_x", nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                               &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegQueryValueExW(key, L"min_x", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(value, 123u);
     EXPECT_EQ(type, REG_DWORD);
 
@@ -158,15 +159,16 @@ TEST(RegFileParserTest, RejectsWhatItCannotRepresent) {
          {std::string("\"v\"=dword:1\n"), std::string("[HKEY_NOWHERE\\A]\n"),
           std::string("[HKEY_LOCAL_MACHINE\\A]\n\"v\"=dword:123456789\n"),
           std::string("[HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"open\n"),
-          std::string("[HKEY_LOCAL_MACHINE\\A]\nstray\n"), std::string("[-HKEY_LOCAL_MACHINE\\A]\n")}) {
+          std::string("[HKEY_LOCAL_MACHINE\\A]\nstray\n"),
+          std::string("[-HKEY_LOCAL_MACHINE\\A]\n")}) {
         auto parsed = ParseRegFile(header + body);
         EXPECT_FALSE(parsed.tree) << body;
         EXPECT_GE(parsed.errorLine, 2) << body;
     }
     EXPECT_FALSE(ParseRegFile("[HKEY_LOCAL_MACHINE\\A]\n").tree) << "header required";
     EXPECT_TRUE(ParseRegFile("").tree) << "an empty file is an empty registry";
-    auto continued = ParseRegFile(std::string(header) +
-                                  "[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:01,02,\\\n  03\n");
+    auto continued =
+        ParseRegFile(std::string(header) + "[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:01,02,\\\n  03\n");
     ASSERT_TRUE(continued.tree);
     EXPECT_EQ(continued.tree->Find(L"HKEY_LOCAL_MACHINE\\A")->Find(L"b")->data.size(), 3u);
 }

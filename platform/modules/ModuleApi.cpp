@@ -1,0 +1,95 @@
+// Libraries are host shared objects kept in the device's file system and opened with dlopen.
+// Each LoadLibraryW gives a handle of its own that holds one reference to the library.
+#include "platform/api/ModuleApi.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+
+#include "platform/Platform.h"
+#include "platform/common/DeviceFileSystem.h"
+#include "platform/common/TextCodec.h"
+#include "platform/kernel/Kernel.h"
+
+using quarrin::kernel::SetLastErrorValue;
+using quarrin::platform::CurrentServices;
+
+namespace {
+
+class ModuleObject : public quarrin::kernel::KernelObject {
+public:
+    explicit ModuleObject(void* library) : m_library(library) {}
+    ~ModuleObject() override { dlclose(m_library); }
+    void* m_library;
+};
+
+std::wstring SearchPath(LPCWSTR fileName) {
+    std::wstring_view name(fileName);
+    if (name.find_first_of(L"\\/") == std::wstring_view::npos)
+        return L"Windows\\" + std::wstring(name);
+    return std::wstring(name);
+}
+
+}  // namespace
+
+HMODULE LoadLibraryW(LPCWSTR fileName) {
+    if (fileName == nullptr || *fileName == L'\0') {
+        SetLastErrorValue(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto& files = *CurrentServices().files;
+    std::wstring devicePath = SearchPath(fileName);
+    quarrin::platform::ResolvedPath path = files.Resolve(devicePath.c_str());
+    DWORD error = path.error;
+    if (error == ERROR_PATH_NOT_FOUND || (error == ERROR_SUCCESS && !path.exists)) {
+        error = ERROR_MOD_NOT_FOUND;
+    } else if (error == ERROR_SUCCESS && path.IsDirectory()) {
+        error = ERROR_ACCESS_DENIED;
+    }
+    if (error == ERROR_SUCCESS) {
+        error = files.RunHook(quarrin::platform::FileOp::Open, devicePath).error;
+    }
+    if (error != ERROR_SUCCESS) {
+        SetLastErrorValue(error);
+        return nullptr;
+    }
+    void* library = dlopen(path.host.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        // The host's reason (a missing symbol, a foreign format) helps whoever built it.
+        std::fprintf(stderr, "quarrin: LoadLibraryW: %s\n", dlerror());
+        SetLastErrorValue(ERROR_BAD_EXE_FORMAT);
+        return nullptr;
+    }
+    HANDLE handle = quarrin::kernel::InsertHandle(std::make_shared<ModuleObject>(library));
+    SetLastErrorValue(ERROR_SUCCESS);
+    return reinterpret_cast<HMODULE>(handle);
+}
+
+FARPROC GetProcAddressW(HMODULE module, LPCWSTR procName) {
+    auto object = quarrin::kernel::LookupHandleAs<ModuleObject>(module);
+    if (!object) {
+        SetLastErrorValue(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (procName == nullptr) {
+        SetLastErrorValue(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string name = quarrin::platform::WideToUtf8(procName);
+    dlerror();
+    void* symbol = dlsym(object->m_library, name.c_str());
+    if (symbol == nullptr) {
+        SetLastErrorValue(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(symbol);
+}
+
+BOOL FreeLibrary(HMODULE module) {
+    if (!quarrin::kernel::LookupHandleAs<ModuleObject>(module)) {
+        SetLastErrorValue(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    quarrin::kernel::RemoveHandle(module);
+    return TRUE;
+}

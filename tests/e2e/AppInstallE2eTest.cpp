@@ -1,0 +1,124 @@
+// The real binary installs an application package from a medium: the decompression library
+// loaded at run time, the backup package, the touch keys and the update record.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "e2e/E2eSupport.h"
+
+namespace fs = std::filesystem;
+using e2e::DeviceRoot;
+
+namespace {
+
+std::vector<std::string> TraceTexts(const fs::path& trace) {
+    std::ifstream in(trace);
+    std::vector<std::string> texts;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("TEXT ", 0) == 0) texts.push_back(line.substr(line.find(' ', 5) + 1));
+    }
+    return texts;
+}
+
+bool Contains(const std::vector<std::string>& texts, const std::string& start) {
+    for (const auto& text : texts) {
+        if (text.rfind(start, 0) == 0) return true;
+    }
+    return false;
+}
+
+class AppInstallE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* volume : {"Windows", "ResidentFlash", "ResidentFlash2", "ResidentFlash3"}) {
+            fs::create_directories(root.Path() / volume);
+        }
+        fs::copy_file(QUARRIN_TOOLS "/zCompress.dll", root.Path() / "Windows" / "zCompress.dll",
+                      fs::copy_options::overwrite_existing);
+        root.PutProgram("Windows/explorer.exe", root.Path() / "shell-started");
+    }
+    fs::path MakePackage(const std::string& version) {
+        fs::path content = root.Path().parent_path() / (root.Path().filename().string() + "-pkg");
+        fs::create_directories(content / "ZEL" / "res");
+        std::ofstream(content / "ZEL" / "Velmoran.exe") << "#!/bin/sh\necho new > \"$(dirname \"$0\")/../../new-started\"\n";
+        fs::permissions(content / "ZEL" / "Velmoran.exe", fs::perms::owner_exec, fs::perm_options::add);
+        std::ofstream(content / "ZEL" / "res" / "strings.dat") << std::string(100000, 's');
+        fs::path package = root.Path() / "SDHC" / "ZEL_Update" / "ZEL.bin";
+        fs::create_directories(package.parent_path());
+        e2e::RunResult made = e2e::RunProgram(QUARRIN_TOOLS "/mkpackage",
+                                              {"--version", version, "-o", package.string(), content.string()});
+        EXPECT_EQ(made.exitCode, 0) << made.err;
+        fs::remove_all(content);
+        return package;
+    }
+    e2e::RunResult Boot() {
+        root.Put("ResidentFlash2/UpdateInfo.dat", std::string("\x02\0\0\0", 4));
+        return e2e::RunQuarrin({"--root", root.Path().string(), "--screen-trace",
+                                (root.Path() / "trace.txt").string(), "--clock-rate", "20"});
+    }
+    DeviceRoot root;
+};
+
+TEST_F(AppInstallE2eTest, APackageOnTheMediumReplacesTheApplication) {
+    root.Put("ResidentFlash3/ZEL/old.dat", "old");
+    root.Put("ResidentFlash2/UserConfig.dat", "settings");
+    std::string keys(144, '\0');
+    keys[32] = '\x20';
+    keys[33] = '\x03';  // MAX3_X = 800
+    root.Put("硬盘/ZEL_Update/Touchkey.bin", keys);
+    fs::path package = MakePackage("V3.1.4");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
+    EXPECT_FALSE(fs::exists(root.Path() / "ResidentFlash3/ZEL/old.dat"));
+    EXPECT_TRUE(fs::exists(root.Path() / "ResidentFlash3/ZEL/res/strings.dat"));
+    EXPECT_FALSE(fs::exists(root.Path() / "ResidentFlash2/UserConfig.dat"));
+    EXPECT_EQ(root.Read("ResidentFlash/ZEL.bin"), root.Read("SDHC/ZEL_Update/ZEL.bin"));
+    EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string(4, '\0'));
+    EXPECT_NE(root.Read("registry.reg").find("\"MAX3_X\"=dword:00000320"), std::string::npos);
+    std::vector<std::string> texts = TraceTexts(root.Path() / "trace.txt");
+    EXPECT_TRUE(Contains(texts, "准备升级应用程序，请稍候..."));
+    EXPECT_TRUE(Contains(texts, "正在备份应用程序，请稍候...")) << ::testing::PrintToString(texts);
+    EXPECT_TRUE(Contains(texts, "应用程序升级成功！"));
+    EXPECT_NE(run.err.find("LoadLibrary zCompress.dll OK!\r\n"), std::string::npos);
+    EXPECT_NE(run.err.find("CP OK!\r\n"), std::string::npos);
+    EXPECT_TRUE(e2e::WaitForFile(root.Path() / "new-started"));
+}
+
+TEST_F(AppInstallE2eTest, AMissingLibraryFailsWithTwelveAndAsksForARetry) {
+    fs::remove(root.Path() / "Windows" / "zCompress.dll");
+    MakePackage("V1");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(TraceTexts(root.Path() / "trace.txt"), "应用程序升级失败！错误码:12"));
+    EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string("\x02\0\0\0", 4));
+    EXPECT_NE(run.err.find("LoadLibrary zCompress.dll Failed!\r\n"), std::string::npos);
+    EXPECT_NE(run.err.find("CP Failed!Error Code:3\r\n"), std::string::npos);
+    EXPECT_TRUE(e2e::WaitForFile(root.Path() / "shell-started"));
+}
+
+TEST_F(AppInstallE2eTest, TheLibraryIsAlsoFoundAtTheRootOfTheMedium) {
+    MakePackage("V2");
+    fs::rename(root.Path() / "Windows" / "zCompress.dll", root.Path() / "SDHC" / "zCompress.dll");
+    e2e::RunResult run = Boot();
+    EXPECT_NE(run.err.find("LoadLibrary Windows zCompress.dll Failed! 126\r\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("LoadLibrary zCompress.dll OK!\r\n"), std::string::npos);
+    EXPECT_TRUE(Contains(TraceTexts(root.Path() / "trace.txt"), "应用程序升级成功！"));
+}
+
+TEST_F(AppInstallE2eTest, ACorruptPackageFailsWithItsCodeAndWritesNothingOutside) {
+    fs::path package = MakePackage("V1");
+    {
+        std::fstream file(package, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(200);
+        file.write("garbage-garbage-garbage", 23);
+    }
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0);
+    std::vector<std::string> texts = TraceTexts(root.Path() / "trace.txt");
+    bool failed = false;
+    for (const auto& text : texts) failed |= text.rfind("应用程序升级失败！错误码:100", 0) == 0;
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string("\x02\0\0\0", 4));
+}
+
+}  // namespace

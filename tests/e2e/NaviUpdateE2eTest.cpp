@@ -1,0 +1,86 @@
+// The real binary replaces the navigation data on the card: format through the storage
+// manager and fatutil.dll, placeholders, the copy with progress.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "e2e/E2eSupport.h"
+
+namespace fs = std::filesystem;
+using e2e::DeviceRoot;
+
+namespace {
+
+class NaviUpdateE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* volume : {"Windows", "ResidentFlash2", "Storage Card", "SDHC"}) {
+            fs::create_directories(root.Path() / volume);
+        }
+        fs::copy_file(QUARRIN_TOOLS "/fatutil.dll", root.Path() / "Windows" / "fatutil.dll");
+        root.PutProgram("ResidentFlash3/ZEL/Velmoran.exe", root.Path() / "app-started");
+        root.Put("Storage Card/old/map.dat", "old map");
+        root.Put("ResidentFlash2/UpdateInfo.dat", std::string("\x40\0\0\0", 4));
+    }
+    e2e::RunResult Boot(std::vector<std::string> extra = {}) {
+        std::vector<std::string> arguments{"--root", root.Path().string(), "--clock-rate", "20",
+                                           "--progress"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return e2e::RunQuarrin(arguments);
+    }
+    std::uintmax_t Size(const std::string& relative) {
+        return fs::file_size(root.Path() / fs::u8path(relative));
+    }
+    DeviceRoot root;
+};
+
+TEST_F(NaviUpdateE2eTest, TheCardEndsWithTheNavigationTreeAndThePlaceholders) {
+    root.Put("硬盘/navi_update/maps/asia/china.map", std::string(5000, 'c'));
+    root.Put("硬盘/navi_update/maps/europe.map", "e");
+    root.Put("硬盘/navi_update/xip.bin", "small xip");
+    root.Put("硬盘/navi_update/voice/中文.wav", "voice");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(root.Read("Storage Card/maps/asia/china.map"), std::string(5000, 'c'));
+    EXPECT_EQ(root.Read("Storage Card/voice/中文.wav"), "voice");
+    EXPECT_EQ(root.Read("Storage Card/xip.bin"), "small xip");  // replaces the placeholder
+    EXPECT_FALSE(fs::exists(root.Path() / "Storage Card/old"));
+    EXPECT_EQ(Size("Storage Card/UPDOS"), 0u);
+    EXPECT_EQ(Size("Storage Card/logo.bmp"), 2u << 20);
+    EXPECT_EQ(Size("Storage Card/NANDINFO"), 64u << 10);
+    EXPECT_EQ(Size("Storage Card/PQ.bin"), 2u << 20);
+    EXPECT_EQ(Size("Storage Card/EROM_RTK.bin"), 2u << 20);
+    std::vector<std::string> log = e2e::SplitCrLfLines(run.err);
+    auto at = [&](const std::string& line) { return std::find(log.begin(), log.end(), line) - log.begin(); };
+    EXPECT_LT(at("Total File Count:4"), at("FormatDevice Begin..."));
+    EXPECT_LT(at("FormatDevice Begin..."), at("Fortmat Device Finished!"));
+    EXPECT_LT(at("Fortmat Device Finished!"), static_cast<long>(log.size()));
+    EXPECT_NE(run.out.find("navigation preparing\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("navigation success\n"), std::string::npos) << run.out;
+    EXPECT_TRUE(e2e::WaitForFile(root.Path() / "app-started"));
+}
+
+TEST_F(NaviUpdateE2eTest, AnEmptyNavigationFolderLeavesTheCardAlone) {
+    root.Put("SDHC/navi_update/empty/keep/.hidden-dir-marker", "");
+    fs::remove(root.Path() / "SDHC/navi_update/empty/keep/.hidden-dir-marker");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("navigation failed, error code 22\n"), std::string::npos) << run.out;
+    EXPECT_EQ(root.Read("Storage Card/old/map.dat"), "old map");
+    EXPECT_EQ(run.err.find("FormatDevice Begin..."), std::string::npos);
+}
+
+TEST_F(NaviUpdateE2eTest, TheCardIsFoundOnTheSecondStore) {
+    root.Put("硬盘/navi_update/a.map", "a");
+    fs::create_directories(root.Path() / "USB Disk");
+    e2e::RunResult run = Boot({"--store", "DSK1=USB Disk", "--store", "DSK2=Storage Card"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> log = e2e::SplitCrLfLines(run.err);
+    auto begin = std::find(log.begin(), log.end(), "FormatDevice Begin...");
+    ASSERT_NE(begin, log.end()) << run.err;
+    EXPECT_EQ(begin[1], "FindFirstPartition Part00 DSK1: \\USB Disk");
+    EXPECT_EQ(begin[2], "FindFirstPartition Part00 DSK2: \\Storage Card");
+    EXPECT_EQ(root.Read("Storage Card/a.map"), "a");
+}
+
+}  // namespace

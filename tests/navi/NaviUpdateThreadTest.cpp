@@ -1,0 +1,123 @@
+// The navigation worker on the virtual clock: its posts, error codes, what it leaves on the
+// card and its log lines.
+#include <gtest/gtest.h>
+
+#include "dialog/UpdateDialog.h"
+#include "plan/SourceRoots.h"
+#include "tests/navi/NaviTestSupport.h"
+#include "workers/NaviUpdateThread.h"
+
+using quarrin::platform::FileOp;
+using quarrin::platform::SimPlatform;
+using Posts = std::vector<std::pair<WPARAM, LPARAM>>;
+
+namespace {
+
+constexpr std::uintmax_t MiB = 1 << 20;
+
+class NaviUpdateThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InstallFatUtil(sim);
+        g_naviSourceDir = L"硬盘\\navi_update";
+        g_updateErrorCode = -1;
+        sim.PutFile(L"Storage Card\\old\\map.dat", "old map");
+        sim.PutFile(L"Storage Card\\NANDINFO", "old");
+        dialog.m_hWnd = window.Handle();
+    }
+    void TearDown() override { dialog.m_hWnd = nullptr; }
+
+    void PutThreeFiles() {
+        sim.PutFile(L"硬盘\\navi_update\\a.dat", "a");
+        sim.PutFile(L"硬盘\\navi_update\\xip.bin", "navi xip");
+        sim.PutFile(L"硬盘\\navi_update\\maps\\c.dat", "c");
+    }
+    // Runs the worker on its own thread, as the dialog does, and collects its posts.
+    Posts Run() {
+        start = GetTickCount();
+        HANDLE thread = CreateThread(nullptr, 0, NaviUpdateThread, &dialog, 0, nullptr);
+        EXPECT_EQ(WaitForSingleObject(thread, 600000), WAIT_OBJECT_0);
+        DWORD code = 99;
+        GetExitCodeThread(thread, &code);
+        EXPECT_EQ(code, 0u);
+        CloseHandle(thread);
+        return window.DrainProgress();
+    }
+    std::uintmax_t CardFileSize(const wchar_t* name) {
+        return std::filesystem::file_size(sim.HostPath(std::wstring(L"Storage Card\\") + name));
+    }
+    bool Logged(const std::wstring& prefix) {
+        for (const auto& line : sim.DebugLines()) {
+            if (line.rfind(prefix, 0) == 0)
+                return true;
+        }
+        return false;
+    }
+
+    SimPlatform sim;
+    ProgressWindow window;
+    CUpdateDialog dialog;
+    DWORD start = 0;
+};
+
+TEST_F(NaviUpdateThreadTest, ThreeFilesReplaceTheCardWithProgressAfterEachFile) {
+    PutThreeFiles();
+    EXPECT_EQ(Run(), (Posts{{1, 1}, {1, 33}, {1, 66}, {1, 100}, {1, PROGRESS_DONE}}));
+    EXPECT_EQ(g_updateErrorCode, -1) << "a good run leaves the code alone";
+    EXPECT_FALSE(sim.Exists(L"Storage Card\\old"));
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\a.dat"), "a");
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\maps\\c.dat"), "c");
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\xip.bin"), "navi xip") << "replaces the placeholder";
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\UPDOS"), "");
+    EXPECT_EQ(CardFileSize(L"logo.bmp"), 2 * MiB);
+    EXPECT_EQ(CardFileSize(L"PQ.bin"), 2 * MiB);
+    EXPECT_EQ(CardFileSize(L"EROM_RTK.bin"), 2 * MiB);
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\NANDINFO"), std::string(65536, '\0'));
+    EXPECT_TRUE(Logged(L"Total File Count:3\r\n"));
+    // Only the fixed pauses take time on the virtual clock: 200 + 100 + 300 ms.
+    EXPECT_TRUE(Logged(L"Total Time:600 ms\r\n"));
+    EXPECT_TRUE(Logged(L"FormatDevice Begin...")) << "the card was formatted";
+}
+
+TEST_F(NaviUpdateThreadTest, ThePlaceholderOfTheFirmwareImageIsFortyMegabytes) {
+    sim.PutFile(L"硬盘\\navi_update\\a.dat", "a");
+    EXPECT_EQ(Run().back(), (std::pair<WPARAM, LPARAM>{1, PROGRESS_DONE}));
+    EXPECT_EQ(CardFileSize(L"xip.bin"), 40 * MiB);
+}
+
+TEST_F(NaviUpdateThreadTest, AFolderWithoutFilesFailsWith22AndLeavesTheCardAlone) {
+    sim.PutDirectory(L"硬盘\\navi_update\\empty\\deeper");
+    EXPECT_EQ(Run(), (Posts{{0, 0}}));
+    EXPECT_EQ(g_updateErrorCode, 22);
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\old\\map.dat"), "old map");
+    EXPECT_TRUE(sim.Storage().OpenStoreCalls().empty()) << "nothing was formatted";
+    EXPECT_TRUE(Logged(L"Total File Count:0\r\n"));
+    EXPECT_FALSE(Logged(L"Total Time:"));
+}
+
+TEST_F(NaviUpdateThreadTest, AFileBelowTheRootThatCannotBeCopiedFailsWith20) {
+    PutThreeFiles();
+    sim.FailOperation(FileOp::Copy, L"Storage Card\\maps\\c.dat", ERROR_ACCESS_DENIED);
+    Posts posts = Run();
+    // The skipped file still posts its unchanged percentage.
+    EXPECT_EQ(posts, (Posts{{1, 1}, {1, 33}, {1, 33}, {1, 66}, {0, 0}}));
+    EXPECT_EQ(g_updateErrorCode, 20);
+    EXPECT_TRUE(Logged(L"Total Time:"));
+}
+
+TEST_F(NaviUpdateThreadTest, ATopLevelFileThatFailsAgainAfterTheRetryFailsWith21) {
+    PutThreeFiles();
+    sim.FailOperation(FileOp::Copy, L"Storage Card\\xip.bin", ERROR_PATH_NOT_FOUND, 2);
+    EXPECT_EQ(Run().back(), (std::pair<WPARAM, LPARAM>{0, 0}));
+    EXPECT_EQ(g_updateErrorCode, 21);
+}
+
+TEST_F(NaviUpdateThreadTest, WithoutTheFormatterTheCardStaysDismountedAndTheCopyFails) {
+    std::filesystem::remove(sim.HostPath(L"Windows\\fatutil.dll"));
+    PutThreeFiles();
+    EXPECT_EQ(Run(), (Posts{{1, 1}, {0, 0}}));
+    EXPECT_EQ(g_updateErrorCode, 21);
+    EXPECT_FALSE(sim.Exists(L"Storage Card"));
+}
+
+}  // namespace

@@ -1,0 +1,224 @@
+// The application worker on the virtual clock: its posts and pauses, every error code, the
+// update record, the backup rule, restore mode and the operating-system hand-over.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "dialog/DialogGlobals.h"
+#include "dialog/UpdateDialog.h"
+#include "plan/SourceRoots.h"
+#include "plan/UpdatePlan.h"
+#include "platform/sim/SimPlatform.h"
+#include "tests/workers/PackageTestSupport.h"
+#include "tests/workers/WorkerTestSupport.h"
+#include "workers/AppInstallThread.h"
+
+using quarrin::platform::FileOp;
+using quarrin::platform::SimPlatform;
+using Post = ProgressWindow::Post;
+
+namespace {
+
+const wchar_t kPackage[] = L"SDHC\\ZEL_Update\\ZEL.bin";
+const wchar_t kBackup[] = L"ResidentFlash\\ZEL.bin";
+const wchar_t kRecord[] = L"ResidentFlash2\\UpdateInfo.dat";
+const wchar_t kTouchKey[] = L"HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH";
+const std::string kWordZero("\0\0\0\0", 4);
+const std::string kWordTwo("\2\0\0\0", 4);
+constexpr ULONGLONG MiB = 1 << 20;
+
+class AppInstallThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_appSourceRoot = L"SDHC\\";
+        g_systemFilesDamaged = false;
+        g_updateErrorCode = -1;
+        for (auto* volume : {L"ResidentFlash", L"ResidentFlash2", L"ResidentFlash3"}) {
+            sim.PutDirectory(volume);
+        }
+        sim.PutFile(L"ResidentFlash3\\ZEL\\old.exe", "old");
+        sim.PutFile(kRecord, kWordZero);
+        sim.PutFile(L"硬盘\\ZEL_Update\\Touchkey.bin", std::string(144, '\1'));
+        dialog.m_hWnd = window.Handle();
+    }
+    void TearDown() override { dialog.m_hWnd = nullptr; }
+
+    void PutGoodPackage(const std::wstring& path = kPackage) {
+        PutPackage(sim, path, {Folder("ZEL"), File("ZEL/Velmoran.exe", "new")}, "ZEL-OKUN-1", "V9");
+    }
+    // Runs the worker on its own thread, as the dialog does, and collects its posts.
+    std::vector<Post> Run() {
+        start = GetTickCount();
+        HANDLE thread = CreateThread(nullptr, 0, AppInstallThread, &dialog, 0, nullptr);
+        EXPECT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+        DWORD code = 99;
+        GetExitCodeThread(thread, &code);
+        EXPECT_EQ(code, 0u);
+        CloseHandle(thread);
+        return window.TimedDrain();
+    }
+    bool TouchKeysImported() {
+        return sim.DeviceRegistry().Dword(kTouchKey, L"MIN9_Y").has_value();
+    }
+    bool Logged(const std::wstring& line) {
+        for (const auto& logged : sim.DebugLines()) {
+            if (logged == line)
+                return true;
+        }
+        return false;
+    }
+    static std::vector<std::pair<WPARAM, LPARAM>> Values(const std::vector<Post>& posts) {
+        std::vector<std::pair<WPARAM, LPARAM>> values;
+        for (const Post& post : posts)
+            values.emplace_back(post.wParam, post.lParam);
+        return values;
+    }
+
+    SimPlatform sim;
+    ProgressWindow window;
+    CUpdateDialog dialog;
+    DWORD start = 0;
+};
+
+TEST_F(AppInstallThreadTest, AnInstallPostsInOrderWithItsPausesAndResetsTheRecord) {
+    InstallZCompress(sim);
+    PutGoodPackage();
+    sim.Files().SetFreeSpaceOverride(L"ResidentFlash", 100 * MiB);
+    std::vector<Post> posts = Run();
+    ASSERT_GE(posts.size(), 5u);
+    EXPECT_EQ(std::make_pair(posts[0].wParam, posts[0].lParam),
+              std::make_pair(WPARAM{1}, LPARAM{0}));
+    EXPECT_EQ(posts[0].time - start, 800u);
+    // The library's own posts come 400 ms later, after the application folder is gone.
+    EXPECT_EQ(posts[1].time - start, 1200u);
+    std::size_t n = posts.size();
+    EXPECT_EQ(Values({posts[n - 3], posts[n - 2], posts[n - 1]}),
+              (std::vector<std::pair<WPARAM, LPARAM>>{
+                  {1, PROGRESS_BACKUP}, {1, 100}, {1, PROGRESS_DONE}}));
+    EXPECT_EQ(posts[n - 1].time - posts[n - 2].time, 500u);
+    EXPECT_EQ(g_updateErrorCode, 0);
+    EXPECT_EQ(sim.FileBytes(kRecord), kWordZero);
+    EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\Velmoran.exe"), "new");
+    EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\ZEL\\old.exe"));
+    EXPECT_EQ(sim.FileBytes(kBackup), sim.FileBytes(kPackage));
+    EXPECT_TRUE(TouchKeysImported());
+    EXPECT_TRUE(Logged(L"LoadLibrary zCompress.dll OK!\r\n"));
+    EXPECT_TRUE(Logged(L"SpaceInfo:100,0\r\n"));
+}
+
+TEST_F(AppInstallThreadTest, TheBackupNeedsMoreThanTwoMebibytesToSpare) {
+    InstallZCompress(sim);
+    PutGoodPackage();
+    sim.PutFile(kBackup, "old backup");
+    sim.Files().SetFreeSpaceOverride(L"ResidentFlash", 2 * MiB + MiB - 1);
+    std::vector<Post> posts = Run();
+    for (const Post& post : posts)
+        EXPECT_NE(post.lParam, PROGRESS_BACKUP);
+    EXPECT_FALSE(sim.Exists(kBackup)) << "the old backup is gone all the same";
+    EXPECT_TRUE(Logged(L"SpaceInfo:2,0\r\n"));
+    EXPECT_EQ(sim.FileBytes(kRecord), kWordZero);
+}
+
+TEST_F(AppInstallThreadTest, TheLibraryIsTakenFromTheMediumWhenTheSystemHasNone) {
+    InstallZCompress(sim, L"SDHC\\zCompress.dll");
+    PutGoodPackage();
+    Run();
+    EXPECT_EQ(g_updateErrorCode, 0);
+    EXPECT_TRUE(Logged(L"LoadLibrary Windows zCompress.dll Failed! 126\r\n"));
+    EXPECT_FALSE(Logged(L"LoadLibrary zCompress.dll Failed!\r\n"));
+}
+
+struct EarlyFailure {
+    const char* name;
+    int errorCode;
+};
+
+class AppInstallEarlyFailureTest : public AppInstallThreadTest,
+                                   public ::testing::WithParamInterface<EarlyFailure> {};
+
+TEST_P(AppInstallEarlyFailureTest, StoresTheCodePostsOneFailureAndAsksForARetry) {
+    PutGoodPackage();
+    int code = GetParam().errorCode;
+    if (code == 10) {
+        sim.PutFile(L"ResidentFlash3\\_Temp_$\\stuck", "x");
+        sim.FailOperation(FileOp::Delete, L"ResidentFlash3\\_Temp_$\\stuck",
+                          ERROR_SHARING_VIOLATION, -1);
+    } else if (code == 11) {
+        sim.PutFile(L"ResidentFlash3\\ZEL_Del\\.keep\\x", "x");
+    } else if (code == 14) {
+        sim.PutFile(L"Windows\\zCompress.dll", HostFileBytes(FAKE_NO_UNCOMPRESS_PATH));
+    }
+    std::vector<Post> posts = Run();
+    EXPECT_EQ(g_updateErrorCode, code);
+    ASSERT_FALSE(posts.empty());
+    EXPECT_EQ(std::make_pair(posts.back().wParam, posts.back().lParam),
+              std::make_pair(WPARAM{0}, LPARAM{0}));
+    EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
+    EXPECT_FALSE(TouchKeysImported()) << "early exits skip the import";
+    EXPECT_EQ(sim.Exists(L"ResidentFlash3\\ZEL\\old.exe"), code < 12)
+        << "the application folder goes only after the leftovers";
+    if (code < 12) {
+        EXPECT_EQ(posts.size(), 1u);
+    }
+    if (code == 12) {
+        EXPECT_TRUE(Logged(L"LoadLibrary Windows zCompress.dll Failed! 126\r\n"));
+        EXPECT_TRUE(Logged(L"LoadLibrary zCompress.dll Failed!\r\n"));
+    }
+    if (code == 14) {
+        EXPECT_TRUE(Logged(L"GetProcAddress Failed!\r\n"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, AppInstallEarlyFailureTest,
+                         ::testing::Values(EarlyFailure{"TempFolder", 10},
+                                           EarlyFailure{"PreviousFolder", 11},
+                                           EarlyFailure{"NoLibrary", 12},
+                                           EarlyFailure{"MissingExport", 14}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AppInstallThreadTest, AFailedUnpackGivesItsCodeAndStillImportsTheTouchKeys) {
+    InstallZCompress(sim);
+    PutPackage(sim, kPackage, {File("../escape", "x")});
+    sim.PutFile(L"硬盘\\OS_Update\\xip.bin", "os");
+    sim.PutDirectory(L"Storage Card\\UPD");
+    std::vector<Post> posts = Run();
+    EXPECT_EQ(g_updateErrorCode, 1005);
+    EXPECT_EQ(std::make_pair(posts.back().wParam, posts.back().lParam),
+              std::make_pair(WPARAM{0}, LPARAM{0}));
+    for (const Post& post : posts)
+        EXPECT_NE(post.lParam, PROGRESS_DONE);
+    EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
+    EXPECT_TRUE(TouchKeysImported());
+    EXPECT_TRUE(sim.Exists(L"Storage Card\\UPDOS")) << "the retry record hands the image over too";
+}
+
+TEST_F(AppInstallThreadTest, TheMostNegativeLibraryResultDoesNotOverflowTheCode) {
+    sim.PutFile(L"Windows\\zCompress.dll", HostFileBytes(FAKE_EXTREME_PATH));
+    Run();
+    EXPECT_EQ(g_updateErrorCode, INT_MAX);
+    EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
+}
+
+TEST_F(AppInstallThreadTest, RestoreUnpacksTheBackupAndKeepsIt) {
+    g_systemFilesDamaged = true;
+    g_appSourceRoot = L"Storage Card\\";
+    InstallZCompress(sim);
+    PutGoodPackage(kBackup);
+    std::string backup = sim.FileBytes(kBackup);
+    sim.PutFile(L"硬盘\\OS_Update\\xip.bin", "os");
+    sim.PutDirectory(L"Storage Card\\UPD");
+    std::vector<Post> posts = Run();
+    EXPECT_EQ(g_updateErrorCode, 0);
+    for (const Post& post : posts)
+        EXPECT_NE(post.lParam, PROGRESS_BACKUP);
+    EXPECT_EQ(posts.back().lParam, PROGRESS_DONE);
+    EXPECT_EQ(sim.FileBytes(kBackup), backup);
+    EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\Velmoran.exe"), "new");
+    for (const auto& line : sim.DebugLines())
+        EXPECT_EQ(line.find(L"SpaceInfo"), std::wstring::npos);
+    EXPECT_EQ(sim.FileBytes(kRecord), kWordZero);
+    EXPECT_TRUE(sim.Exists(L"Storage Card\\UPDOS"));
+    EXPECT_FALSE(sim.Exists(L"Storage Card\\UPD"));
+}
+
+}  // namespace

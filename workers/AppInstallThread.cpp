@@ -1,0 +1,163 @@
+#include "workers/AppInstallThread.h"
+
+#include <climits>
+#include <string>
+
+#include "dialog/DialogGlobals.h"
+#include "dialog/DialogMessages.h"
+#include "dialog/UpdateDialog.h"
+#include "plan/SourceRoots.h"
+#include "plan/TouchKeyImport.h"
+#include "plan/UpdatePlan.h"
+#include "plan/UpdateRecord.h"
+#include "workers/TreeOperations.h"
+
+namespace {
+
+const wchar_t kTemporaryFolder[] = L"ResidentFlash3\\_Temp_$";
+const wchar_t kPreviousFolder[] = L"ResidentFlash3\\ZEL_Del";
+const wchar_t kApplicationFolder[] = L"ResidentFlash3\\ZEL";
+const wchar_t kDestination[] = L"ResidentFlash3\\";
+const wchar_t kPackageBelowRoot[] = L"ZEL_Update\\ZEL.bin";
+const wchar_t kBackupPackage[] = L"ResidentFlash\\ZEL.bin";
+const wchar_t kBackupVolume[] = L"ResidentFlash\\";
+const wchar_t kLibraryName[] = L"zCompress.dll";
+
+constexpr int APP_ERROR_TEMP_FOLDER = 10;
+constexpr int APP_ERROR_PREVIOUS_FOLDER = 11;
+constexpr int APP_ERROR_LIBRARY = 12;
+constexpr int APP_ERROR_EXPORTS = 14;
+constexpr int APP_ERROR_UNPACK_BASE = 1000;
+
+using SetNotifyWndProc = int (*)(HWND, UINT);
+using UncompressProc = int (*)(LPCWSTR, LPCWSTR);
+
+void PostProgress(HWND window, WPARAM wParam, LPARAM lParam) {
+    PostMessageW(window, WM_UPDATE_PROGRESS, wParam, lParam);
+}
+
+// The error is stored before the post that makes the dialog read it.
+void ReportFailure(HWND window, int errorCode) {
+    g_updateErrorCode = errorCode;
+    PostProgress(window, 0, 0);
+    WriteUpdateRecord();
+}
+
+// 1000 minus the library's negative result; a result so negative that the code would not
+// fit a 32-bit integer gives the largest code instead of overflowing.
+int UnpackErrorCode(int result) {
+    long long code = APP_ERROR_UNPACK_BASE - static_cast<long long>(result);
+    return code > INT_MAX ? INT_MAX : static_cast<int>(code);
+}
+
+// Installed in the system folder, or else at the root of the update medium.
+HMODULE LoadDecompressionLibrary() {
+    HMODULE library = LoadLibraryW(kLibraryName);
+    if (library != nullptr)
+        return library;
+    wchar_t line[128];
+    wsprintfW(line, L"LoadLibrary Windows zCompress.dll Failed! %d\r\n",
+              static_cast<int>(GetLastError()));
+    NKDbgPrintfW(L"%s", line);
+    std::wstring onMedium = g_appSourceRoot + kLibraryName;
+    library = LoadLibraryW(onMedium.c_str());
+    if (library == nullptr)
+        NKDbgPrintfW(L"LoadLibrary zCompress.dll Failed!\r\n");
+    return library;
+}
+
+std::wstring PackagePath() {
+    return g_systemFilesDamaged ? std::wstring(kBackupPackage)
+                                : g_appSourceRoot + kPackageBelowRoot;
+}
+
+DWORD WholeMebibytes(ULONGLONG bytes) {
+    return static_cast<DWORD>(static_cast<double>(bytes) * (1.0 / 1048576.0));
+}
+
+// Replaces the backup package with the one just installed, when it fits with 2 MiB to spare.
+// A failed free-space query counts as no free space, so no backup is attempted then.
+void RefreshBackupPackage(HWND window, const std::wstring& package) {
+    SetFileAttributesW(kBackupPackage, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(kBackupPackage);
+    ULARGE_INTEGER freeBytes{};
+    if (!GetDiskFreeSpaceExW(kBackupVolume, &freeBytes, nullptr, nullptr))
+        freeBytes.QuadPart = 0;
+    HANDLE file = CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD packageBytes = GetFileSize(file, nullptr);
+    CloseHandle(file);
+    DWORD freeMiB = WholeMebibytes(freeBytes.QuadPart);
+    DWORD packageMiB = WholeMebibytes(packageBytes);
+    wchar_t line[64];
+    wsprintfW(line, L"SpaceInfo:%d,%d\r\n", static_cast<int>(freeMiB),
+              static_cast<int>(packageMiB));
+    NKDbgPrintfW(L"%s", line);
+    if (freeMiB > packageMiB + 2) {
+        PostProgress(window, 1, PROGRESS_BACKUP);
+        CopyFileW(package.c_str(), kBackupPackage, FALSE);
+    }
+}
+
+// Runs the library on the package; returns false when the unpack failed (already reported).
+bool UnpackPackage(HWND window, SetNotifyWndProc setNotifyWnd, UncompressProc uncompress) {
+    setNotifyWnd(window, WM_UPDATE_PROGRESS);
+    std::wstring package = PackagePath();
+    int result = uncompress(package.c_str(), kDestination);
+    if (result < 0) {
+        ReportFailure(window, UnpackErrorCode(result));
+        return false;
+    }
+    if (!g_systemFilesDamaged)
+        RefreshBackupPackage(window, package);
+    PostProgress(window, 1, 100);
+    Sleep(500);
+    PostProgress(window, 1, PROGRESS_DONE);
+    return true;
+}
+
+}  // namespace
+
+DWORD AppInstallThread(LPVOID dialog) {
+    HWND window = static_cast<CUpdateDialog*>(dialog)->m_hWnd;
+    g_updateErrorCode = 0;
+
+    bool leftoversGone = DeleteTree(kTemporaryFolder);
+    Sleep(800);
+    if (!leftoversGone) {
+        ReportFailure(window, APP_ERROR_TEMP_FOLDER);
+        return 0;
+    }
+    if (!DeleteTree(kPreviousFolder)) {
+        ReportFailure(window, APP_ERROR_PREVIOUS_FOLDER);
+        return 0;
+    }
+    PostProgress(window, 1, 0);
+    Sleep(200);
+    DeleteTree(kApplicationFolder);
+    Sleep(200);
+
+    HMODULE library = LoadDecompressionLibrary();
+    if (library == nullptr) {
+        ReportFailure(window, APP_ERROR_LIBRARY);
+        return 0;
+    }
+    NKDbgPrintfW(L"LoadLibrary zCompress.dll OK!\r\n");
+    auto setNotifyWnd =
+        reinterpret_cast<SetNotifyWndProc>(GetProcAddressW(library, L"zCompressSetNotifyWnd"));
+    auto uncompress = reinterpret_cast<UncompressProc>(GetProcAddressW(library, L"zUncompress"));
+    if (setNotifyWnd == nullptr || uncompress == nullptr) {
+        NKDbgPrintfW(L"GetProcAddress Failed!\r\n");
+        FreeLibrary(library);
+        ReportFailure(window, APP_ERROR_EXPORTS);
+        return 0;
+    }
+    UnpackPackage(window, setNotifyWnd, uncompress);
+    FreeLibrary(library);
+    ImportTouchKeyCalibration();
+    if (g_updateErrorCode == 0)
+        ResetUpdateRecord();
+    return 0;
+}

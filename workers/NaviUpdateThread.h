@@ -1,0 +1,10 @@
+// The worker thread of a navigation data update: replaces the whole content of "Storage
+// Card" with the navigation folder g_naviSourceDir, after emptying and formatting the card
+// and laying down the placeholder files that the unit expects on it.
+#pragma once
+
+#include "platform/Win32.h"
+
+// Thread procedure; `dialog` is the CUpdateDialog, of which only m_hWnd is read. Reports by
+// posting WM_UPDATE_PROGRESS and by g_updateErrorCode (20, 21, 22); always returns 0.
+DWORD NaviUpdateThread(LPVOID dialog);
