@@ -12,6 +12,22 @@ bool ParsePositive(const std::string& text, double& value) {
     return !text.empty() && end != nullptr && *end == '\0' && std::isfinite(value) && value > 0;
 }
 
+// "2=/dev/ttyS1": a port number from 1 to 255 and a non-empty device path.
+bool ParseComMapping(const std::string& text, std::map<int, std::string>& ports) {
+    auto eq = text.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == text.size())
+        return false;
+    std::string number = text.substr(0, eq);
+    if (number.size() > 3 || number.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    int port = std::stoi(number);
+    if (port < 1 || port > 255)
+        return false;
+    ports[port] = text.substr(eq + 1);
+    return true;
+}
+
 // "DSKn=VOLUME" with n from 1 to 4 (a colon after the store name is allowed).
 bool ParseStore(const std::string& text, std::pair<int, std::string>& store) {
     auto eq = text.find('=');
@@ -49,14 +65,16 @@ bool ParseScreenSize(const std::string& text, int& width, int& height) {
 std::string UsageText() {
     return "usage: quarrin [--root DIR] [--log FILE] [--registry FILE] [--clock-rate R]\n"
            "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE] [--progress]\n"
-           "               [--store DSKn=VOLUME]... [--touch-calibrated] [--window]\n"
-           "               [--help] [--version]\n"
+           "               [--store DSKn=VOLUME]... [--com N=DEVICE]... [--touch-calibrated]\n"
+           "               [--window] [--help] [--version]\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
            " (default ./device)\n"
            "  --log FILE        also append every debug line to FILE\n"
            "  --registry FILE   the registry, a .reg text file (default registry.reg in the"
            " device root)\n"
            "  --clock-rate R    run the loader's clock R times faster (default 1)\n"
+           "  --com N=DEVICE    COM port N (the MCU is on 2, the MPEG module on 3) is the host"
+           " serial device or pseudo-terminal DEVICE; may be repeated\n"
            "  --store DSKn=VOLUME  store DSKn: (n 1..4) carries the volume folder VOLUME;"
            " repeatable\n"
            "                    (default: DSK1: carries \"Storage Card\" when that folder"
@@ -86,7 +104,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 out = *inlineValue;
                 return true;
             }
-            if (i + 1 >= arguments.size()) return false;
+            if (i + 1 >= arguments.size())
+                return false;
             out = arguments[++i];
             return true;
         };
@@ -118,6 +137,10 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 options.registryFile = text;
             } else if (!ParsePositive(text, options.clockRate)) {
                 return {std::nullopt, "--clock-rate needs a positive number, not '" + text + "'"};
+            }
+        } else if (name == "--com") {
+            if (!value(text) || !ParseComMapping(text, options.comPorts)) {
+                return {std::nullopt, "--com needs N=DEVICE with N from 1 to 255"};
             }
         } else if (name == "--screen" || name == "--screenshots" || name == "--screen-trace" ||
                    name == "--window-snapshot") {

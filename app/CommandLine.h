@@ -2,6 +2,7 @@
 // where the device lives and how its screen and ports are reached.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@ struct CommandLine {
     std::string logFile;
     std::string registryFile;  // empty: "registry.reg" in the device root
     double clockRate = 1.0;
+    std::map<int, std::string> comPorts;  // --com N=DEVICE: COM port N is the host tty DEVICE
     // --store DSKn=VOLUME, repeatable: store n (1..4) carries the volume folder VOLUME.
     std::vector<std::pair<int, std::string>> stores;
     bool touchCalibrated = false;  // --touch-calibrated

@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     host.logFile = options.logFile;
     host.registryFile = options.registryFile;
     host.clockRate = options.clockRate;
+    host.comPorts = options.comPorts;
     host.stores = options.stores;
     host.touchCalibrated = options.touchCalibrated;
     host.screenWidth = options.screenWidth;

@@ -1,1 +1,15 @@
-# Sources of link/ are added here as they land.
+target_sources(quarrin_core PRIVATE
+  link/CommandFrames.cpp
+  link/CoprocessorLink.cpp
+  link/FrameCodec.cpp
+  link/FrameQueue.cpp
+  link/FrameTrace.cpp
+  link/McuParser.cpp
+  link/MpegParser.cpp
+  link/ParserSupport.cpp
+  link/PassThrough.cpp
+  link/ReceiveChannel.cpp
+  link/ReceiveStep.cpp
+  link/SendChannel.cpp
+  link/SerialPort.cpp
+)

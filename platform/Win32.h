@@ -3,6 +3,8 @@
 
 #include "platform/Win32Types.h"
 #include "platform/api/FileApi.h"
+#include "platform/api/CommApi.h"
+#include "platform/api/MemoryApi.h"
 #include "platform/api/StringApi.h"
 #include "platform/api/ThreadApi.h"
 #include "platform/api/GdiApi.h"

@@ -14,6 +14,7 @@
 #include "platform/host/HostScreen.h"
 #include "platform/host/LiveWindow.h"
 #include "platform/host/RealTimeScheduler.h"
+#include "platform/serial/HostSerialDevice.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/registry/RegistryFile.h"
 #include "platform/storage/StorageManager.h"
@@ -98,6 +99,7 @@ HostPlatform::HostPlatform(const HostOptions& options)
       m_processes(std::make_unique<HostProcessLauncher>()),
       m_debug(std::make_unique<HostDebugOutput>(options.logFile)),
       m_shell(std::make_unique<HostShellWindows>()),
+      m_comPorts(std::make_unique<HostComPorts>(options.comPorts)),
       m_screen(std::make_unique<HostScreen>(options.screenWidth, options.screenHeight,
                                             options.screenshotDir, options.screenTraceFile)),
       m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
@@ -119,6 +121,7 @@ HostPlatform::HostPlatform(const HostOptions& options)
     services.processes = m_processes.get();
     services.debug = m_debug.get();
     services.shell = m_shell.get();
+    services.devices = m_comPorts.get();
     services.screen = m_screen.get();
     if (options.progress) {
         m_progress = std::make_unique<HostProgressOutput>();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@ namespace quarrin::platform {
 
 class DeviceFileSystem;
 class RealTimeScheduler;
+class HostComPorts;
 class HostScreen;
 class Registry;
 class RegistryFile;
@@ -24,6 +26,7 @@ struct HostOptions {
     std::string deviceRoot = "./device";
     std::string logFile;      // empty: standard error only
     double clockRate = 1.0;
+    std::map<int, std::string> comPorts;  // COM port number -> host tty (--com N=DEVICE)
     int screenWidth = 800;
     int screenHeight = 480;
     std::string screenshotDir;    // empty: no PNG files
@@ -100,6 +103,7 @@ private:
     std::unique_ptr<HostProcessLauncher> m_processes;
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
+    std::unique_ptr<HostComPorts> m_comPorts;
     std::unique_ptr<HostScreen> m_screen;
     std::unique_ptr<HostProgressOutput> m_progress;
     std::unique_ptr<RegistryFile> m_registryFile;

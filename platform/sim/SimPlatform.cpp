@@ -114,6 +114,7 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     m_scheduler = std::make_unique<VirtualScheduler>();
     m_files = std::make_unique<DeviceFileSystem>(pattern);
     m_files->SetHook(m_state.get());
+    m_comPorts = std::make_unique<SimComPorts>(*m_scheduler);
     m_screen = std::make_unique<SimScreen>();
     m_registry = std::make_unique<Registry>();
     m_storage = std::make_unique<StorageManager>(*m_files);
@@ -125,6 +126,7 @@ SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_un
     services.debug = m_state.get();
     services.progress = &m_state->progress;
     services.shell = m_state.get();
+    services.devices = m_comPorts.get();
     services.screen = m_screen.get();
     services.registry = m_registry.get();
     services.storage = m_storage.get();

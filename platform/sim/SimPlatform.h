@@ -9,6 +9,7 @@
 
 #include "platform/Platform.h"
 #include "platform/common/DeviceFileSystem.h"
+#include "platform/serial/SimSerialDevice.h"
 #include "platform/sim/SimScreen.h"
 #include "platform/registry/Registry.h"
 #include "platform/sim/VirtualScheduler.h"
@@ -54,6 +55,10 @@ public:
     bool TaskBarVisible() const;
     std::vector<int> TaskBarCommands() const;
 
+    // --- Serial lines ----------------------------------------------------------------------
+    // Connects a simulated counterpart to COM port `number`; "COMn:" opens only when one is.
+    SimSerialPeer& AttachSerialPeer(int number) { return m_comPorts->Attach(number); }
+
     VirtualScheduler& Scheduler() { return *m_scheduler; }
     DeviceFileSystem& Files() { return *m_files; }
     // The screen, 800 x 480 unless a test resizes it before drawing.
@@ -77,6 +82,7 @@ private:
     std::unique_ptr<State> m_state;
     std::unique_ptr<VirtualScheduler> m_scheduler;
     std::unique_ptr<DeviceFileSystem> m_files;
+    std::unique_ptr<SimComPorts> m_comPorts;
     std::unique_ptr<SimScreen> m_screen;
     std::unique_ptr<Registry> m_registry;
     std::unique_ptr<StorageManager> m_storage;

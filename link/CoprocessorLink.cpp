@@ -1,0 +1,66 @@
+#include "link/CoprocessorLink.h"
+
+#include "app/StartupConfig.h"
+#include "link/LinkKinds.h"
+
+CoprocessorLink::~CoprocessorLink() {
+    CloseLink();
+}
+
+bool CoprocessorLink::OpenMcuLink() {
+    return OpenLink(g_mcuComPort, MCU_BAUD_RATE, LINK_MCU);
+}
+
+bool CoprocessorLink::OpenMpegLink() {
+    return OpenLink(g_mpegComPort, MPEG_BAUD_RATE, LINK_MPEG);
+}
+
+bool CoprocessorLink::OpenLink(int portNumber, DWORD baudRate, int flag) {
+    if (m_serialPort != nullptr)
+        return true;  // opened already
+    m_serialPort = new SerialPort();
+    m_serialPort->Open(portNumber, baudRate);
+    m_sendChannel = new SendChannel();
+    m_sendChannel->Start(m_serialPort, flag);
+    m_receiveChannel = new ReceiveChannel();
+    m_receiveChannel->Start(m_serialPort, flag, this);
+    return true;
+}
+
+bool CoprocessorLink::StopLinkThreads() {
+    if (m_sendChannel == nullptr)
+        return true;
+    m_sendChannel->Stop();
+    if (m_receiveChannel != nullptr)
+        m_receiveChannel->Stop();
+    return true;
+}
+
+bool CoprocessorLink::CloseLink() {
+    if (m_sendChannel != nullptr)
+        m_sendChannel->Stop();
+    if (m_receiveChannel != nullptr)
+        m_receiveChannel->Stop();
+    if (m_sendChannel != nullptr) {
+        m_sendChannel->Destroy();
+        delete m_sendChannel;
+        m_sendChannel = nullptr;
+    }
+    if (m_receiveChannel != nullptr) {
+        m_receiveChannel->Destroy();
+        delete m_receiveChannel;
+        m_receiveChannel = nullptr;
+    }
+    if (m_serialPort != nullptr) {
+        m_serialPort->Close();
+        delete m_serialPort;
+        m_serialPort = nullptr;
+    }
+    return true;
+}
+
+int CoprocessorLink::SendRaw(const BYTE* bytes, int count) {
+    if (m_sendChannel != nullptr)
+        m_sendChannel->PostFrame(bytes, count);
+    return 0;
+}

@@ -1,0 +1,64 @@
+// The main processor's connection to one co-processor: a serial port, a send channel with
+// its queue and thread, and a receive channel whose thread runs the deframer and the
+// co-processor's parser. At most one MCU link and one MPEG link exist at a time.
+//
+// The command builders run on the dialog thread: each builds its frame and queues it on the
+// send channel; nothing waits for the write or for an answer.
+#pragma once
+
+#include "link/ReceiveChannel.h"
+#include "link/SendChannel.h"
+#include "link/SerialPort.h"
+
+inline constexpr int MCU_DATA_BLOCK_PAYLOAD = 130;  // block number (2 bytes) and 128 image bytes
+inline constexpr int MCU_END_PROGRAM_PAYLOAD = 2;   // 16-bit image sum, high byte first
+inline constexpr int MPEG_DATA_BLOCK_MAX = 251;     // the most image bytes one frame can carry
+
+class CoprocessorLink {
+public:
+    CoprocessorLink() = default;
+    ~CoprocessorLink();
+    CoprocessorLink(const CoprocessorLink&) = delete;
+    CoprocessorLink& operator=(const CoprocessorLink&) = delete;
+
+    // Opens the port (g_mcuComPort at 38400 baud, g_mpegComPort at 115200) and starts both
+    // channels. The link is built even when the port fails to open (the port logs why):
+    // frames written to it are then lost and none arrive. Always true.
+    bool OpenMcuLink();
+    bool OpenMpegLink();
+    // Stops the send thread, then the receive thread; channels and port stay.
+    bool StopLinkThreads();
+    // Stops both threads, destroys both channels and closes the port.
+    bool CloseLink();
+
+    // --- Commands to the MCU; each returns 0, or -1 for a wrong argument (nothing sent).
+    int MCU_CMD_UPDATE_REQUEST();
+    int MCU_CMD_UPDATE_ACCEPT();
+    int MCU_CMD_STATUS_ACK();
+    // The mode byte is 8 while g_mpegUpdateActive is set when the frame is built, else 0.
+    int MCU_CMD_MPEG_UPDATE_MODE();
+    int MCU_CMD_START_PROGRAM();
+    int MCU_CMD_DATA_BLOCK(const BYTE* payload, int count);   // count must be 130
+    int MCU_CMD_END_PROGRAM(const BYTE* payload, int count);  // count must be 2
+    int MCU_CMD_ENTER_LOADER();
+
+    // --- Commands to the MPEG module.
+    int MPEG_CMD_UPDATE_REQUEST();
+    int MPEG_CMD_ENTER_LOADER();
+    int MPEG_CMD_START_PROGRAM();
+    // Block number and up to 251 image bytes (-1 beyond: the frame's LEN byte cannot say it).
+    int MPEG_CMD_DATA_BLOCK(int block, const BYTE* data, int count);
+    int MPEG_CMD_END_PROGRAM(int value);  // the low 16 bits, high byte first
+
+    // Queues the bytes unchanged: a pass-through frame from the other co-processor.
+    int SendRaw(const BYTE* bytes, int count);
+
+    SendChannel* m_sendChannel = nullptr;
+    ReceiveChannel* m_receiveChannel = nullptr;
+    SerialPort* m_serialPort = nullptr;
+
+private:
+    bool OpenLink(int portNumber, DWORD baudRate, int flag);
+    // Builds the frame of `command` with `payload` and queues it.
+    int PostCommand(BYTE command, const BYTE* payload, int count);
+};

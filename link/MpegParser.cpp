@@ -1,0 +1,72 @@
+#include "link/MpegParser.h"
+
+#include "dialog/DialogGlobals.h"
+#include "dialog/DialogMessages.h"
+#include "link/FrameTrace.h"
+#include "link/ParserSupport.h"
+#include "link/PassThrough.h"
+
+namespace {
+
+struct TextField {
+    const wchar_t* label;
+    int offset;
+    int size;
+};
+
+constexpr TextField kVersionTexts[] = {
+    {L"MPEG Ver:", 4, 8},
+    {L"MPEG Date:", 12, 18},
+    {L"Servo:", 30, 16},
+};
+constexpr int kVersionLastOffset = 45;
+
+HANDLE g_mpegToMcuMapping = nullptr;
+
+void Post(WPARAM value, BYTE code) {
+    PostMessageW(g_notifyWindow, WM_MPEG_MESSAGE, value, code);
+}
+
+bool IsTraced(BYTE code) {
+    return code != MPEG_MSG_STATUS_8B && code != MPEG_MSG_STATUS_8C && code != MPEG_MSG_BLOCK_ACK;
+}
+
+}  // namespace
+
+int ParseMpegFrame(CoprocessorLink*, const BYTE* frame, int length) {
+    if (frame == nullptr || !HasField(length, 3))
+        return 1;
+    BYTE code = frame[3];
+    if (IsTraced(code))
+        TraceFrame(L"MPEG R:", frame, length);
+    switch (code) {
+        case MPEG_MSG_UPDATE_ACK:
+        case MPEG_MSG_PROGRAM_RESULT:
+            if (HasField(length, 4))
+                Post(frame[4], code);
+            break;
+        case MPEG_MSG_VERSION:
+            if (!HasField(length, kVersionLastOffset))
+                break;
+            for (const TextField& field : kVersionTexts) {
+                PrintTextField(field.label, frame + field.offset, field.size);
+            }
+            Post(0, code);
+            break;
+        case MPEG_MSG_PROGRAM_READY:
+        case MPEG_MSG_ALIVE:
+            Post(0, code);
+            break;
+        case MPEG_MSG_BLOCK_ACK:
+            if (HasField(length, 5))
+                Post(Word16At(frame, 4), code);
+            break;
+        case MPEG_MSG_TO_MCU:
+            StorePassThroughFrame(g_mpegToMcuMapping, PASS_THROUGH_MPEG_TO_MCU, frame, length,
+                                  WM_MPEG_MESSAGE, code);
+            break;
+        default:
+            break;
+    }
+    return 1;
+}

@@ -1,0 +1,98 @@
+#include "link/SendChannel.h"
+
+#include "link/LinkKinds.h"
+
+namespace {
+
+constexpr DWORD kSendStopTimeoutMs = 1000;
+constexpr LONG kSemaphoreMaximum = 0x7FFFFFFF;
+
+// One send-stop semaphore per kind of link, created by the channel's start.
+HANDLE g_sendStopSemaphores[LINK_KINDS] = {};
+
+const wchar_t* const kStopOkTexts[LINK_KINDS] = {L"MCU Send UnInit OK\r\n",
+                                                 L"MPEG Send UnInit OK\r\n"};
+const wchar_t* const kStopTimeoutTexts[LINK_KINDS] = {L"MCU Send UnInit TIMEOUT\r\n",
+                                                      L"MPEG Send UnInit TIMEOUT\r\n"};
+
+}  // namespace
+
+SendChannel::SendChannel()
+    : m_dataSemaphore(CreateSemaphoreW(nullptr, 0, kSemaphoreMaximum, nullptr)) {}
+
+SendChannel::~SendChannel() {
+    Stop();
+    Destroy();
+}
+
+bool SendChannel::Start(SerialPort* port, int flag) {
+    if (port == nullptr || m_thread != nullptr || !IsLinkKind(flag))
+        return false;
+    if (g_sendStopSemaphores[flag] != nullptr)
+        return false;
+    m_port = port;
+    m_flag = flag;
+    g_sendStopSemaphores[flag] = CreateSemaphoreW(nullptr, 0, kSemaphoreMaximum, nullptr);
+    m_thread = CreateThread(nullptr, 0, SendThread, this, 0, nullptr);
+    return true;
+}
+
+bool SendChannel::PostFrame(const BYTE* bytes, int count) {
+    if (bytes == nullptr || count <= 0)
+        return true;
+    m_queue.Append(std::vector<BYTE>(bytes, bytes + count));
+    ReleaseSemaphore(m_dataSemaphore, 1, nullptr);
+    return true;
+}
+
+bool SendChannel::Stop() {
+    if (m_thread == nullptr)
+        return true;
+    ReleaseSemaphore(g_sendStopSemaphores[m_flag], 1, nullptr);
+    m_queue.Clear();
+    if (WaitForSingleObject(m_thread, kSendStopTimeoutMs) == WAIT_TIMEOUT) {
+        NKDbgPrintfW(kStopTimeoutTexts[m_flag]);
+        TerminateThread(m_thread, 0);
+    } else {
+        NKDbgPrintfW(kStopOkTexts[m_flag]);
+    }
+    CloseHandle(m_thread);
+    m_thread = nullptr;
+    return true;
+}
+
+void SendChannel::Destroy() {
+    if (m_dataSemaphore != nullptr) {
+        CloseHandle(m_dataSemaphore);
+        m_dataSemaphore = nullptr;
+    }
+    if (m_port != nullptr && g_sendStopSemaphores[m_flag] != nullptr) {
+        CloseHandle(g_sendStopSemaphores[m_flag]);
+        g_sendStopSemaphores[m_flag] = nullptr;
+    }
+    m_port = nullptr;
+    m_queue.Clear();
+}
+
+DWORD SendChannel::SendThread(LPVOID parameter) {
+    auto* channel = static_cast<SendChannel*>(parameter);
+    // The stop semaphore comes first: a stop request wins over frames still counted.
+    HANDLE handles[2] = {g_sendStopSemaphores[channel->m_flag], channel->m_dataSemaphore};
+    for (;;) {
+        DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        // NOTE: a failed wait ends the thread too; looping on it would spin for ever.
+        if (result != WAIT_OBJECT_0 + 1)
+            return 0;
+        channel->SendOneFrame();
+    }
+}
+
+void SendChannel::SendOneFrame() {
+    std::vector<BYTE> frame;
+    if (!m_queue.CopyFront(frame))
+        return;
+    // The frame stays at the front of the queue while it is written; a failed write is not
+    // repeated: the protocol above resends what goes unanswered.
+    m_port->Write(frame.data(), static_cast<DWORD>(frame.size()));
+    m_queue.RemoveFront();
+}

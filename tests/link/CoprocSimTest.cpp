@@ -1,0 +1,211 @@
+// The co-processor simulator over a pseudo-terminal, driven by a scripted command sequence
+// as the loader would send it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "link/FrameCodec.h"
+
+extern char** environ;
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+namespace fs = std::filesystem;
+
+Bytes Frame(BYTE command, const Bytes& payload) {
+    Bytes frame(payload.size() + FRAME_OVERHEAD);
+    frame.resize(static_cast<std::size_t>(
+        BuildFrame(command, payload.data(), static_cast<int>(payload.size()), frame.data())));
+    return frame;
+}
+
+// A running coproc-sim and the loader's end of its pseudo-terminal.
+class Simulator {
+public:
+    explicit Simulator(std::vector<std::string> arguments) {
+        m_dir = fs::temp_directory_path() / ("coproc-sim-test-" + std::to_string(getpid()));
+        fs::create_directories(m_dir);
+        arguments.insert(arguments.begin(), COPROC_SIM_BINARY);
+        arguments.push_back("--log");
+        arguments.push_back((m_dir / "sim.log").string());
+        int out[2];
+        EXPECT_EQ(pipe(out), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<char*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        std::string path;
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n')
+            path.push_back(c);
+        close(out[0]);
+        m_fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios tio{};
+        tcgetattr(m_fd, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(m_fd, TCSANOW, &tio);
+        tcflush(m_fd, TCIFLUSH);
+    }
+    ~Simulator() {
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        close(m_fd);
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+    }
+    fs::path Dir() const { return m_dir; }
+
+    void Send(const Bytes& frame) {
+        ASSERT_EQ(write(m_fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    }
+    // The next good frame from the simulator, or an empty one after `timeoutMs`.
+    Bytes Next(int timeoutMs = 2000) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (m_frames.empty()) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd fd{m_fd, POLLIN, 0};
+            if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0)
+                return {};
+            BYTE chunk[4096];
+            ssize_t n = read(m_fd, chunk, sizeof chunk);
+            if (n > 0)
+                m_buffer.insert(m_buffer.end(), chunk, chunk + n);
+            TakeFrames(m_buffer, m_scratch, [this](const BYTE* frame, int length) {
+                m_frames.emplace_back(frame, frame + length);
+            });
+        }
+        Bytes frame = m_frames.front();
+        m_frames.erase(m_frames.begin());
+        return frame;
+    }
+    // The next frame with `code`, skipping others (alive messages).
+    Bytes NextWithCode(BYTE code, int timeoutMs = 2000) {
+        for (;;) {
+            Bytes frame = Next(timeoutMs);
+            if (frame.empty() || frame[3] == code)
+                return frame;
+        }
+    }
+    std::string Log() const {
+        std::ifstream in(m_dir / "sim.log");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    fs::path m_dir;
+    pid_t m_pid = 0;
+    int m_fd = -1;
+    Bytes m_buffer;
+    BYTE m_scratch[FRAME_MAX_LENGTH];
+    std::vector<Bytes> m_frames;
+};
+
+TEST(CoprocSimTest, TheMcuTakesAWholeImage) {
+    std::string imagePath = (fs::temp_directory_path() / "coproc-sim-mcu-image.bin").string();
+    Simulator sim({"mcu", "--image-out", imagePath, "--version", "V7.1"});
+    sim.Send(Frame(0x00, {0x01}));
+    EXPECT_EQ(sim.Next(), Frame(0x80, {}));
+    sim.Send(Frame(0x01, {0x01, 0x00}));  // no answer expected
+    sim.Send(Frame(0x17, {}));
+    Bytes version = sim.Next();
+    ASSERT_EQ(version.size(), 78u);
+    EXPECT_EQ(version[3], 0x97);
+    EXPECT_EQ(std::string(version.begin() + 4, version.begin() + 8), "V7.1");
+    sim.Send(Frame(0x14, {}));
+    EXPECT_EQ(sim.Next(), Frame(0x94, {}));
+    Bytes image(131072);
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<BYTE>(i * 31 + i / 1000);
+        sum += image[i];
+    }
+    for (int block = 0; block < 1024; ++block) {
+        Bytes payload{static_cast<BYTE>(block >> 8), static_cast<BYTE>(block)};
+        payload.insert(payload.end(), image.begin() + block * 128,
+                       image.begin() + block * 128 + 128);
+        sim.Send(Frame(0x15, payload));
+        ASSERT_EQ(sim.Next(), Frame(0x95, {payload[0], payload[1]})) << "block " << block;
+    }
+    sim.Send(Frame(0x16, {static_cast<BYTE>(sum >> 8), static_cast<BYTE>(sum)}));
+    EXPECT_EQ(sim.Next(), Frame(0x96, {0x00}));
+    std::ifstream in(imagePath, std::ios::binary);
+    Bytes written((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(written, image);
+    std::filesystem::remove(imagePath);
+    EXPECT_NE(sim.Log().find("recv DATA_BLOCK 1023"), std::string::npos);
+}
+
+TEST(CoprocSimTest, TheMpegModuleIsAliveExceptWhileItUpdates) {
+    Simulator sim({"mpeg", "--alive-ms", "20", "--flash-ms", "100", "--result", "3"});
+    EXPECT_EQ(sim.Next(), Frame(0xF2, {}));
+    sim.Send(Frame(0x00, {0x00}));
+    EXPECT_EQ(sim.NextWithCode(0x80), Frame(0x80, {0x00}));
+    sim.Send(Frame(0x15, {}));
+    Bytes version = sim.Next();  // no alive message in between any more
+    ASSERT_EQ(version.size(), 47u);
+    EXPECT_EQ(version[3], 0x95);
+    sim.Send(Frame(0x24, {}));
+    EXPECT_EQ(sim.Next(), Frame(0xA4, {}));
+    Bytes block(2 + 240, 0x11);
+    block[0] = block[1] = 0x00;  // block 0
+    sim.Send(Frame(0x25, block));
+    EXPECT_EQ(sim.Next(), Frame(0xA5, {0x00, 0x01}));
+    sim.Send(Frame(0x26, {0x11, 0x11}));
+    EXPECT_EQ(sim.Next(), Frame(0xA6, {0x03}));  // the result it was told to give
+    EXPECT_EQ(sim.Next(1000), Frame(0xF2, {}));  // alive again once its flash is written
+}
+
+TEST(CoprocSimTest, FaultsIgnoreCorruptAndSilence) {
+    {
+        Simulator sim({"mcu", "--ignore-first", "1", "--corrupt-every", "2"});
+        sim.Send(Frame(0x00, {0x01}));
+        EXPECT_TRUE(sim.Next(300).empty());  // ignored
+        sim.Send(Frame(0x00, {0x01}));
+        EXPECT_EQ(sim.Next(), Frame(0x80, {}));  // first frame sent
+        sim.Send(Frame(0x14, {}));
+        EXPECT_TRUE(sim.Next(300).empty());  // second: bad checksum, dropped here
+        sim.Send(Frame(0x14, {}));
+        EXPECT_EQ(sim.Next(), Frame(0x94, {}));
+        EXPECT_NE(sim.Log().find("ignoring UPDATE_REQUEST"), std::string::npos);
+    }
+    {
+        Simulator sim({"mcu", "--silent"});
+        sim.Send(Frame(0x00, {0x01}));
+        EXPECT_TRUE(sim.Next(300).empty());
+        EXPECT_NE(sim.Log().find("recv UPDATE_REQUEST"), std::string::npos);
+    }
+}
+
+TEST(CoprocSimTest, PacedOutputKeepsToTheLineRate) {
+    Simulator sim({"mcu", "--pace", "--baud", "38400"});
+    // 20 version reports of 78 bytes take 20 * 780 bits / 38400 bit/s, about 0.4 s, paced.
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i)
+        sim.Send(Frame(0x17, {}));
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(sim.Next().size(), 78u);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(20 * 780 * 1000 / 38400 - 20));
+}
+
+}  // namespace

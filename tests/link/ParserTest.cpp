@@ -1,0 +1,160 @@
+// The MCU and MPEG parsers: what each message posts, what is traced, the version texts,
+// the pass-through mappings, and frames too short for their message.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "LinkTestSupport.h"
+#include "dialog/DialogMessages.h"
+#include "link/McuParser.h"
+#include "link/MpegParser.h"
+#include "link/PassThrough.h"
+
+using namespace linktest;
+
+namespace {
+
+class ParserTest : public ::testing::Test {
+protected:
+    void Mcu(const Bytes& frame) {
+        ParseMcuFrame(nullptr, frame.data(), static_cast<int>(frame.size()));
+    }
+    void Mpeg(const Bytes& frame) {
+        ParseMpegFrame(nullptr, frame.data(), static_cast<int>(frame.size()));
+    }
+    Bytes Mapping(LPCWSTR name) {
+        HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                            PASS_THROUGH_SIZE, name);
+        auto* view = static_cast<BYTE*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        Bytes bytes(view, view + PASS_THROUGH_SIZE);
+        UnmapViewOfFile(view);
+        CloseHandle(mapping);
+        return bytes;
+    }
+
+    quarrin::platform::SimPlatform sim;
+    PostCollector posts;
+};
+
+TEST_F(ParserTest, McuMessagesPostTheirValuesAndAreTraced) {
+    Mcu({0x5A, 0xA5, 0x04, 0x95, 0x00, 0x07, 0x60});
+    Mcu({0x5A, 0xA5, 0x04, 0x95, 0x01, 0x00, 0x66});
+    Mcu({0x5A, 0xA5, 0x03, 0x81, 0x05, 0x77});
+    Mcu(MakeFrame(0x96, {0x03}));
+    Mcu(MakeFrame(0x94, {}));
+    Mcu(MakeFrame(0x82, {}));
+    Mcu(MakeFrame(0x99, {0x01}));
+    EXPECT_EQ(posts.Take(), (std::vector<Post>{{WM_MCU_MESSAGE, 7, 0x95},
+                                               {WM_MCU_MESSAGE, 256, 0x95},
+                                               {WM_MCU_MESSAGE, 5, 0x81},
+                                               {WM_MCU_MESSAGE, 3, 0x96},
+                                               {WM_MCU_MESSAGE, 0, 0x94},
+                                               {WM_MCU_MESSAGE, 0, 0x82}}));
+    auto traced = LinesStartingWith(sim, L"R:");
+    ASSERT_EQ(traced.size(), 5u);  // not the two block acknowledgements
+    EXPECT_EQ(traced[0], L"R:5a a5 03 81 05 77 \r\n");
+    EXPECT_EQ(traced[4], L"R:5a a5 03 99 01 63 \r\n");
+}
+
+TEST_F(ParserTest, TheUpdateAcknowledgementLogsTheWindowHandle) {
+    Mcu(MakeFrame(0x80, {}));
+    auto lines = sim.DebugLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].rfind(L"hWnd=0x", 0), 0u);
+    EXPECT_EQ(posts.Take(), (std::vector<Post>{{WM_MCU_MESSAGE, 0, 0x80}}));
+}
+
+TEST_F(ParserTest, TheMcuVersionReportFillsTheRecordAndPrintsFiveTexts) {
+    Bytes payload(73, 0);
+    std::memcpy(payload.data(), "V1.2", 4);              // version, 17 bytes
+    std::memcpy(payload.data() + 17, "240601", 6);       // date, 6 bytes
+    payload[23] = 0xEE;                                  // not shown
+    std::memcpy(payload.data() + 24, "CAN-7", 5);        // 16 bytes each
+    std::memcpy(payload.data() + 40, "INT\xd6\xd0", 5);  // "INT中" in the system code page
+    std::memcpy(payload.data() + 56, "CUSTOMER-NAME-16", 16);
+    payload[72] = 0x42;
+    std::memset(g_mcuVersionRecord, 0x77, sizeof g_mcuVersionRecord);
+    Mcu(MakeFrame(0x97, payload));
+    EXPECT_EQ(std::memcmp(g_mcuVersionRecord, payload.data(), 73), 0);
+    EXPECT_EQ(g_mcuVersionRecord[73], 0);  // the rest of the 80 bytes is cleared
+    EXPECT_EQ(g_mcuVersionRecord[79], 0);
+    auto lines = sim.DebugLines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[1], L"MCU Version:V1.2\r\n");
+    EXPECT_EQ(lines[2], L"MCU Date:240601\r\n");
+    EXPECT_EQ(lines[3], L"Can:CAN-7\r\n");
+    EXPECT_EQ(lines[4], L"Internal:INT\u4E2D\r\n");
+    EXPECT_EQ(lines[5], L"Custom:CUSTOMER-NAME-16\r\n");
+    EXPECT_EQ(posts.Take(), (std::vector<Post>{{WM_MCU_MESSAGE, 0, 0x97}}));
+}
+
+TEST_F(ParserTest, MpegMessagesPostTheirValuesAsTheirOwnMessage) {
+    Mpeg({0x5A, 0xA5, 0x04, 0xA5, 0x00, 0x10, 0x47});
+    Mpeg({0x5A, 0xA5, 0x03, 0x8B, 0x00, 0x72});
+    Mpeg(MakeFrame(0x8C, {}));
+    Mpeg({0x5A, 0xA5, 0x03, 0x80, 0x02, 0x7B});
+    Mpeg({0x5A, 0xA5, 0x02, 0xF2, 0x0C});
+    Mpeg(MakeFrame(0xA4, {}));
+    Mpeg(MakeFrame(0xA6, {0x01}));
+    Mpeg(MakeFrame(0x99, {}));
+    EXPECT_EQ(posts.Take(), (std::vector<Post>{{WM_MPEG_MESSAGE, 16, 0xA5},
+                                               {WM_MPEG_MESSAGE, 2, 0x80},
+                                               {WM_MPEG_MESSAGE, 0, 0xF2},
+                                               {WM_MPEG_MESSAGE, 0, 0xA4},
+                                               {WM_MPEG_MESSAGE, 1, 0xA6}}));
+    auto traced = LinesStartingWith(sim, L"MPEG R:");
+    ASSERT_EQ(sim.DebugLines().size(), 5u);  // no trace of A5, 8B, 8C
+    EXPECT_EQ(traced[0], L"MPEG R:5a a5 03 80 02 7b \r\n");
+}
+
+TEST_F(ParserTest, TheMpegVersionReportPrintsThreeTexts) {
+    Bytes payload(42, 0);
+    std::memcpy(payload.data(), "M2.0", 4);
+    std::memcpy(payload.data() + 8, "2024-06-01", 10);
+    std::memcpy(payload.data() + 26, "SERVO-3", 7);
+    Mpeg(MakeFrame(0x95, payload));
+    auto lines = sim.DebugLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], L"MPEG Ver:M2.0\r\n");
+    EXPECT_EQ(lines[2], L"MPEG Date:2024-06-01\r\n");
+    EXPECT_EQ(lines[3], L"Servo:SERVO-3\r\n");
+    EXPECT_EQ(posts.Take(), (std::vector<Post>{{WM_MPEG_MESSAGE, 0, 0x95}}));
+}
+
+TEST_F(ParserTest, FramesTooShortForTheirMessageAreTracedButNotActedOn) {
+    std::memset(g_mcuVersionRecord, 0x55, sizeof g_mcuVersionRecord);
+    Mcu(MakeFrame(0x95, {0x01}));
+    Mcu(MakeFrame(0x81, {}));
+    Mcu(MakeFrame(0x97, Bytes(72, 0x31)));
+    Mpeg(MakeFrame(0xA5, {0x02}));
+    Mpeg(MakeFrame(0x80, {}));
+    Mpeg(MakeFrame(0x95, Bytes(41, 0x31)));
+    Bytes four{0x5A, 0xA5, 0x01, 0xFF};
+    Mcu(four);
+    Mpeg(four);
+    EXPECT_TRUE(posts.Take().empty());
+    EXPECT_EQ(g_mcuVersionRecord[0], 0x55);
+    EXPECT_EQ(LinesStartingWith(sim, L"R:").size(), 2u);
+    EXPECT_EQ(LinesStartingWith(sim, L"MPEG R:").size(), 2u);
+}
+
+TEST_F(ParserTest, PassThroughFramesReachTheirMappingBeforeThePost) {
+    Bytes toMpeg = MakeFrame(0x73, {1, 2, 3, 0x5A});
+    Mcu(toMpeg);
+    Bytes toMcu = MakeFrame(0xF3, Bytes(200, 0xAB));
+    Mpeg(toMcu);
+    EXPECT_EQ(posts.Take(), (std::vector<Post>{{WM_MCU_MESSAGE, toMpeg.size(), 0x73},
+                                               {WM_MPEG_MESSAGE, toMcu.size(), 0xF3}}));
+    Bytes mcuToMpeg = Mapping(PASS_THROUGH_MCU_TO_MPEG);
+    EXPECT_TRUE(std::equal(toMpeg.begin(), toMpeg.end(), mcuToMpeg.begin()));
+    Bytes mpegToMcu = Mapping(PASS_THROUGH_MPEG_TO_MCU);
+    EXPECT_TRUE(std::equal(toMcu.begin(), toMcu.end(), mpegToMcu.begin()));
+
+    // Longer than the mapping: cut short it would be a corrupt frame; it is not forwarded.
+    Mcu(MakeFrame(0x73, Bytes(252, 0x11)));
+    Mpeg(MakeFrame(0xF3, Bytes(253, 0x22)));
+    EXPECT_TRUE(posts.Take().empty());
+    EXPECT_EQ(Mapping(PASS_THROUGH_MCU_TO_MPEG), mcuToMpeg);
+}
+
+}  // namespace

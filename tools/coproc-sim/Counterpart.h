@@ -1,0 +1,53 @@
+// The co-processor's side of the protocol: what the MCU or the MPEG module answers to each
+// command, the image it collects, and the MPEG module's alive messages. Pure logic over
+// frames and a clock, so that it can be tested without a line.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SimOptions.h"
+
+namespace coprocsim {
+
+using Bytes = std::vector<unsigned char>;
+using Clock = std::chrono::steady_clock;
+using Log = std::function<void(const std::string&)>;
+
+class Counterpart {
+public:
+    Counterpart(const SimOptions& options, Log log);
+
+    // A good frame from the loader; returns the frames to send at once.
+    std::vector<Bytes> Receive(const Bytes& frame, Clock::time_point now);
+    // The frames due by `now` without a command (alive messages).
+    std::vector<Bytes> Due(Clock::time_point now);
+    // When Due has something next; none: only commands make it send.
+    std::optional<Clock::time_point> NextDue() const;
+
+    // A readable name of a frame's code, in either direction.
+    std::string Describe(const Bytes& frame, bool fromLoader) const;
+
+    static constexpr std::size_t kMcuImageSize = 131072;
+
+private:
+    std::vector<Bytes> ReceiveMcu(unsigned char code, const Bytes& frame);
+    std::vector<Bytes> ReceiveMpeg(unsigned char code, const Bytes& frame, Clock::time_point now);
+    Bytes McuVersion() const;
+    Bytes MpegVersion() const;
+    unsigned char Result(bool imageChecks) const;
+    void WriteImage(const Bytes& image, std::size_t size);
+
+    SimOptions m_options;
+    Log m_log;
+    int m_ignored = 0;
+    Bytes m_image;
+    std::size_t m_imageEnd = 0;  // MPEG: one past the highest byte received
+    bool m_updating = false;     // MPEG: between the update request and the flash write
+    std::optional<Clock::time_point> m_nextAlive;
+};
+
+}  // namespace coprocsim

@@ -1,0 +1,42 @@
+// The command line of coproc-sim.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace coprocsim {
+
+enum class Kind { Mcu, Mpeg };
+
+struct SimOptions {
+    Kind kind = Kind::Mcu;
+    std::string device;  // empty: create a pseudo-terminal
+    int baud = 0;        // 0: 38400 for the MCU, 115200 for the MPEG module
+    bool pace = false;
+    std::string imageOut;
+    std::optional<int> result;  // forced programming result; default: 0 if the image checks
+    std::string version;
+    std::string date;
+    std::string can = "CAN-SIM";
+    std::string internal = "INT-SIM";
+    std::string custom = "CUSTOM-SIM";
+    std::string servo = "SERVO-SIM";
+    int aliveMs = 100;     // MPEG module: interval of alive messages; 0: none
+    int flashMs = 500;     // MPEG module: flash writing time before alive resumes
+    int dropEvery = 0;     // drop every Nth frame sent
+    int corruptEvery = 0;  // corrupt every Nth frame sent
+    int ignoreFirst = 0;   // ignore the first N commands received
+    bool silent = false;
+    std::string logFile;  // empty: standard error
+    bool help = false;
+};
+
+struct ParseResult {
+    std::optional<SimOptions> options;
+    std::string error;
+};
+
+ParseResult ParseSimOptions(int argc, char** argv);
+std::string SimUsage();
+
+}  // namespace coprocsim
