@@ -1,5 +1,7 @@
 #include "dialog/FirmwareProtocol.h"
 
+#include <algorithm>
+
 #include "link/CoprocessorLink.h"
 #include "link/McuParser.h"
 

@@ -1,6 +1,8 @@
 // The update stages of this build: the workers of the file-system updates and the firmware
 // update protocol.
+#include "dialog/FirmwareProtocol.h"
 #include "dialog/UpdateDialog.h"
+#include "link/CoprocessorLink.h"
 #include "workers/AppInstallThread.h"
 #include "workers/NaviUpdateThread.h"
 
@@ -8,5 +10,17 @@ StageStarters DefaultStages() {
     StageStarters stages;
     stages.appWorker = AppInstallThread;
     stages.naviWorker = NaviUpdateThread;
+    stages.startMcu = StartMcuStage;
+    stages.startMpeg = StartMpegStage;
+    stages.onMcuMessage = OnMcuMessage;
+    stages.onMpegMessage = OnMpegMessage;
+    stages.onFirmwareTimer = OnFirmwareTimer;
+    stages.openMpegLink = OpenMpegLinkOf;
+    stages.stopLinkThreads = [](CoprocessorLink* link) { link->StopLinkThreads(); };
+    stages.closeAndDeleteLink = [](CoprocessorLink*& link) {
+        link->CloseLink();
+        delete link;
+        link = nullptr;
+    };
     return stages;
 }

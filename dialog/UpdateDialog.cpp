@@ -1,6 +1,7 @@
 // The dialog record, its messages, timers, buttons and shutdown.
 #include "dialog/UpdateDialog.h"
 
+#include "dialog/FirmwareProtocol.h"
 #include "plan/SourceRoots.h"
 #include "resources/Resource.h"
 
@@ -261,4 +262,5 @@ void ResetDialogProcessState() {
     g_screenWidth = 800;
     g_screenHeight = 480;
     ResetFirmwareImageLatch();
+    ResetFirmwareProtocolState();
 }

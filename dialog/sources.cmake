@@ -1,6 +1,7 @@
 target_sources(quarrin_core PRIVATE
   dialog/DialogGlobals.cpp
   dialog/FirmwareImages.cpp
+  dialog/FirmwareProtocol.cpp
   dialog/ProgressReport.cpp
   dialog/StageTable.cpp
   dialog/UpdateDialog.cpp
