@@ -27,6 +27,7 @@ struct Fault {
     std::wstring path;
     DWORD error;
     int remaining;
+    int skip;
 };
 
 }  // namespace
@@ -98,6 +99,10 @@ struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOper
         std::wstring normalized = NormalizeDevicePath(devicePath);
         for (Fault& fault : faults) {
             if (fault.op == op && fault.path == normalized && fault.remaining != 0) {
+                if (fault.skip > 0) {
+                    --fault.skip;
+                    continue;
+                }
                 if (fault.remaining > 0) --fault.remaining;
                 return {fault.error, std::nullopt};
             }
@@ -176,9 +181,9 @@ std::string SimPlatform::FileBytes(const std::wstring& devicePath) const {
 }
 
 void SimPlatform::FailOperation(FileOp op, const std::wstring& devicePath, DWORD error,
-                                int count) {
+                                int count, int skip) {
     std::lock_guard guard(m_state->lock);
-    m_state->faults.push_back({op, NormalizeDevicePath(devicePath), error, count});
+    m_state->faults.push_back({op, NormalizeDevicePath(devicePath), error, count, skip});
 }
 
 void SimPlatform::FailNextLaunch(DWORD error) {

@@ -35,7 +35,9 @@ public:
     // --- Faults -----------------------------------------------------------------------------
     // The next `count` operations `op` on `devicePath` (compared without regard to case or a
     // leading backslash) fail with `error`; count -1 fails all of them.
-    void FailOperation(FileOp op, const std::wstring& devicePath, DWORD error, int count = 1);
+    // `skip` operations pass first.
+    void FailOperation(FileOp op, const std::wstring& devicePath, DWORD error, int count = 1,
+                       int skip = 0);
     // The next start of a program fails with `error`.
     void FailNextLaunch(DWORD error);
     // Number of mutating file operations so far.
