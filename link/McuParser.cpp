@@ -14,12 +14,6 @@ namespace {
 
 constexpr int kVersionLastOffset = 4 + MCU_VERSION_PAYLOAD - 1;  // 76
 
-struct TextField {
-    const wchar_t* label;
-    int offset;
-    int size;
-};
-
 constexpr TextField kVersionTexts[] = {
     {L"MCU Version:", 4, 17}, {L"MCU Date:", 21, 6}, {L"Can:", 28, 16},
     {L"Internal:", 44, 16},   {L"Custom:", 60, 16},
@@ -34,9 +28,7 @@ void Post(WPARAM value, BYTE code) {
 void StoreVersion(const BYTE* frame) {
     std::memset(g_mcuVersionRecord, 0, sizeof g_mcuVersionRecord);
     std::memcpy(g_mcuVersionRecord, frame + 4, MCU_VERSION_PAYLOAD);
-    for (const TextField& field : kVersionTexts) {
-        PrintTextField(field.label, frame + field.offset, field.size);
-    }
+    PrintTextFields(kVersionTexts, frame);
     Post(0, MCU_MSG_VERSION);
 }
 

@@ -8,12 +8,6 @@
 
 namespace {
 
-struct TextField {
-    const wchar_t* label;
-    int offset;
-    int size;
-};
-
 constexpr TextField kVersionTexts[] = {
     {L"MPEG Ver:", 4, 8},
     {L"MPEG Date:", 12, 18},
@@ -48,9 +42,7 @@ int ParseMpegFrame(CoprocessorLink*, const BYTE* frame, int length) {
         case MPEG_MSG_VERSION:
             if (!HasField(length, kVersionLastOffset))
                 break;
-            for (const TextField& field : kVersionTexts) {
-                PrintTextField(field.label, frame + field.offset, field.size);
-            }
+            PrintTextFields(kVersionTexts, frame);
             Post(0, code);
             break;
         case MPEG_MSG_PROGRAM_READY:
