@@ -4,6 +4,7 @@
 
 #include "link/CoprocessorLink.h"
 #include "link/McuParser.h"
+#include "link/PassThrough.h"
 
 int g_mcuStep = -1;
 int g_mpegStep = -1;
@@ -69,17 +70,8 @@ void Fail(CUpdateDialog& dialog, int code) {
 
 // --- Pass-through and the identification record -----------------------------------------------
 
-void ForwardPassThrough(const wchar_t* mappingName, CoprocessorLink* destination, WPARAM length) {
-    if (destination == nullptr) return;
-    if (length == 0 || length > 256) return;  // the mapping holds at most one 256-byte frame
-    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 256,
-                                        mappingName);
-    if (mapping == nullptr) return;
-    if (void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0)) {
-        destination->SendRaw(static_cast<const BYTE*>(view), static_cast<int>(length));
-        UnmapViewOfFile(view);
-    }
-    CloseHandle(mapping);
+void ForwardPassThrough(LPCWSTR mappingName, CoprocessorLink* destination, WPARAM length) {
+    if (destination != nullptr) ForwardPassThroughFrame(mappingName, length, *destination);
 }
 
 void WriteRawDataFile() {
@@ -177,7 +169,7 @@ void OnMcuMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
     if (mcu == nullptr) return;
     switch (lParam) {
         case 0x73:
-            ForwardPassThrough(L"_UPD_Mcu_To_Mpeg_", dialog.m_mpegLink, wParam);
+            ForwardPassThrough(PASS_THROUGH_MCU_TO_MPEG, dialog.m_mpegLink, wParam);
             break;
         case 0x80:
             dialog.KillTimer(TIMER_MCU_RETRY);
@@ -331,7 +323,7 @@ void OnMpegMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case 0xF3:
-            ForwardPassThrough(L"_UPD_Mpeg_To_Mcu_", dialog.m_mcuLink, wParam);
+            ForwardPassThrough(PASS_THROUGH_MPEG_TO_MCU, dialog.m_mcuLink, wParam);
             break;
         default:
             break;
