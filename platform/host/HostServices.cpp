@@ -12,6 +12,7 @@
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/TextCodec.h"
 #include "platform/host/HostScreen.h"
+#include "platform/host/PowerCutHook.h"
 #include "platform/host/RealTimeScheduler.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/registry/RegistryFile.h"
@@ -101,6 +102,10 @@ HostPlatform::HostPlatform(const HostOptions& options)
                                             options.screenshotDir, options.screenTraceFile)),
       m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
     std::setlocale(LC_ALL, "C.UTF-8");
+    if (auto powerCut = PowerCutSettingsFromEnvironment()) {
+        m_powerCut = std::make_unique<PowerCutHook>(std::move(*powerCut));
+        m_files->SetHook(m_powerCut.get());
+    }
     std::string registryPath = options.registryFile.empty()
                                    ? m_files->Root() + "/registry.reg"
                                    : options.registryFile;
@@ -129,6 +134,8 @@ HostPlatform::~HostPlatform() {
     // A worker may still be finishing (the application worker rewrites the update record
     // after its last message): let it end before the services it uses go away.
     if (!kernel::WaitForAllThreads(30000)) kernel::TerminateAllThreads();
+    m_files->SetHook(nullptr);
+    m_powerCut.reset();
     InstallServices(Services{});
 }
 
