@@ -10,6 +10,7 @@
 #   app-ok        the main application starts and is the new one or the intact old one
 #   retried       as app-ok, reached only after a later boot repeated the update
 #   navi-updated  the card holds the whole navigation tree
+#   navi-old      the card keeps its old navigation data; the update was not repeated
 #   navi-lost     the card lacks navigation data that the medium holds
 #   stuck         the main application cannot start and no boot retries the update (finding)
 #   corrupt-app   a damaged main application is started (finding)
@@ -141,7 +142,9 @@ app_state() {  # DEVICE BOOTS LASTLOG
 navi_state() {  # DEVICE BOOTS LASTLOG
   local d="$1" log="$3"
   if ! grep -q "CP OK!" "$log"; then echo stuck; return; fi
-  if diff -rq "$d/硬盘/navi_update" "$d/Storage Card" 2>/dev/null | grep -q "^Only in $d/硬盘\|differ$"; then
+  if [ -f "$d/Storage Card/old/map.dat" ]; then
+    echo navi-old
+  elif diff -rq "$d/硬盘/navi_update" "$d/Storage Card" 2>/dev/null | grep -q "^Only in $d/硬盘\|differ$"; then
     echo navi-lost
   elif [ -d "$d/Storage Card/maps" ]; then
     echo navi-updated
