@@ -16,5 +16,10 @@ UpdateRequest ReadAndClearUpdateRequest();
 // update, and hands the operating-system image over when one waits on the internal disk.
 void WriteUpdateRecord();
 
+// Writes the request word 2 before the application folder is touched: a power failure
+// during the update then makes the next start repeat it, instead of launching a missing or
+// half-unpacked application. A completed update resets the word, a failed one keeps it.
+void ArmApplicationRetry();
+
 // Writes the request word 0 after a good application update, with the same hand-over.
 void ResetUpdateRecord();

@@ -123,6 +123,7 @@ bool UnpackPackage(HWND window, SetNotifyWndProc setNotifyWnd, UncompressProc un
 DWORD AppInstallThread(LPVOID dialog) {
     HWND window = static_cast<CUpdateDialog*>(dialog)->m_hWnd;
     g_updateErrorCode = 0;
+    ArmApplicationRetry();
 
     bool leftoversGone = DeleteTree(kTemporaryFolder);
     Sleep(800);

@@ -316,6 +316,12 @@ HookDecision DeviceFileSystem::RunHook(FileOp op, const std::wstring& devicePath
     return m_hook->Before(op, devicePath);
 }
 
+HookDecision DeviceFileSystem::RunTransferHook(FileOp op, const std::wstring& devicePath,
+                                               std::size_t bytes) {
+    if (m_hook == nullptr) return {};
+    return m_hook->BeforeTransfer(op, devicePath, bytes);
+}
+
 DWORD DeviceFileSystem::CheckSharing(const FileKey& key, DWORD access, DWORD share) {
     std::lock_guard lock(m_lock);
     auto it = m_opens.find(key);
@@ -456,7 +462,8 @@ BOOL DeviceFileSystem::CopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
     DWORD sharing =
         CheckSharing({source.info.st_dev, source.info.st_ino}, GENERIC_READ, FILE_SHARE_READ);
     if (sharing != ERROR_SUCCESS) return Fail(sharing);
-    HookDecision decision = RunHook(FileOp::Copy, to);
+    HookDecision decision =
+        RunTransferHook(FileOp::Copy, to, static_cast<std::size_t>(source.info.st_size));
     if (decision.error != ERROR_SUCCESS) return Fail(decision.error);
 
     int in = open(source.host.c_str(), O_RDONLY | O_CLOEXEC);
@@ -645,7 +652,7 @@ BOOL FileObject::Read(void* buffer, DWORD count, DWORD* done) {
 BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
     if (done != nullptr) *done = 0;
     if (!(m_record.access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
-    HookDecision decision = m_files.RunHook(FileOp::Write, m_devicePath);
+    HookDecision decision = m_files.RunTransferHook(FileOp::Write, m_devicePath, count);
     if (decision.error != ERROR_SUCCESS) return Fail(decision.error);
     DWORD want = count;
     if (decision.tornBytes) want = static_cast<DWORD>(std::min<std::size_t>(count, *decision.tornBytes));

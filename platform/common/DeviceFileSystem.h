@@ -47,6 +47,12 @@ class FileOperationHook {
 public:
     virtual ~FileOperationHook() = default;
     virtual HookDecision Before(FileOp op, const std::wstring& devicePath) = 0;
+    // A write or copy of `bytes` bytes; lets a hook tear it at a point relative to its size.
+    virtual HookDecision BeforeTransfer(FileOp op, const std::wstring& devicePath,
+                                        std::size_t bytes) {
+        (void)bytes;
+        return Before(op, devicePath);
+    }
     // Called after a torn write has reached the file (the power-cut injector dies here).
     virtual void AfterTornWrite() {}
 };
@@ -103,6 +109,7 @@ public:
     void AddOpen(const FileKey& key, const OpenRecord* record);
     void RemoveOpen(const FileKey& key, const OpenRecord* record);
     HookDecision RunHook(FileOp op, const std::wstring& devicePath);
+    HookDecision RunTransferHook(FileOp op, const std::wstring& devicePath, std::size_t bytes);
     FileOperationHook* Hook() const { return m_hook; }
 
 private:

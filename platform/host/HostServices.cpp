@@ -13,6 +13,7 @@
 #include "platform/common/TextCodec.h"
 #include "platform/host/HostScreen.h"
 #include "platform/host/LiveWindow.h"
+#include "platform/host/PowerCutHook.h"
 #include "platform/host/RealTimeScheduler.h"
 #include "platform/serial/HostSerialDevice.h"
 #include "platform/kernel/Kernel.h"
@@ -108,6 +109,10 @@ HostPlatform::HostPlatform(const HostOptions& options)
         m_screen->ShowInWindow(std::make_unique<LiveWindow>(
             options.screenWidth, options.screenHeight, options.windowSnapshot));
     }
+    if (auto powerCut = PowerCutSettingsFromEnvironment()) {
+        m_powerCut = std::make_unique<PowerCutHook>(std::move(*powerCut));
+        m_files->SetHook(m_powerCut.get());
+    }
     std::string registryPath = options.registryFile.empty()
                                    ? m_files->Root() + "/registry.reg"
                                    : options.registryFile;
@@ -137,6 +142,8 @@ HostPlatform::~HostPlatform() {
     // A worker may still be finishing (the application worker rewrites the update record
     // after its last message): let it end before the services it uses go away.
     if (!kernel::WaitForAllThreads(30000)) kernel::TerminateAllThreads();
+    m_files->SetHook(nullptr);
+    m_powerCut.reset();
     InstallServices(Services{});
 }
 

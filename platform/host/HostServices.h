@@ -21,6 +21,7 @@ class HostScreen;
 class Registry;
 class RegistryFile;
 class StorageManager;
+class PowerCutHook;
 
 struct HostOptions {
     std::string deviceRoot = "./device";
@@ -100,6 +101,7 @@ public:
 private:
     std::unique_ptr<RealTimeScheduler> m_scheduler;
     std::unique_ptr<DeviceFileSystem> m_files;
+    std::unique_ptr<PowerCutHook> m_powerCut;  // test-only, from the environment
     std::unique_ptr<HostProcessLauncher> m_processes;
     std::unique_ptr<HostDebugOutput> m_debug;
     std::unique_ptr<HostShellWindows> m_shell;
