@@ -11,6 +11,7 @@
 #include "dialog/FirmwareProtocol.h"
 #include "link/FrameCodec.h"
 #include "plan/SourceRoots.h"
+#include "platform/kernel/Kernel.h"
 #include "platform/sim/SimPlatform.h"
 
 using quarrin::platform::SimPlatform;
@@ -168,6 +169,8 @@ protected:
         sim.PutFile(L"ResidentFlash2\\UpdateInfo.dat", std::string{static_cast<char>(request), 0, 0, 0});
         CQuarrinApp app;
         app.InitInstance();
+        // The test's co-processor threads use the test's models: end them before those go.
+        quarrin::kernel::TerminateAllThreads();
     }
     bool Shown(const std::string& start) {
         for (const std::string& line : sim.ScreenTrace()) {

@@ -8,6 +8,7 @@
 #include "app/QuarrinApp.h"
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
+#include "platform/kernel/Kernel.h"
 #include "platform/sim/SimPlatform.h"
 
 using quarrin::platform::SimPlatform;
@@ -69,6 +70,7 @@ protected:
         sim.PutFile(L"ResidentFlash2\\UpdateInfo.dat", Word(request));
         CQuarrinApp app;
         app.InitInstance();
+        quarrin::kernel::TerminateAllThreads();  // helper threads of the test end here
     }
     std::vector<std::string> Texts(const std::string& prefix = "") {
         std::vector<std::string> texts;
