@@ -16,6 +16,9 @@ bash scripts/build.sh build-asan -DQUARRIN_SANITIZE=address,undefined -DQUARRIN_
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
+echo "== fuzz the deframer and the message parsers for a bounded time"
+bash scripts/fuzz.sh 30
+
 echo "== build and test under ThreadSanitizer (every simulated-platform test runs several threads)"
 bash scripts/build.sh build-tsan -DQUARRIN_SANITIZE=thread -DQUARRIN_BENCHMARKS=OFF
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
