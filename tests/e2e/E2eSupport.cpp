@@ -117,3 +117,38 @@ std::vector<std::string> SplitCrLfLines(const std::string& text) {
 }
 
 }  // namespace e2e
+
+namespace e2e {
+
+BackgroundProgram::BackgroundProgram(const std::string& program,
+                                     const std::vector<std::string>& arguments) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) m_pid = pid;
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    char c;
+    while (read(pipeFds[0], &c, 1) == 1 && c != '\n') m_firstLine.push_back(c);
+    close(pipeFds[0]);
+}
+
+BackgroundProgram::~BackgroundProgram() { Stop(); }
+
+int BackgroundProgram::Stop() {
+    if (m_pid <= 0) return -1;
+    kill(m_pid, SIGTERM);
+    int status = 0;
+    waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return status;
+}
+
+}  // namespace e2e

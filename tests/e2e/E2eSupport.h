@@ -40,3 +40,22 @@ bool WaitForFile(const std::filesystem::path& path);
 std::vector<std::string> SplitCrLfLines(const std::string& text);
 
 }  // namespace e2e
+
+namespace e2e {
+
+// A program running beside the test (a co-processor simulator): its first line of standard
+// output is read at start; it is stopped with SIGTERM at the end.
+class BackgroundProgram {
+public:
+    BackgroundProgram(const std::string& program, const std::vector<std::string>& arguments);
+    ~BackgroundProgram();
+    const std::string& FirstLine() const { return m_firstLine; }
+    // Stops the program and waits for it; returns its exit status.
+    int Stop();
+
+private:
+    int m_pid = -1;
+    std::string m_firstLine;
+};
+
+}  // namespace e2e
