@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/host/LiveWindow.h"
+#include "platform/host/WindowSink.h"
 #include "platform/host/PngFile.h"
 
 namespace quarrin::platform {
@@ -40,7 +40,7 @@ HostScreen::~HostScreen() {
         std::fclose(m_trace);
 }
 
-void HostScreen::ShowInWindow(std::unique_ptr<LiveWindow> window) {
+void HostScreen::ShowInWindow(std::unique_ptr<WindowSink> window) {
     m_window = std::move(window);
 }
 

@@ -12,7 +12,7 @@
 
 namespace quarrin::platform {
 
-class LiveWindow;
+class WindowSink;
 
 class HostScreen : public FrameScreen {
 public:
@@ -27,7 +27,7 @@ public:
     const std::string& SetupError() const { return m_setupError; }
 
     // Also shows every present in `window` from now on.
-    void ShowInWindow(std::unique_ptr<LiveWindow> window);
+    void ShowInWindow(std::unique_ptr<WindowSink> window);
 
 protected:
     void OnPresent(int number, const std::vector<std::string>& traceLines) override;
@@ -37,7 +37,7 @@ private:
     std::FILE* m_trace = nullptr;
     std::string m_setupError;
     bool m_reportedPngError = false;
-    std::unique_ptr<LiveWindow> m_window;
+    std::unique_ptr<WindowSink> m_window;
 };
 
 }  // namespace quarrin::platform

@@ -12,7 +12,7 @@
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/TextCodec.h"
 #include "platform/host/HostScreen.h"
-#include "platform/host/LiveWindow.h"
+#include "platform/host/WindowSink.h"
 #include "platform/host/PowerCutHook.h"
 #include "platform/host/RealTimeScheduler.h"
 #include "platform/serial/HostSerialDevice.h"
@@ -106,8 +106,8 @@ HostPlatform::HostPlatform(const HostOptions& options)
       m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
     std::setlocale(LC_ALL, "C.UTF-8");
     if (options.window) {
-        m_screen->ShowInWindow(std::make_unique<LiveWindow>(
-            options.screenWidth, options.screenHeight, options.windowSnapshot));
+        m_screen->ShowInWindow(
+            OpenLiveWindow(options.screenWidth, options.screenHeight, options.windowSnapshot));
     }
     if (auto powerCut = PowerCutSettingsFromEnvironment()) {
         m_powerCut = std::make_unique<PowerCutHook>(std::move(*powerCut));
