@@ -16,9 +16,12 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
+// Writes the picture beside its place and renames it there, so that a reader, or a
+// process stopped halfway, never leaves a half-written picture under the final name.
 bool WritePngFile(const std::string& path, int width, int height,
                   const std::vector<std::uint32_t>& pixels) {
-    FilePtr file(std::fopen(path.c_str(), "wb"));
+    const std::string partial = path + ".partial";
+    FilePtr file(std::fopen(partial.c_str(), "wb"));
     if (!file)
         return false;
     png_image image{};
@@ -33,7 +36,12 @@ bool WritePngFile(const std::string& path, int width, int height,
     int ok = png_image_write_to_stdio(&image, file.get(), 0, opaque.data(),
                                       width * static_cast<int>(sizeof(std::uint32_t)), nullptr);
     png_image_free(&image);
-    return ok != 0 && std::fflush(file.get()) == 0;
+    const bool written = ok != 0 && std::fclose(file.release()) == 0;
+    if (!written || std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool ReadPngFile(const std::string& path, int& width, int& height,
