@@ -104,4 +104,12 @@ bool SerialLine::Send(const std::vector<unsigned char>& bytes, bool pace, int ba
     return true;
 }
 
+void SerialLine::PaceArrival(std::size_t count, int baud) {
+    auto now = std::chrono::steady_clock::now();
+    if (m_arrivalFree < now)
+        m_arrivalFree = now;
+    m_arrivalFree += std::chrono::microseconds(count * 10'000'000ull / baud);
+    std::this_thread::sleep_until(m_arrivalFree);
+}
+
 }  // namespace coprocsim
