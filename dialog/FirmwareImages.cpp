@@ -10,8 +10,8 @@ constexpr DWORD kMcuImageSize = 131072;
 constexpr DWORD kMpegBlockSize = 240;
 
 HANDLE OpenImage(const std::wstring& path) {
-    return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 void LogRead(const wchar_t* format, DWORD bytes) {
@@ -22,17 +22,20 @@ void LogRead(const wchar_t* format, DWORD bytes) {
 
 }  // namespace
 
-void ResetFirmwareImageLatch() { g_imagesLoaded = 0; }
+void ResetFirmwareImageLatch() {
+    g_imagesLoaded = 0;
+}
 
 void CUpdateDialog::LoadFirmwareImages() {
-    if (g_imagesLoaded) return;
+    if (g_imagesLoaded)
+        return;
     g_imagesLoaded = 1;
     if (m_updateFlags & UPDATE_MPEG) {
         HANDLE file = OpenImage(g_mpegSourceRoot + L"ZEL_Update\\DVDROM.bin");
         if (file != nullptr && file != INVALID_HANDLE_VALUE) {
             m_mpegImageSize = GetFileSize(file, nullptr);
-            m_mpegBlockCount = m_mpegImageSize / kMpegBlockSize +
-                               (m_mpegImageSize % kMpegBlockSize != 0 ? 1 : 0);
+            m_mpegBlockCount =
+                m_mpegImageSize / kMpegBlockSize + (m_mpegImageSize % kMpegBlockSize != 0 ? 1 : 0);
             m_mpegImage = std::make_unique<BYTE[]>(m_mpegImageSize);
             DWORD read = 0;
             BOOL ok = ReadFile(file, m_mpegImage.get(), m_mpegImageSize, &read, nullptr);
@@ -57,6 +60,11 @@ void CUpdateDialog::LoadFirmwareImages() {
             LogRead(L"Read MCU update file: %dk\r\n", read);
             if (!ok) {
                 NKDbgPrintfW(L"Load MCU Update File Failed\r\n");
+                m_mcuImage.reset();
+            } else if (read == 0) {
+                // NOTE: an empty file would go out as 128 KiB of erased flash and leave the
+                // MCU without firmware; it counts as no image, so the stage fails with 31.
+                NKDbgPrintfW(L"MCU update file is empty\r\n");
                 m_mcuImage.reset();
             }
             CloseHandle(file);
