@@ -16,6 +16,22 @@ namespace {
 
 constexpr int kAliveMessagesBeforeRequest = 50;
 constexpr int kStartProgramResends = 10;
+constexpr WPARAM kNoAck = ~WPARAM{0};
+
+// The last block acknowledgement acted on, per co-processor. A second acknowledgement with the
+// same number is a repeat (a late answer to a resend, or a line that doubles a frame): acting
+// on it would send the next block twice, each copy would be acknowledged, and from then on
+// every block would travel twice, more with every further repeat. Repeats are dropped; the
+// block timers still cover a block that was really lost.
+WPARAM g_lastMcuBlockAck = kNoAck;
+WPARAM g_lastMpegBlockAck = kNoAck;
+
+bool IsRepeatedAck(WPARAM& last, WPARAM ack) {
+    if (ack == last)
+        return true;
+    last = ack;
+    return false;
+}
 
 // --- Data blocks and end frames ---------------------------------------------------------------
 
@@ -113,6 +129,8 @@ void ResetFirmwareProtocolState() {
     g_mpegFlashPending = 0;
     g_mpegAliveCount = 0;
     g_mpegStartRetries = 0;
+    g_lastMcuBlockAck = kNoAck;
+    g_lastMpegBlockAck = kNoAck;
 }
 
 // --- Stage starts -----------------------------------------------------------------------------
@@ -201,13 +219,14 @@ void OnMcuMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
             dialog.KillTimer(TIMER_MCU_RETRY);
             WriteRawDataFile();
             dialog.m_blockIndex = 0;
+            g_lastMcuBlockAck = kNoAck;
             SendMcuBlock(dialog, 0);
             dialog.SetTimer(TIMER_MCU_BLOCK, 1000, nullptr);
             dialog.m_percent = 0;
             dialog.Invalidate(FALSE);
             break;
         case 0x95:
-            if (!dialog.m_mcuImage)
+            if (!dialog.m_mcuImage || IsRepeatedAck(g_lastMcuBlockAck, wParam))
                 break;
             if (wParam == dialog.m_blockIndex)
                 dialog.m_blockIndex += 1;
@@ -289,12 +308,13 @@ void OnMpegMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
             g_mpegStep = 3;
             dialog.SetTimer(TIMER_MPEG_RETRY, 5000, nullptr);
             dialog.m_blockIndex = 0;
+            g_lastMpegBlockAck = kNoAck;
             SendMpegBlock(dialog, 0);
             dialog.m_percent = MpegPercent(0, dialog.m_mpegBlockCount);
             dialog.Invalidate(FALSE);
             break;
         case 0xA5:
-            if (!imageReady)
+            if (!imageReady || IsRepeatedAck(g_lastMpegBlockAck, wParam))
                 break;
             dialog.m_blockIndex = static_cast<DWORD>(wParam);
             if (dialog.m_blockIndex < dialog.m_mpegBlockCount) {

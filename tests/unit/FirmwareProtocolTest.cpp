@@ -86,6 +86,7 @@ struct McuModel {
     BYTE result = 0;
     bool silent = false;
     bool answerEnd = true;
+    int ackCopies = 1;  // a line that repeats every block acknowledgement
     std::vector<BYTE> modes;
 
     std::vector<Bytes> operator()(BYTE command, const Bytes& frame) {
@@ -101,7 +102,7 @@ struct McuModel {
             case 0x15: {
                 unsigned block = frame[4] << 8 | frame[5];
                 std::copy(frame.begin() + 6, frame.begin() + 134, image.begin() + block * 128);
-                return {Frame(0x95, {frame[4], frame[5]})};
+                return std::vector<Bytes>(ackCopies, Frame(0x95, {frame[4], frame[5]}));
             }
             case 0x16:
                 return answerEnd ? std::vector<Bytes>{Frame(0x96, {result})} : std::vector<Bytes>{};
@@ -119,6 +120,7 @@ struct McuModel {
 struct MpegModel {
     Bytes image;
     bool answerStart = true;
+    int ackCopies = 1;
     std::atomic<bool> updating{false};
     std::vector<Bytes> operator()(BYTE command, const Bytes& frame) {
         switch (command) {
@@ -136,7 +138,8 @@ struct MpegModel {
                     image.resize(block * 240 + count);
                 std::copy(frame.begin() + 6, frame.end() - 1, image.begin() + block * 240);
                 unsigned next = block + 1;
-                return {Frame(0xA5, {static_cast<BYTE>(next >> 8), static_cast<BYTE>(next)})};
+                return std::vector<Bytes>(ackCopies, Frame(0xA5, {static_cast<BYTE>(next >> 8),
+                                                                  static_cast<BYTE>(next)}));
             }
             case 0x26:
                 updating = false;
@@ -269,6 +272,20 @@ TEST_F(FirmwareProtocolTest, SuccessWaitsForTheMcusProgrammingResult) {
     EXPECT_FALSE(Shown("系统即将复位"));
 }
 
+// A repeated acknowledgement must not make the next block go twice: each copy would be
+// acknowledged in turn, and every later block would travel twice, or more.
+TEST_F(FirmwareProtocolTest, RepeatedMcuAcknowledgementsSendEachBlockOnce) {
+    std::string file = Pattern(MCU_IMAGE_SIZE, 4);
+    sim.PutFile(L"SDHC\\ZEL_Update\\MCU", file);
+    McuModel model;
+    model.ackCopies = 2;
+    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(model));
+    Boot(UPDATE_MCU, 120000);
+    EXPECT_EQ(std::string(model.image.begin(), model.image.end()), file);
+    EXPECT_EQ(mcu.Count(0x15), 1024);
+    EXPECT_TRUE(Shown("MCU升级成功！"));
+}
+
 TEST_F(FirmwareProtocolTest, ASilentMcuIsAskedAgainEveryThreeSeconds) {
     sim.PutFile(L"SDHC\\ZEL_Update\\MCU", std::string(MCU_IMAGE_SIZE, '\1'));
     McuModel model;
@@ -311,6 +328,24 @@ TEST_F(FirmwareProtocolTest, AnMpegUpdateWaitsForFiftyAliveMessagesThenTransfers
     ASSERT_NE(endFrame, end.end());
     EXPECT_EQ((*endFrame)[4], static_cast<BYTE>(file[32]));
     EXPECT_EQ((*endFrame)[5], static_cast<BYTE>(file[33]));
+}
+
+TEST_F(FirmwareProtocolTest, RepeatedMpegAcknowledgementsSendEachBlockOnce) {
+    std::string file = Pattern(2400, 8);
+    sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", file);
+    McuModel mcuModel;
+    MpegModel mpegModel;
+    mpegModel.ackCopies = 3;
+    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(mcuModel));
+    SimSerialPeer& mpegPeer = sim.AttachSerialPeer(3);
+    ScriptedCoprocessor mpeg(mpegPeer, std::ref(mpegModel));
+    AliveSender alive{&mpegPeer, &mpegModel};
+    CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
+    Boot(UPDATE_MPEG);
+    EXPECT_EQ(std::string(mpegModel.image.begin(), mpegModel.image.end()), file);
+    EXPECT_EQ(mpeg.Count(0x25), 10);
+    EXPECT_EQ(mpeg.Count(0x26), 1);
+    EXPECT_TRUE(Shown("MPEG升级成功！"));
 }
 
 TEST_F(FirmwareProtocolTest, AnUnansweredStartFailsWith41AfterTenResends) {
