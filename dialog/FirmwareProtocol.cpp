@@ -354,7 +354,13 @@ void OnMpegMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
                 dialog.m_screenState = STATE_RESULT;
                 dialog.m_outcome = OUTCOME_SUCCESS;
                 dialog.Invalidate(FALSE);
-            } else if (g_mpegUpdateActive) {
+            } else if (g_mpegUpdateActive && g_latches.onceMpegUpdateAck) {
+                // NOTE: only until the module has acknowledged the update request. Its
+                // acknowledgement is acted on once, so asking again later achieves nothing,
+                // and resetting the resend step to 0 would stop the resends of a lost block,
+                // start command or end frame: an alive message that comes before the
+                // programming result (a lost or late result frame) would then leave the
+                // stage waiting for ever.
                 g_mpegAliveCount += 1;
                 if (g_mpegAliveCount >= kAliveMessagesBeforeRequest) {
                     mpeg->MPEG_CMD_UPDATE_REQUEST();

@@ -121,6 +121,7 @@ struct MpegModel {
     Bytes image;
     bool answerStart = true;
     int ackCopies = 1;
+    int lostResults = 0;  // programming results lost on the line
     std::atomic<bool> updating{false};
     std::vector<Bytes> operator()(BYTE command, const Bytes& frame) {
         switch (command) {
@@ -142,7 +143,11 @@ struct MpegModel {
                                                                   static_cast<BYTE>(next)}));
             }
             case 0x26:
-                updating = false;
+                updating = false;  // alive again once its flash is written
+                if (lostResults > 0) {
+                    --lostResults;
+                    return {};
+                }
                 return {Frame(0xA6, {0x00})};
             default:
                 return {};
@@ -345,6 +350,25 @@ TEST_F(FirmwareProtocolTest, RepeatedMpegAcknowledgementsSendEachBlockOnce) {
     EXPECT_EQ(std::string(mpegModel.image.begin(), mpegModel.image.end()), file);
     EXPECT_EQ(mpeg.Count(0x25), 10);
     EXPECT_EQ(mpeg.Count(0x26), 1);
+    EXPECT_TRUE(Shown("MPEG升级成功！"));
+}
+
+// The module is alive again before the loader has its result: the end frame must still be
+// resent until the result comes, not replaced by a new update request.
+TEST_F(FirmwareProtocolTest, ALostMpegResultIsAskedForAgain) {
+    std::string file = Pattern(960, 6);
+    sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", file);
+    McuModel mcuModel;
+    MpegModel mpegModel;
+    mpegModel.lostResults = 1;
+    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(mcuModel));
+    SimSerialPeer& mpegPeer = sim.AttachSerialPeer(3);
+    ScriptedCoprocessor mpeg(mpegPeer, std::ref(mpegModel));
+    AliveSender alive{&mpegPeer, &mpegModel};
+    CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
+    Boot(UPDATE_MPEG, 60000);
+    EXPECT_EQ(mpeg.Count(0x26), 2);
+    EXPECT_EQ(mpeg.Count(0x00), 1);  // one update request: the later alive messages ask nothing
     EXPECT_TRUE(Shown("MPEG升级成功！"));
 }
 
