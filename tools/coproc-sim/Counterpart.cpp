@@ -108,6 +108,11 @@ bool Counterpart::TakeDataBlock(Clock::time_point now) {
     return m_options.wrongAckEvery > 0 && m_blocks % m_options.wrongAckEvery == 0;
 }
 
+void Counterpart::AddReaction(Clock::duration taken) {
+    if (m_firstBlock)
+        m_reaction += taken;
+}
+
 void Counterpart::WriteTiming(Clock::time_point endFrame) {
     if (m_options.timingFile.empty() || !m_firstBlock)
         return;
@@ -115,7 +120,9 @@ void Counterpart::WriteTiming(Clock::time_point endFrame) {
         return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
     };
     std::ofstream out(m_options.timingFile, std::ios::trunc);
-    out << micros(*m_firstBlock) << ' ' << micros(endFrame) << ' ' << m_blocks << '\n';
+    auto reaction = std::chrono::duration_cast<std::chrono::microseconds>(m_reaction).count();
+    out << micros(*m_firstBlock) << ' ' << micros(endFrame) << ' ' << m_blocks << ' ' << reaction
+        << '\n';
     m_log("timing written to " + m_options.timingFile + (out ? "" : " (FAILED)"));
 }
 

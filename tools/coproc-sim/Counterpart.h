@@ -28,6 +28,10 @@ public:
     // When Due has something next; none: only commands make it send.
     std::optional<Clock::time_point> NextDue() const;
 
+    // Time the far end took to answer, from our last frame to the next bytes from it; summed
+    // from the first data block on for --timing.
+    void AddReaction(Clock::duration taken);
+
     // A readable name of a frame's code, in either direction.
     std::string Describe(const Bytes& frame, bool fromLoader) const;
 
@@ -50,6 +54,7 @@ private:
     int m_ignored = 0;
     long m_blocks = 0;  // data blocks received, resends included
     std::optional<Clock::time_point> m_firstBlock;
+    Clock::duration m_reaction{};
     Bytes m_image;
     std::size_t m_imageEnd = 0;  // MPEG: one past the highest byte received
     bool m_updating = false;     // MPEG: between the update request and the flash write

@@ -35,9 +35,11 @@ Behaviour:
   --flash-ms N         MPEG module: time to write its flash after the result, before the
                        alive messages resume (default 500)
   --timing FILE        when the end frame arrives, write to FILE one line
-                       "first_block_us end_frame_us blocks": the arrival of the first
-                       data block and of the end frame on a monotonic clock, and the
-                       number of data blocks received (resends included)
+                       "first_block_us end_frame_us blocks reaction_us": the arrival of
+                       the first data block and of the end frame on a monotonic clock,
+                       the number of data blocks received (resends included), and the
+                       time the loader took to answer, summed over the transfer (from
+                       each frame handed to the line to the next bytes from the loader)
 
 Faults:
   --drop-every N       do not send every Nth frame (counting every frame it would send)

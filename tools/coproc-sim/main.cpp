@@ -154,6 +154,8 @@ int Serve(const SimOptions& options, SerialLine& line, Logger& log) {
         int ready = poll(&fd, 1, WaitMs(counterpart));
         if (ready > 0 && (fd.revents & POLLIN) != 0) {
             Bytes bytes = line.ReadAvailable();
+            if (!bytes.empty())
+                counterpart.AddReaction(Clock::now() - line.LastWrite());
             if (options.pace)
                 line.PaceArrival(bytes.size(), options.baud);
             buffer.insert(buffer.end(), bytes.begin(), bytes.end());
