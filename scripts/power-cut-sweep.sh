@@ -19,9 +19,10 @@
 #   crash         a boot ended with another exit code than 0 (finding)
 # Firmware (an MPEG and an MCU update against two coproc-sim, restarted for every boot; a
 # boot that ends on the reset countdown counts as reset by the unit), per co-processor:
-#   fw-done       the co-processor received its whole image in one boot, then the unit
-#                 starts the main application
-#   fw-repeated   as fw-done, after a later boot ran the firmware stage again
+#   fw-done       the co-processor received its whole image in the first boot, then the
+#                 unit starts the main application
+#   fw-retried    as fw-done, but in a later boot: the cut boot did not start programming
+#   fw-repeated   as fw-done, after the firmware stage ran in more than one boot
 #   fw-old        no boot got the co-processor into programming; it keeps its old firmware
 #                 and the update is not repeated (the request word was consumed)
 #   fw-interrupted  the co-processor was told to start programming, no boot completed it,
@@ -178,17 +179,21 @@ navi_state() {  # DEVICE BOOTS LASTLOG
 
 # One co-processor's end state over the boots of DEVICE.
 coprocessor_state() {  # DEVICE KIND IMAGE
-  local d="$1" kind="$2" image="$3" started=0 done=0 f
+  local d="$1" kind="$2" image="$3" started=0 done_boot=0 f n
   for f in "$d".$kind.boot*.log; do
     [ -e "$f" ] || continue
     if grep -q "recv START_PROGRAM" "$f"; then started=$((started + 1)); fi
   done
   for f in "$d".$kind.boot*.img; do
     [ -e "$f" ] || continue
-    if cmp -s "$f" "$image"; then done=$((done + 1)); fi
+    n=${f##*.boot}; n=${n%.img}
+    if cmp -s "$f" "$image" && { [ $done_boot -eq 0 ] || [ "$n" -lt $done_boot ]; }; then
+      done_boot=$n
+    fi
   done
-  if [ $done -gt 0 ] && [ $started -gt 1 ]; then echo fw-repeated
-  elif [ $done -gt 0 ]; then echo fw-done
+  if [ $done_boot -gt 0 ] && [ $started -gt 1 ]; then echo fw-repeated
+  elif [ $done_boot -gt 1 ]; then echo fw-retried
+  elif [ $done_boot -gt 0 ]; then echo fw-done
   elif [ $started -gt 0 ]; then echo fw-interrupted
   else echo fw-old
   fi
@@ -229,7 +234,7 @@ boot_firmware() {  # DEVICE BOOT ENV...
   loader=$!
   for _ in $(seq 1 600); do
     kill -0 $loader 2>/dev/null || break
-    if grep -q "reset countdown 0$" "$d.boot$boot.out"; then
+    if grep -qs "reset countdown 0$" "$d.boot$boot.out"; then
       kill $loader 2>/dev/null || true
       wait $loader 2>/dev/null || true
       loader=""
