@@ -1,4 +1,6 @@
 // Reading the firmware images into memory, once per process.
+#include <algorithm>
+
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
 
@@ -9,57 +11,72 @@ BYTE g_imagesLoaded = 0;
 constexpr DWORD kMcuImageSize = 131072;
 constexpr DWORD kMpegBlockSize = 240;
 
-HANDLE OpenImage(const std::wstring& path) {
-    return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
+// One image file read into memory.
+struct ImageRead {
+    bool opened = false;            // false: the file could not be opened; nothing was logged
+    DWORD fileSize = 0;             // from GetFileSize
+    DWORD read = 0;                 // bytes ReadFile delivered
+    std::unique_ptr<BYTE[]> bytes;  // none when the read failed
+};
 
-void LogRead(const wchar_t* format, DWORD bytes) {
+// Reads the image file at `path` in one call into a new buffer of `bufferSize` bytes (0: the
+// file's size). Bytes the file does not fill stay 0xFF, the content of erased flash. Logs
+// "Read <name> update file: <n>k" and, when the read fails, "Load <name> Update File Failed".
+ImageRead ReadImage(const std::wstring& path, const wchar_t* name, DWORD bufferSize) {
+    ImageRead image;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == nullptr || file == INVALID_HANDLE_VALUE)
+        return image;
+    image.opened = true;
+    image.fileSize = GetFileSize(file, nullptr);
+    DWORD size = bufferSize != 0 ? bufferSize : image.fileSize;
+    image.bytes = std::make_unique<BYTE[]>(size);
+    std::fill_n(image.bytes.get(), size, BYTE{0xFF});
+    BOOL ok = ReadFile(file, image.bytes.get(), size, &image.read, nullptr);
     wchar_t line[64];
-    wsprintfW(line, format, static_cast<int>(bytes / 1024));
+    wsprintfW(line, L"Read %s update file: %dk\r\n", name, static_cast<int>(image.read / 1024));
     NKDbgPrintfW(L"%s", line);
+    if (!ok) {
+        wsprintfW(line, L"Load %s Update File Failed\r\n", name);
+        NKDbgPrintfW(L"%s", line);
+        image.bytes.reset();
+    }
+    CloseHandle(file);
+    return image;
 }
 
 }  // namespace
 
-void ResetFirmwareImageLatch() { g_imagesLoaded = 0; }
+void ResetFirmwareImageLatch() {
+    g_imagesLoaded = 0;
+}
 
 void CUpdateDialog::LoadFirmwareImages() {
-    if (g_imagesLoaded) return;
+    if (g_imagesLoaded)
+        return;
     g_imagesLoaded = 1;
     if (m_updateFlags & UPDATE_MPEG) {
-        HANDLE file = OpenImage(g_mpegSourceRoot + L"ZEL_Update\\DVDROM.bin");
-        if (file != nullptr && file != INVALID_HANDLE_VALUE) {
-            m_mpegImageSize = GetFileSize(file, nullptr);
-            m_mpegBlockCount = m_mpegImageSize / kMpegBlockSize +
-                               (m_mpegImageSize % kMpegBlockSize != 0 ? 1 : 0);
-            m_mpegImage = std::make_unique<BYTE[]>(m_mpegImageSize);
-            DWORD read = 0;
-            BOOL ok = ReadFile(file, m_mpegImage.get(), m_mpegImageSize, &read, nullptr);
-            LogRead(L"Read MPEG update file: %dk\r\n", read);
-            if (!ok) {
-                NKDbgPrintfW(L"Load MPEG Update File Failed\r\n");
-                m_mpegImage.reset();
-            }
-            CloseHandle(file);
+        ImageRead image = ReadImage(g_mpegSourceRoot + L"ZEL_Update\\DVDROM.bin", L"MPEG", 0);
+        if (image.opened) {
+            m_mpegImageSize = image.fileSize;
+            m_mpegBlockCount =
+                m_mpegImageSize / kMpegBlockSize + (m_mpegImageSize % kMpegBlockSize != 0 ? 1 : 0);
+            m_mpegImage = std::move(image.bytes);
         }
     }
     if (m_updateFlags & UPDATE_MCU) {
-        HANDLE file = OpenImage(g_mcuSourceRoot + L"ZEL_Update\\MCU");
-        if (file != nullptr && file != INVALID_HANDLE_VALUE) {
-            // NOTE: a shorter file leaves the rest of the 128 KiB buffer as 0xFF, the
-            // content of erased flash, so the MCU receives a defined image.
-            m_mcuImage = std::make_unique<BYTE[]>(kMcuImageSize);
-            std::fill_n(m_mcuImage.get(), kMcuImageSize, BYTE{0xFF});
-            GetFileSize(file, nullptr);
-            DWORD read = 0;
-            BOOL ok = ReadFile(file, m_mcuImage.get(), kMcuImageSize, &read, nullptr);
-            LogRead(L"Read MCU update file: %dk\r\n", read);
-            if (!ok) {
-                NKDbgPrintfW(L"Load MCU Update File Failed\r\n");
-                m_mcuImage.reset();
+        // NOTE: a shorter file leaves the rest of the 128 KiB buffer as 0xFF, the content of
+        // erased flash, so the MCU receives a defined image.
+        ImageRead image = ReadImage(g_mcuSourceRoot + L"ZEL_Update\\MCU", L"MCU", kMcuImageSize);
+        if (image.opened) {
+            if (image.bytes && image.read == 0) {
+                // NOTE: an empty file would go out as 128 KiB of erased flash and leave the
+                // MCU without firmware; it counts as no image, so the stage fails with 31.
+                NKDbgPrintfW(L"MCU update file is empty\r\n");
+                image.bytes.reset();
             }
-            CloseHandle(file);
+            m_mcuImage = std::move(image.bytes);
         }
     }
 }

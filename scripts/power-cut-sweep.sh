@@ -17,11 +17,21 @@
 #   +backup-damaged  suffix: the backup package is neither the old nor the new one (finding)
 #   boot-loop     5 boots without settling (finding)
 #   crash         a boot ended with another exit code than 0 (finding)
+# Firmware (an MPEG and an MCU update against two coproc-sim, restarted for every boot; a
+# boot that ends on the reset countdown counts as reset by the unit), per co-processor:
+#   fw-done       the co-processor received its whole image in the first boot, then the
+#                 unit starts the main application
+#   fw-retried    as fw-done, but in a later boot: the cut boot did not start programming
+#   fw-repeated   as fw-done, after the firmware stage ran in more than one boot
+#   fw-old        no boot got the co-processor into programming; it keeps its old firmware
+#                 and the update is not repeated (the request word was consumed)
+#   fw-interrupted  the co-processor was told to start programming, no boot completed it,
+#                 and no later boot retries
 #
 # Usage: scripts/power-cut-sweep.sh [--size FILES] [--scenario NAME]... [--build DIR]
 #                                   [--work DIR] [--keep]
 # Scenarios: app (application update from SDHC), navi (navigation update), firmware
-# (reported as not available until the loader speaks the firmware protocol on the host).
+# (MPEG and MCU images from SDHC, request 0x0C).
 set -euo pipefail
 
 size=3
@@ -36,7 +46,7 @@ while [ $# -gt 0 ]; do
     --build) build="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,35p' "$0"; exit 0 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -44,6 +54,7 @@ done
 build=$(cd "$build" && pwd)
 quarrin="$build/quarrin"
 tools="$build/tools"
+sim="$tools/coproc-sim/coproc-sim"
 [ -x "$quarrin" ] || { echo "no quarrin binary in $build" >&2; exit 2; }
 if [ -z "$work" ]; then
   base=/tmp
@@ -54,6 +65,9 @@ mkdir -p "$work"
 [ "$keep" = 1 ] || trap 'rm -rf "$work"' EXIT
 MAX_BOOTS=5
 CLOCK_RATE=200
+# The firmware stages resend START_PROGRAM only ten times, 2.5 s apart: a faster clock would
+# let a busy machine fail them with 41.
+FIRMWARE_CLOCK_RATE=50
 
 # --- devices ------------------------------------------------------------------------------
 
@@ -114,6 +128,16 @@ make_navi_device() {  # DEVICE
   printf '\x40\x00\x00\x00' > "$d/ResidentFlash2/UpdateInfo.dat"
 }
 
+make_firmware_device() {  # DEVICE
+  local d="$1"
+  common_device "$d"
+  mkdir -p "$d/SDHC/ZEL_Update" "$d/硬盘/ZEL_Update"
+  head -c 131072 /dev/urandom > "$d/SDHC/ZEL_Update/MCU"
+  head -c 24000 /dev/urandom > "$d/SDHC/ZEL_Update/DVDROM.bin"
+  head -c 144 /dev/zero > "$d/硬盘/ZEL_Update/Touchkey.bin"
+  printf '\x0c\x00\x00\x00' > "$d/ResidentFlash2/UpdateInfo.dat"
+}
+
 # --- classification -------------------------------------------------------------------------
 
 tree_sums() {  # FOLDER
@@ -153,6 +177,81 @@ navi_state() {  # DEVICE BOOTS LASTLOG
   fi
 }
 
+# One co-processor's end state over the boots of DEVICE.
+coprocessor_state() {  # DEVICE KIND IMAGE
+  local d="$1" kind="$2" image="$3" started=0 done_boot=0 f n
+  for f in "$d".$kind.boot*.log; do
+    [ -e "$f" ] || continue
+    if grep -q "recv START_PROGRAM" "$f"; then started=$((started + 1)); fi
+  done
+  for f in "$d".$kind.boot*.img; do
+    [ -e "$f" ] || continue
+    n=${f##*.boot}; n=${n%.img}
+    if cmp -s "$f" "$image" && { [ $done_boot -eq 0 ] || [ "$n" -lt $done_boot ]; }; then
+      done_boot=$n
+    fi
+  done
+  if [ $done_boot -gt 0 ] && [ $started -gt 1 ]; then echo fw-repeated
+  elif [ $done_boot -gt 1 ]; then echo fw-retried
+  elif [ $done_boot -gt 0 ]; then echo fw-done
+  elif [ $started -gt 0 ]; then echo fw-interrupted
+  else echo fw-old
+  fi
+}
+
+firmware_state() {  # DEVICE BOOTS LASTLOG
+  local d="$1" log="$3"
+  if ! grep -q "CP OK!" "$log"; then echo stuck; return; fi
+  local mpeg mcu
+  mpeg=$(coprocessor_state "$d" mpeg "$d/SDHC/ZEL_Update/DVDROM.bin")
+  mcu=$(coprocessor_state "$d" mcu "$d/SDHC/ZEL_Update/MCU")
+  echo "mpeg:$mpeg,mcu:$mcu"
+}
+
+# Boots a firmware device once, with fresh co-processor simulators on pseudo-terminals.
+# A boot that reaches the end of the reset countdown is ended there, as the unit would be
+# reset; it then counts as a normal end (0).
+boot_firmware() {  # DEVICE BOOT ENV...
+  local d="$1" boot="$2"; shift 2
+  local sims=() tty_mcu tty_mpeg loader code=0 result=()
+  # NOTE: the count of mutating operations is written when the loader exits, and a good MCU
+  # stage never exits (it stays on the countdown). The counting boot therefore lets the MCU
+  # report a failed programming: the same operations up to the result, then an exit.
+  case "$*" in *QUARRIN_COUNT_MUTATIONS*) result=(--result 1) ;; esac
+  "$sim" mcu "${result[@]}" --image-out "$d.mcu.boot$boot.img" --log "$d.mcu.boot$boot.log" \
+    > "$d.mcu.tty" &
+  sims+=($!)
+  "$sim" mpeg --alive-ms 5 --flash-ms 25 --image-out "$d.mpeg.boot$boot.img" \
+    --log "$d.mpeg.boot$boot.log" > "$d.mpeg.tty" &
+  sims+=($!)
+  for _ in $(seq 1 200); do
+    [ -s "$d.mcu.tty" ] && [ -s "$d.mpeg.tty" ] && break
+    sleep 0.01
+  done
+  tty_mcu=$(head -n 1 "$d.mcu.tty"); tty_mpeg=$(head -n 1 "$d.mpeg.tty")
+  env "$@" "$quarrin" --root "$d" --log "$d.boot$boot.log" --clock-rate $FIRMWARE_CLOCK_RATE --progress \
+    --com "2=$tty_mcu" --com "3=$tty_mpeg" > "$d.boot$boot.out" 2> "$d.boot$boot.err" &
+  loader=$!
+  for _ in $(seq 1 600); do
+    kill -0 $loader 2>/dev/null || break
+    if grep -qs "reset countdown 0$" "$d.boot$boot.out"; then
+      kill $loader 2>/dev/null || true
+      wait $loader 2>/dev/null || true
+      loader=""
+      break
+    fi
+    sleep 0.1
+  done
+  if [ -n "$loader" ]; then
+    if kill -0 $loader 2>/dev/null; then kill -9 $loader; code=124; wait $loader 2>/dev/null || true
+    else wait $loader || code=$?
+    fi
+  fi
+  for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sims[@]}"; do wait "$pid" 2>/dev/null || true; done
+  return $code
+}
+
 # Boots DEVICE until it settles; the first boot gets the environment in CUT_ENV.
 # Prints "STATE BOOTS CUTLINE".
 boot_until_settled() {  # DEVICE SCENARIO
@@ -161,7 +260,13 @@ boot_until_settled() {  # DEVICE SCENARIO
     boots=$((boots + 1))
     log="$d.boot$boots.log"
     set +e
-    if [ $boots -eq 1 ]; then
+    if [ "$scenario" = firmware ]; then
+      if [ $boots -eq 1 ]; then
+        boot_firmware "$d" $boots $CUT_ENV
+      else
+        boot_firmware "$d" $boots QUARRIN_NO_CUT=1
+      fi
+    elif [ $boots -eq 1 ]; then
       env $CUT_ENV timeout 60 "$quarrin" --root "$d" --log "$log" --clock-rate $CLOCK_RATE \
         > /dev/null 2> "$d.boot$boots.err"
     else
@@ -213,9 +318,9 @@ sweep() {  # SCENARIO
       kind=${result%% *}
       counts[$kind]=$(( ${counts[$kind]:-0} + 1 ))
       case "$kind" in
-        stuck|corrupt-app|boot-loop|crash|*+backup-damaged) findings+=("$kind k=$k $mode: $op") ;;
+        stuck|corrupt-app|boot-loop|crash|*+backup-damaged|*fw-interrupted*) findings+=("$kind k=$k $mode: $op") ;;
       esac
-      [ "$keep" = 1 ] || rm -rf "$d" "$d".boot*
+      [ "$keep" = 1 ] || rm -rf "$d" "$d".*
     done
   done
   echo "   cuts: $cuts clean, $torn torn"
@@ -230,11 +335,7 @@ sweep() {  # SCENARIO
 
 for scenario in "${scenarios[@]}"; do
   case "$scenario" in
-    app|navi) sweep "$scenario" ;;
-    firmware)
-      # NOTE: hook for the firmware updates: once the host loader talks to simulated
-      # co-processors, add make_firmware_device and firmware_state and sweep it here.
-      echo "== scenario firmware: skipped, the firmware protocol is not available on the host yet" ;;
+    app|navi|firmware) sweep "$scenario" ;;
     restore)
       echo "== scenario restore: skipped, no boot reaches a restore (the system-file check reports intact)" ;;
     *) echo "unknown scenario $scenario" >&2; exit 2 ;;

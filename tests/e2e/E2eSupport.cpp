@@ -29,28 +29,50 @@ std::string Slurp(const fs::path& path) {
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                      std::chrono::seconds limit) {
-    fs::path scratch = fs::temp_directory_path() / ("quarrin-run-" + std::to_string(getpid()) +
-                                                    "-" + std::to_string(rand()));
+    return RunProgramUntil(
+        program, arguments, [] { return false; }, limit);
+}
+
+RunResult RunProgramUntil(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::function<bool()>& done, std::chrono::seconds limit,
+                          bool* stopped) {
+    if (stopped != nullptr)
+        *stopped = false;
+    fs::path scratch = fs::temp_directory_path() /
+                       ("quarrin-run-" + std::to_string(getpid()) + "-" + std::to_string(rand()));
     fs::create_directories(scratch);
     std::string outPath = (scratch / "out").string();
     std::string errPath = (scratch / "err").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
     RunResult result;
     if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
         auto deadline = std::chrono::steady_clock::now() + limit;
+        auto nextCheck = std::chrono::steady_clock::now();
         int status = 0;
         for (;;) {
-            pid_t done = waitpid(pid, &status, WNOHANG);
-            if (done == pid) break;
-            if (std::chrono::steady_clock::now() > deadline) {
+            pid_t exited = waitpid(pid, &status, WNOHANG);
+            if (exited == pid)
+                break;
+            auto now = std::chrono::steady_clock::now();
+            bool finished = false;
+            if (now >= nextCheck) {
+                finished = done();
+                nextCheck = now + std::chrono::milliseconds(10);
+            }
+            if (finished || now > deadline) {
+                if (finished && stopped != nullptr)
+                    *stopped = true;
                 kill(pid, SIGKILL);
                 waitpid(pid, &status, 0);
                 break;
@@ -72,7 +94,8 @@ RunResult RunQuarrin(const std::vector<std::string>& arguments) {
 
 DeviceRoot::DeviceRoot() {
     std::string pattern = (fs::temp_directory_path() / "quarrin-e2e-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
 }
 
@@ -100,7 +123,8 @@ std::string DeviceRoot::Read(const std::string& relative) const {
 
 bool WaitForFile(const fs::path& path) {
     for (int i = 0; i < 2000; ++i) {
-        if (fs::exists(path)) return true;
+        if (fs::exists(path))
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
@@ -112,7 +136,8 @@ std::vector<std::string> SplitCrLfLines(const std::string& text) {
     for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
         lines.push_back(text.substr(start, end - start));
     }
-    if (start < text.size()) lines.push_back(text.substr(start));
+    if (start < text.size())
+        lines.push_back(text.substr(start));
     return lines;
 }
 
@@ -123,27 +148,34 @@ namespace e2e {
 BackgroundProgram::BackgroundProgram(const std::string& program,
                                      const std::vector<std::string>& arguments) {
     int pipeFds[2];
-    if (pipe(pipeFds) != 0) return;
+    if (pipe(pipeFds) != 0)
+        return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) m_pid = pid;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0)
+        m_pid = pid;
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     char c;
-    while (read(pipeFds[0], &c, 1) == 1 && c != '\n') m_firstLine.push_back(c);
+    while (read(pipeFds[0], &c, 1) == 1 && c != '\n')
+        m_firstLine.push_back(c);
     close(pipeFds[0]);
 }
 
-BackgroundProgram::~BackgroundProgram() { Stop(); }
+BackgroundProgram::~BackgroundProgram() {
+    Stop();
+}
 
 int BackgroundProgram::Stop() {
-    if (m_pid <= 0) return -1;
+    if (m_pid <= 0)
+        return -1;
     kill(m_pid, SIGTERM);
     int status = 0;
     waitpid(m_pid, &status, 0);

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,12 @@ struct RunResult {
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                      std::chrono::seconds limit = std::chrono::seconds(60));
 RunResult RunQuarrin(const std::vector<std::string>& arguments);
+// Runs `program` until it exits, `done` answers true (asked every 10 ms) or `limit` passes;
+// a program still running then is killed (exit code 128 + 9). `stopped` tells whether `done`
+// ended the run.
+RunResult RunProgramUntil(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::function<bool()>& done, std::chrono::seconds limit,
+                          bool* stopped = nullptr);
 
 // A temporary device root, removed at the end of the test.
 class DeviceRoot {
@@ -27,7 +34,8 @@ public:
     const std::filesystem::path& Path() const { return m_path; }
     std::filesystem::path Put(const std::string& relative, const std::string& bytes);
     // An executable script that records its start by creating `marker`.
-    std::filesystem::path PutProgram(const std::string& relative, const std::filesystem::path& marker);
+    std::filesystem::path PutProgram(const std::string& relative,
+                                     const std::filesystem::path& marker);
     std::string Read(const std::string& relative) const;
 
 private:

@@ -2,6 +2,7 @@
 // co-processor simulator on the other end.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 
 #include "e2e/E2eSupport.h"
@@ -16,14 +17,16 @@ const std::string kSim = QUARRIN_TOOLS "/coproc-sim/coproc-sim";
 
 std::string Pattern(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 13 + seed + i / 97) & 0xFF);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 13 + seed + i / 97) & 0xFF);
     return bytes;
 }
 
 bool TraceShows(const fs::path& trace, const std::string& text) {
     std::ifstream in(trace);
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("TEXT ", 0) == 0 && line.find(text) != std::string::npos) return true;
+        if (line.rfind("TEXT ", 0) == 0 && line.find(text) != std::string::npos)
+            return true;
     }
     return false;
 }
@@ -34,7 +37,8 @@ protected:
         root.PutProgram("ResidentFlash3/ZEL/Velmoran.exe", root.Path() / "app-started");
         fs::create_directories(root.Path() / "ResidentFlash2");
     }
-    e2e::RunResult Boot(unsigned request, const std::string& mcuDevice, const std::string& mpegDevice) {
+    e2e::RunResult Boot(unsigned request, const std::string& mcuDevice,
+                        const std::string& mpegDevice) {
         root.Put("ResidentFlash2/UpdateInfo.dat", std::string{static_cast<char>(request), 0, 0, 0});
         return e2e::RunQuarrin({"--root", root.Path().string(), "--com", "2=" + mcuDevice, "--com",
                                 "3=" + mpegDevice, "--clock-rate", "20", "--screen-trace",
@@ -59,11 +63,15 @@ TEST_F(FirmwareE2eTest, BothCoprocessorsReceiveTheCardsImagesMpegFirst) {
     root.Put("ResidentFlash2/UpdateInfo.dat", std::string("\x0c\0\0\0", 4));
     // The dialog stays on the reset countdown after a good MCU stage: the unit is reset from
     // outside. Here the run ends when the countdown screen has reached 0.
-    e2e::RunResult run = e2e::RunProgram("/usr/bin/timeout",
-        {"10", QUARRIN_BINARY, "--root", root.Path().string(), "--com", "2=" + mcu.FirstLine(),
-         "--com", "3=" + mpeg.FirstLine(), "--clock-rate", "20", "--screen-trace",
-         (root.Path() / "trace.txt").string()});
-    EXPECT_EQ(run.exitCode, 124) << run.err;  // still open on the countdown, ended by timeout
+    fs::path tracePath = root.Path() / "trace.txt";
+    bool stopped = false;
+    e2e::RunResult run = e2e::RunProgramUntil(
+        QUARRIN_BINARY,
+        {"--root", root.Path().string(), "--com", "2=" + mcu.FirstLine(), "--com",
+         "3=" + mpeg.FirstLine(), "--clock-rate", "20", "--screen-trace", tracePath.string()},
+        [&] { return TraceShows(tracePath, "系统即将复位，请拔出升级卡！(0)"); },
+        std::chrono::seconds(20), &stopped);
+    EXPECT_TRUE(stopped) << run.exitCode << run.err;  // still open on the countdown
     fs::path trace = root.Path() / "trace.txt";
     EXPECT_TRUE(TraceShows(trace, "MPEG升级成功！"));
     EXPECT_TRUE(TraceShows(trace, "正在升级MCU MCU-E2E-1，请不要断电！"));
@@ -79,15 +87,152 @@ TEST_F(FirmwareE2eTest, BothCoprocessorsReceiveTheCardsImagesMpegFirst) {
     fs::remove(mpegOut);
 }
 
-TEST_F(FirmwareE2eTest, AFailedMcuProgrammingClosesAndLaunches) {
-    root.Put("SDHC/ZEL_Update/MCU", Pattern(131072, 1));
-    BackgroundProgram mcu(kSim, {"mcu", "--result", "40", "--log", "/dev/null"});
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// The first 32 bytes of the simulated MCU's identification record: its version field (17
+// bytes), date (6), one spare byte and the first 8 bytes of its CAN text.
+std::string SimMcuRecordHead() {
+    std::string record = "MCU-SIM-1.0";
+    record.resize(17, '\0');
+    record += "240601";
+    record += '\0';
+    record += std::string("CAN-SIM") + '\0';
+    return record;
+}
+
+TEST_F(FirmwareE2eTest, AnMcuOnlyUpdateEndsOnTheResetCountdownWithTheDialogOpen) {
+    std::string image = Pattern(131072, 21);
+    image.replace(131047, 24, std::string("MCU-E2E-2") + std::string(15, '\0'));
+    root.Put("SDHC/ZEL_Update/MCU", image);
+    fs::path out = root.Path() / "mcu-received.bin";
+    BackgroundProgram mcu(kSim, {"mcu", "--image-out", out.string(), "--log", "/dev/null"});
     BackgroundProgram mpeg(kSim, {"mpeg", "--log", "/dev/null"});
-    e2e::RunResult run = Boot(0x04, mcu.FirstLine(), mpeg.FirstLine());
+    root.Put("ResidentFlash2/UpdateInfo.dat", std::string("\x04\0\0\0", 4));
+    fs::path trace = root.Path() / "trace.txt";
+    bool stopped = false;
+    e2e::RunResult run = e2e::RunProgramUntil(
+        QUARRIN_BINARY,
+        {"--root", root.Path().string(), "--com", "2=" + mcu.FirstLine(), "--com",
+         "3=" + mpeg.FirstLine(), "--clock-rate", "50", "--screen-trace", trace.string()},
+        [&] { return TraceShows(trace, "系统即将复位，请拔出升级卡！(0)"); },
+        std::chrono::seconds(20), &stopped);
+    // The countdown stays on 0 and the dialog stays open: the unit is reset from outside.
+    EXPECT_TRUE(stopped) << run.exitCode
+                         << run.err.substr(run.err.size() > 2000 ? run.err.size() - 2000 : 0);
+    EXPECT_TRUE(TraceShows(trace, "准备升级MCU，请稍候..."));
+    EXPECT_TRUE(TraceShows(trace, "正在升级MCU MCU-E2E-2，请不要断电！"));
+    EXPECT_TRUE(TraceShows(trace, "MCU升级成功！"));
+    EXPECT_FALSE(TraceShows(trace, "MPEG"));
+    EXPECT_TRUE(ReadFile(out) == image) << ReadFile(out).size();
+    EXPECT_EQ(root.Read("ResidentFlash2/RawData"), SimMcuRecordHead());
+    EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string(4, '\0'));
+    for (const char* line :
+         {"Read MCU update file: 128k\r\n", "MCU Version:MCU-SIM-1.0\r\n", "MCU Date:240601\r\n",
+          "S:5a a5 03 00 01 fc \r\n", "S:5a a5 02 17 e7 \r\n", "S:5a a5 02 14 ea \r\n"}) {
+        EXPECT_NE(run.err.find(line), std::string::npos) << line;
+    }
+    EXPECT_FALSE(fs::exists(root.Path() / "app-started"));
+}
+
+TEST_F(FirmwareE2eTest, AnMpegOnlyUpdateClosesAndLaunches) {
+    std::string image = Pattern(100000, 33);
+    image.replace(48, 16, std::string("MPG-E2E-7") + std::string(7, '\0'));
+    root.Put("SDHC/ZEL_Update/DVDROM.bin", image);
+    fs::path out = root.Path() / "mpeg-received.bin";
+    fs::path mcuLog = root.Path() / "mcu-sim.log";
+    BackgroundProgram mcu(kSim, {"mcu", "--log", mcuLog.string()});
+    BackgroundProgram mpeg(kSim, {"mpeg", "--image-out", out.string(), "--alive-ms", "5",
+                                  "--flash-ms", "25", "--log", "/dev/null"});
+    e2e::RunResult run = Boot(0x08, mcu.FirstLine(), mpeg.FirstLine());
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(TraceShows(root.Path() / "trace.txt", "MCU升级失败！错误码:32"));
-    EXPECT_NE(run.err.find("MCU Thread Closed!\r\n"), std::string::npos);
+    fs::path trace = root.Path() / "trace.txt";
+    EXPECT_TRUE(TraceShows(trace, "正在升级MPEG MPG-E2E-7，请不要断电！"));
+    EXPECT_TRUE(TraceShows(trace, "正在将数据写入Flash..."));
+    EXPECT_TRUE(TraceShows(trace, "MPEG升级成功！"));
+    EXPECT_FALSE(TraceShows(trace, "系统即将复位"));
+    EXPECT_TRUE(ReadFile(out) == image) << ReadFile(out).size();
+    EXPECT_TRUE(e2e::WaitForFile(root.Path() / "app-started"));
+    EXPECT_FALSE(fs::exists(root.Path() / "ResidentFlash2/RawData"));
+    for (const char* line : {"Read MPEG update file: 97k\r\n", "MPEG Ver:MPG-1.0\r\n",
+                             "MPEG Thread Closed!\r\n", "MCU Thread Closed!\r\n"}) {
+        EXPECT_NE(run.err.find(line), std::string::npos) << line;
+    }
+    // The MCU is told that the MPEG update runs (mode 8) and, after it, that it is over (0).
+    std::string log = ReadFile(mcuLog);
+    std::size_t on = log.find("MPEG_UPDATE_MODE: 5a a5 05 03 01 00 08 ef");
+    std::size_t off = log.find("MPEG_UPDATE_MODE: 5a a5 05 03 01 00 00 f7");
+    EXPECT_NE(on, std::string::npos);
+    EXPECT_NE(off, std::string::npos);
+    EXPECT_LT(on, off);
+}
+
+// A stage that fails shows its code, closes the dialog and starts the main application.
+struct FailureCase {
+    const char* name;
+    unsigned request;
+    std::size_t mcuSize;  // 0: an empty file; SIZE_MAX: none
+    std::size_t mpegSize;
+    std::vector<std::string> mcuOptions;
+    std::vector<std::string> mpegOptions;
+    const char* shown;
+};
+
+class FirmwareFailureE2eTest : public FirmwareE2eTest,
+                               public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FirmwareFailureE2eTest, ShowsItsCodeClosesAndLaunches) {
+    const FailureCase& c = GetParam();
+    if (c.mcuSize != SIZE_MAX)
+        root.Put("SDHC/ZEL_Update/MCU", Pattern(c.mcuSize, 1));
+    if (c.mpegSize != SIZE_MAX)
+        root.Put("SDHC/ZEL_Update/DVDROM.bin", Pattern(c.mpegSize, 2));
+    fs::path mcuOut = root.Path() / "mcu-received.bin";
+    fs::path mpegOut = root.Path() / "mpeg-received.bin";
+    std::vector<std::string> mcuArgs{"mcu", "--image-out", mcuOut.string(), "--log", "/dev/null"};
+    std::vector<std::string> mpegArgs{"mpeg",       "--image-out", mpegOut.string(),
+                                      "--alive-ms", "5",           "--flash-ms",
+                                      "25",         "--log",       "/dev/null"};
+    mcuArgs.insert(mcuArgs.end(), c.mcuOptions.begin(), c.mcuOptions.end());
+    mpegArgs.insert(mpegArgs.end(), c.mpegOptions.begin(), c.mpegOptions.end());
+    BackgroundProgram mcu(kSim, mcuArgs);
+    BackgroundProgram mpeg(kSim, mpegArgs);
+    e2e::RunResult run = Boot(c.request, mcu.FirstLine(), mpeg.FirstLine());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    fs::path trace = root.Path() / "trace.txt";
+    EXPECT_TRUE(TraceShows(trace, c.shown));
+    EXPECT_FALSE(TraceShows(trace, "升级成功"));
+    EXPECT_FALSE(TraceShows(trace, "系统即将复位"));
     EXPECT_TRUE(e2e::WaitForFile(root.Path() / "app-started"));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Firmware, FirmwareFailureE2eTest,
+    ::testing::Values(FailureCase{"McuProgrammingFails",
+                                  0x04,
+                                  131072,
+                                  SIZE_MAX,
+                                  {"--result", "40"},
+                                  {},
+                                  "MCU升级失败！错误码:32"},
+                      FailureCase{
+                          "McuImageEmpty", 0x04, 0, SIZE_MAX, {}, {}, "MCU升级失败！错误码:31"},
+                      FailureCase{"MpegProgrammingFails",
+                                  0x08,
+                                  SIZE_MAX,
+                                  5000,
+                                  {},
+                                  {"--result", "3"},
+                                  "MPEG升级失败！错误码:40"},
+                      FailureCase{"MpegNeverAnswersTheStart",
+                                  0x08,
+                                  SIZE_MAX,
+                                  5000,
+                                  {},
+                                  {"--ignore-code", "24"},
+                                  "MPEG升级失败！错误码:41"}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -196,6 +196,65 @@ TEST(CoprocSimTest, FaultsIgnoreCorruptAndSilence) {
     }
 }
 
+TEST(CoprocSimTest, LineFaultsRepeatHoldBackAndMisacknowledge) {
+    {
+        fs::path timing = fs::temp_directory_path() / "coproc-sim-timing.txt";
+        Simulator sim(
+            {"mcu", "--ignore-code", "17", "--wrong-ack-every", "2", "--timing", timing.string()});
+        sim.Send(Frame(0x17, {}));
+        EXPECT_TRUE(sim.Next(300).empty());  // never answered
+        Bytes block(130, 0x42);
+        block[0] = 0x00;
+        block[1] = 0x05;
+        sim.Send(Frame(0x15, block));
+        EXPECT_EQ(sim.Next(), Frame(0x95, {0x00, 0x05}));
+        block[1] = 0x06;
+        sim.Send(Frame(0x15, block));
+        EXPECT_EQ(sim.Next(), Frame(0x95, {0x00, 0x05}));  // the second names the block before
+        sim.Send(Frame(0x16, {0x00, 0x00}));
+        EXPECT_EQ(sim.Next()[3], 0x96);
+        std::ifstream in(timing);
+        long long first = 0, end = 0, reaction = -1;
+        int blocks = 0;
+        in >> first >> end >> blocks >> reaction;
+        EXPECT_EQ(blocks, 2);
+        EXPECT_LE(first, end);
+        EXPECT_GE(reaction, 0);
+        fs::remove(timing);
+    }
+    {
+        // Frame 2 and 4 go twice; frame 3 is held back until frame 4 has gone.
+        Simulator sim({"mcu", "--duplicate-every", "2", "--reorder-every", "3"});
+        sim.Send(Frame(0x00, {0x01}));
+        EXPECT_EQ(sim.Next(), Frame(0x80, {}));
+        sim.Send(Frame(0x14, {}));
+        EXPECT_EQ(sim.Next(), Frame(0x94, {}));
+        EXPECT_EQ(sim.Next(), Frame(0x94, {}));
+        sim.Send(Frame(0x17, {}));
+        EXPECT_TRUE(sim.Next(300).empty());
+        sim.Send(Frame(0x00, {0x01}));
+        EXPECT_EQ(sim.Next(), Frame(0x80, {}));
+        EXPECT_EQ(sim.Next(), Frame(0x80, {}));
+        EXPECT_EQ(sim.Next()[3], 0x97);
+    }
+    {
+        // LEN 0 and LEN 1 never come out as frames; the 258-byte pass-through frame does.
+        Simulator sim({"mcu", "--junk-every", "1"});
+        sim.Send(Frame(0x00, {0x01}));
+        EXPECT_EQ(sim.Next(), Frame(0x80, {}));
+        sim.Send(Frame(0x14, {}));
+        EXPECT_EQ(sim.Next(), Frame(0x94, {}));
+        sim.Send(Frame(0x14, {}));
+        Bytes longFrame = sim.Next();
+        EXPECT_EQ(longFrame.size(), 258u);
+        EXPECT_EQ(longFrame[3], 0x73);
+        EXPECT_EQ(sim.Next(), Frame(0x94, {}));
+        sim.Send(Frame(0x14, {}));
+        EXPECT_EQ(sim.Next(), Frame(0x95, {}));  // an acknowledgement without its number
+        EXPECT_EQ(sim.Next(), Frame(0x94, {}));
+    }
+}
+
 TEST(CoprocSimTest, PacedOutputKeepsToTheLineRate) {
     Simulator sim({"mcu", "--pace", "--baud", "38400"});
     // 20 version reports of 78 bytes take 20 * 780 bits / 38400 bit/s, about 0.4 s, paced.

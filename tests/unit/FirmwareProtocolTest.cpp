@@ -22,7 +22,8 @@ namespace {
 
 Bytes Frame(BYTE command, const Bytes& payload = {}) {
     Bytes frame(payload.size() + 5);
-    int length = BuildFrame(command, payload.data(), static_cast<int>(payload.size()), frame.data());
+    int length =
+        BuildFrame(command, payload.data(), static_cast<int>(payload.size()), frame.data());
     frame.resize(static_cast<std::size_t>(length));
     return frame;
 }
@@ -58,7 +59,8 @@ private:
             m_frames.insert(m_frames.end(), complete.begin(), complete.end());
         }
         for (const Bytes& frame : complete) {
-            for (const Bytes& answer : m_respond(frame[3], frame)) m_peer.InjectAfter(2, answer);
+            for (const Bytes& answer : m_respond(frame[3], frame))
+                m_peer.InjectAfter(2, answer);
         }
     }
 
@@ -73,7 +75,8 @@ Bytes McuVersionPayload() {
     Bytes payload(73, 0);
     const std::string version = "MCU-2.4";
     std::copy(version.begin(), version.end(), payload.begin());
-    for (std::size_t i = 17; i < 32; ++i) payload[i] = static_cast<BYTE>(i);
+    for (std::size_t i = 17; i < 32; ++i)
+        payload[i] = static_cast<BYTE>(i);
     return payload;
 }
 
@@ -82,22 +85,32 @@ struct McuModel {
     Bytes image = Bytes(MCU_IMAGE_SIZE, 0);
     BYTE result = 0;
     bool silent = false;
+    bool answerEnd = true;
+    int ackCopies = 1;  // a line that repeats every block acknowledgement
     std::vector<BYTE> modes;
 
     std::vector<Bytes> operator()(BYTE command, const Bytes& frame) {
-        if (silent) return {};
+        if (silent)
+            return {};
         switch (command) {
-            case 0x00: return {Frame(0x80)};
-            case 0x17: return {Frame(0x97, McuVersionPayload())};
-            case 0x14: return {Frame(0x94)};
+            case 0x00:
+                return {Frame(0x80)};
+            case 0x17:
+                return {Frame(0x97, McuVersionPayload())};
+            case 0x14:
+                return {Frame(0x94)};
             case 0x15: {
                 unsigned block = frame[4] << 8 | frame[5];
                 std::copy(frame.begin() + 6, frame.begin() + 134, image.begin() + block * 128);
-                return {Frame(0x95, {frame[4], frame[5]})};
+                return std::vector<Bytes>(ackCopies, Frame(0x95, {frame[4], frame[5]}));
             }
-            case 0x16: return {Frame(0x96, {result})};
-            case 0x03: modes.push_back(frame[6]); return {};
-            default: return {};
+            case 0x16:
+                return answerEnd ? std::vector<Bytes>{Frame(0x96, {result})} : std::vector<Bytes>{};
+            case 0x03:
+                modes.push_back(frame[6]);
+                return {};
+            default:
+                return {};
         }
     }
 };
@@ -107,29 +120,45 @@ struct McuModel {
 struct MpegModel {
     Bytes image;
     bool answerStart = true;
+    int ackCopies = 1;
+    int lostResults = 0;  // programming results lost on the line
     std::atomic<bool> updating{false};
     std::vector<Bytes> operator()(BYTE command, const Bytes& frame) {
         switch (command) {
-            case 0x00: updating = true; return {Frame(0x80, {0x01})};
-            case 0x15: return {Frame(0x95, Bytes(42, 'v'))};
-            case 0x24: return answerStart ? std::vector<Bytes>{Frame(0xA4)} : std::vector<Bytes>{};
+            case 0x00:
+                updating = true;
+                return {Frame(0x80, {0x01})};
+            case 0x15:
+                return {Frame(0x95, Bytes(42, 'v'))};
+            case 0x24:
+                return answerStart ? std::vector<Bytes>{Frame(0xA4)} : std::vector<Bytes>{};
             case 0x25: {
                 unsigned block = frame[4] << 8 | frame[5];
                 std::size_t count = frame.size() - 7;
-                if (image.size() < block * 240 + count) image.resize(block * 240 + count);
+                if (image.size() < block * 240 + count)
+                    image.resize(block * 240 + count);
                 std::copy(frame.begin() + 6, frame.end() - 1, image.begin() + block * 240);
                 unsigned next = block + 1;
-                return {Frame(0xA5, {static_cast<BYTE>(next >> 8), static_cast<BYTE>(next)})};
+                return std::vector<Bytes>(ackCopies, Frame(0xA5, {static_cast<BYTE>(next >> 8),
+                                                                  static_cast<BYTE>(next)}));
             }
-            case 0x26: updating = false; return {Frame(0xA6, {0x00})};
-            default: return {};
+            case 0x26:
+                updating = false;  // alive again once its flash is written
+                if (lostResults > 0) {
+                    --lostResults;
+                    return {};
+                }
+                return {Frame(0xA6, {0x00})};
+            default:
+                return {};
         }
     }
 };
 
 std::string Pattern(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + seed + i / 251) & 0xFF);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 31 + seed + i / 251) & 0xFF);
     return bytes;
 }
 
@@ -148,7 +177,8 @@ DWORD SendAlive(LPVOID parameter) {
     auto* sender = static_cast<AliveSender*>(parameter);
     for (int i = 0; i < 600; ++i) {
         Sleep(100);
-        if (!sender->model->updating) sender->peer->Inject(Frame(0xF2));
+        if (!sender->model->updating)
+            sender->peer->Inject(Frame(0xF2));
     }
     return 0;
 }
@@ -162,11 +192,12 @@ protected:
     }
     void Boot(DWORD request, DWORD closeAfterMs = 0) {
         if (closeAfterMs != 0) {
-            CloseHandle(CreateThread(nullptr, 0, CloseAfter,
-                                     reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(closeAfterMs)), 0,
-                                     nullptr));
+            CloseHandle(CreateThread(
+                nullptr, 0, CloseAfter,
+                reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(closeAfterMs)), 0, nullptr));
         }
-        sim.PutFile(L"ResidentFlash2\\UpdateInfo.dat", std::string{static_cast<char>(request), 0, 0, 0});
+        sim.PutFile(L"ResidentFlash2\\UpdateInfo.dat",
+                    std::string{static_cast<char>(request), 0, 0, 0});
         CQuarrinApp app;
         app.InitInstance();
         // The test's co-processor threads use the test's models: end them before those go.
@@ -174,7 +205,8 @@ protected:
     }
     bool Shown(const std::string& start) {
         for (const std::string& line : sim.ScreenTrace()) {
-            if (line.rfind("TEXT ", 0) == 0 && line.find(start) != std::string::npos) return true;
+            if (line.rfind("TEXT ", 0) == 0 && line.find(start) != std::string::npos)
+                return true;
         }
         return false;
     }
@@ -196,7 +228,8 @@ TEST_F(FirmwareProtocolTest, AnMcuUpdateSendsTheWholeImageAndEndsOnTheResetCount
     EXPECT_EQ(mcu.Count(0x15), 1024);
     EXPECT_EQ(mcu.Count(0x16), 1);
     Bytes record = McuVersionPayload();
-    EXPECT_EQ(sim.FileBytes(L"ResidentFlash2\\RawData"), std::string(record.begin(), record.begin() + 32));
+    EXPECT_EQ(sim.FileBytes(L"ResidentFlash2\\RawData"),
+              std::string(record.begin(), record.begin() + 32));
     EXPECT_TRUE(Shown("MCU升级成功！"));
     EXPECT_TRUE(Shown("系统即将复位，请拔出升级卡！(0)"));
     EXPECT_TRUE(Logged(L"MCU Version:MCU-2.4\r\n"));
@@ -230,6 +263,34 @@ TEST_F(FirmwareProtocolTest, AFailedProgrammingClosesTheDialogWithCode32) {
     ASSERT_EQ(sim.Launches().size(), 1u);
 }
 
+TEST_F(FirmwareProtocolTest, SuccessWaitsForTheMcusProgrammingResult) {
+    sim.PutFile(L"SDHC\\ZEL_Update\\MCU", std::string(MCU_IMAGE_SIZE, '\2'));
+    McuModel model;
+    model.answerEnd = false;
+    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(model));
+    Boot(UPDATE_MCU, 60000);
+    // Every block went, the end frame is resent every second, and nothing claims success.
+    EXPECT_EQ(mcu.Count(0x15), 1024);
+    EXPECT_GE(mcu.Count(0x16), 20);
+    EXPECT_TRUE(Shown("100%"));
+    EXPECT_FALSE(Shown("MCU升级成功！"));
+    EXPECT_FALSE(Shown("系统即将复位"));
+}
+
+// A repeated acknowledgement must not make the next block go twice: each copy would be
+// acknowledged in turn, and every later block would travel twice, or more.
+TEST_F(FirmwareProtocolTest, RepeatedMcuAcknowledgementsSendEachBlockOnce) {
+    std::string file = Pattern(MCU_IMAGE_SIZE, 4);
+    sim.PutFile(L"SDHC\\ZEL_Update\\MCU", file);
+    McuModel model;
+    model.ackCopies = 2;
+    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(model));
+    Boot(UPDATE_MCU, 120000);
+    EXPECT_EQ(std::string(model.image.begin(), model.image.end()), file);
+    EXPECT_EQ(mcu.Count(0x15), 1024);
+    EXPECT_TRUE(Shown("MCU升级成功！"));
+}
+
 TEST_F(FirmwareProtocolTest, ASilentMcuIsAskedAgainEveryThreeSeconds) {
     sim.PutFile(L"SDHC\\ZEL_Update\\MCU", std::string(MCU_IMAGE_SIZE, '\1'));
     McuModel model;
@@ -243,7 +304,8 @@ TEST_F(FirmwareProtocolTest, ASilentMcuIsAskedAgainEveryThreeSeconds) {
 TEST_F(FirmwareProtocolTest, AnMcuStageWithoutItsImageFailsWith31) {
     sim.PutFile(L"SDHC\\ZEL_Update\\MCU", "x");
     // Discovery opens the image twice (probe, version); the third open, the loading, fails.
-    sim.FailOperation(quarrin::platform::FileOp::Open, L"SDHC\\ZEL_Update\\MCU", ERROR_ACCESS_DENIED, 1, 2);
+    sim.FailOperation(quarrin::platform::FileOp::Open, L"SDHC\\ZEL_Update\\MCU",
+                      ERROR_ACCESS_DENIED, 1, 2);
     Boot(UPDATE_MCU);
     EXPECT_TRUE(Shown("MCU升级失败！错误码:31"));
 }
@@ -266,10 +328,48 @@ TEST_F(FirmwareProtocolTest, AnMpegUpdateWaitsForFiftyAliveMessagesThenTransfers
     EXPECT_TRUE(Shown("MPEG升级成功！"));
     EXPECT_TRUE(Logged(L"MPEG Thread Closed!\r\n"));
     auto end = mpeg.Frames();
-    auto endFrame = std::find_if(end.begin(), end.end(), [](const Bytes& f) { return f[3] == 0x26; });
+    auto endFrame =
+        std::find_if(end.begin(), end.end(), [](const Bytes& f) { return f[3] == 0x26; });
     ASSERT_NE(endFrame, end.end());
     EXPECT_EQ((*endFrame)[4], static_cast<BYTE>(file[32]));
     EXPECT_EQ((*endFrame)[5], static_cast<BYTE>(file[33]));
+}
+
+TEST_F(FirmwareProtocolTest, RepeatedMpegAcknowledgementsSendEachBlockOnce) {
+    std::string file = Pattern(2400, 8);
+    sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", file);
+    McuModel mcuModel;
+    MpegModel mpegModel;
+    mpegModel.ackCopies = 3;
+    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(mcuModel));
+    SimSerialPeer& mpegPeer = sim.AttachSerialPeer(3);
+    ScriptedCoprocessor mpeg(mpegPeer, std::ref(mpegModel));
+    AliveSender alive{&mpegPeer, &mpegModel};
+    CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
+    Boot(UPDATE_MPEG);
+    EXPECT_EQ(std::string(mpegModel.image.begin(), mpegModel.image.end()), file);
+    EXPECT_EQ(mpeg.Count(0x25), 10);
+    EXPECT_EQ(mpeg.Count(0x26), 1);
+    EXPECT_TRUE(Shown("MPEG升级成功！"));
+}
+
+// The module is alive again before the loader has its result: the end frame must still be
+// resent until the result comes, not replaced by a new update request.
+TEST_F(FirmwareProtocolTest, ALostMpegResultIsAskedForAgain) {
+    std::string file = Pattern(960, 6);
+    sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", file);
+    McuModel mcuModel;
+    MpegModel mpegModel;
+    mpegModel.lostResults = 1;
+    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(mcuModel));
+    SimSerialPeer& mpegPeer = sim.AttachSerialPeer(3);
+    ScriptedCoprocessor mpeg(mpegPeer, std::ref(mpegModel));
+    AliveSender alive{&mpegPeer, &mpegModel};
+    CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
+    Boot(UPDATE_MPEG, 60000);
+    EXPECT_EQ(mpeg.Count(0x26), 2);
+    EXPECT_EQ(mpeg.Count(0x00), 1);  // one update request: the later alive messages ask nothing
+    EXPECT_TRUE(Shown("MPEG升级成功！"));
 }
 
 TEST_F(FirmwareProtocolTest, AnUnansweredStartFailsWith41AfterTenResends) {

@@ -91,8 +91,39 @@ std::vector<Bytes> Counterpart::Receive(const Bytes& frame, Clock::time_point no
               std::to_string(m_options.ignoreFirst) + ")");
         return {};
     }
-    return m_options.kind == Kind::Mcu ? ReceiveMcu(frame[3], frame)
-                                       : ReceiveMpeg(frame[3], frame, now);
+    if (m_options.ignoreCode == frame[3]) {
+        m_log("ignoring " + Describe(frame, true) + " (never answered)");
+        return {};
+    }
+    bool mcu = m_options.kind == Kind::Mcu;
+    if (frame[3] == (mcu ? 0x16 : 0x26))
+        WriteTiming(now);
+    return mcu ? ReceiveMcu(frame[3], frame, now) : ReceiveMpeg(frame[3], frame, now);
+}
+
+bool Counterpart::TakeDataBlock(Clock::time_point now) {
+    if (!m_firstBlock)
+        m_firstBlock = now;
+    ++m_blocks;
+    return m_options.wrongAckEvery > 0 && m_blocks % m_options.wrongAckEvery == 0;
+}
+
+void Counterpart::AddReaction(Clock::duration taken) {
+    if (m_firstBlock)
+        m_reaction += taken;
+}
+
+void Counterpart::WriteTiming(Clock::time_point endFrame) {
+    if (m_options.timingFile.empty() || !m_firstBlock)
+        return;
+    auto micros = [](Clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
+    };
+    std::ofstream out(m_options.timingFile, std::ios::trunc);
+    auto reaction = std::chrono::duration_cast<std::chrono::microseconds>(m_reaction).count();
+    out << micros(*m_firstBlock) << ' ' << micros(endFrame) << ' ' << m_blocks << ' ' << reaction
+        << '\n';
+    m_log("timing written to " + m_options.timingFile + (out ? "" : " (FAILED)"));
 }
 
 unsigned char Counterpart::Result(bool imageChecks) const {
@@ -128,7 +159,8 @@ Bytes Counterpart::MpegVersion() const {
     return MakeFrame(0x95, payload);
 }
 
-std::vector<Bytes> Counterpart::ReceiveMcu(unsigned char code, const Bytes& frame) {
+std::vector<Bytes> Counterpart::ReceiveMcu(unsigned char code, const Bytes& frame,
+                                           Clock::time_point now) {
     switch (code) {
         case 0x00:
             return {MakeFrame(0x80, {})};
@@ -142,6 +174,13 @@ std::vector<Bytes> Counterpart::ReceiveMcu(unsigned char code, const Bytes& fram
             unsigned block = Word16(frame, 4);
             if (block < 1024)
                 std::memcpy(m_image.data() + block * 128, frame.data() + 6, 128);
+            if (TakeDataBlock(now)) {
+                unsigned other = block > 0 ? block - 1 : block + 1;
+                m_log("fault: acknowledging block " + std::to_string(other) + " instead of " +
+                      std::to_string(block));
+                return {MakeFrame(0x95, {static_cast<unsigned char>(other >> 8),
+                                         static_cast<unsigned char>(other)})};
+            }
             return {MakeFrame(0x95, {frame[4], frame[5]})};
         }
         case 0x16: {
@@ -182,6 +221,10 @@ std::vector<Bytes> Counterpart::ReceiveMpeg(unsigned char code, const Bytes& fra
             std::copy(frame.begin() + 6, frame.end() - 1, m_image.begin() + block * 240);
             m_imageEnd = std::max(m_imageEnd, end);
             unsigned next = block + 1;
+            if (TakeDataBlock(now)) {
+                next = block;
+                m_log("fault: asking again for block " + std::to_string(block));
+            }
             return {MakeFrame(
                 0xA5, {static_cast<unsigned char>(next >> 8), static_cast<unsigned char>(next)})};
         }

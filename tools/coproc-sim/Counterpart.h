@@ -28,22 +28,33 @@ public:
     // When Due has something next; none: only commands make it send.
     std::optional<Clock::time_point> NextDue() const;
 
+    // Time the far end took to answer, from our last frame to the next bytes from it; summed
+    // from the first data block on for --timing.
+    void AddReaction(Clock::duration taken);
+
     // A readable name of a frame's code, in either direction.
     std::string Describe(const Bytes& frame, bool fromLoader) const;
 
     static constexpr std::size_t kMcuImageSize = 131072;
 
 private:
-    std::vector<Bytes> ReceiveMcu(unsigned char code, const Bytes& frame);
+    std::vector<Bytes> ReceiveMcu(unsigned char code, const Bytes& frame, Clock::time_point now);
     std::vector<Bytes> ReceiveMpeg(unsigned char code, const Bytes& frame, Clock::time_point now);
     Bytes McuVersion() const;
     Bytes MpegVersion() const;
     unsigned char Result(bool imageChecks) const;
     void WriteImage(const Bytes& image, std::size_t size);
+    // Notes a data block's arrival for --timing; true when its acknowledgement should name
+    // another block (--wrong-ack-every).
+    bool TakeDataBlock(Clock::time_point now);
+    void WriteTiming(Clock::time_point endFrame);
 
     SimOptions m_options;
     Log m_log;
     int m_ignored = 0;
+    long m_blocks = 0;  // data blocks received, resends included
+    std::optional<Clock::time_point> m_firstBlock;
+    Clock::duration m_reaction{};
     Bytes m_image;
     std::size_t m_imageEnd = 0;  // MPEG: one past the highest byte received
     bool m_updating = false;     // MPEG: between the update request and the flash write

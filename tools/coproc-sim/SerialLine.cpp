@@ -80,6 +80,16 @@ std::vector<unsigned char> SerialLine::ReadAvailable() {
 }
 
 bool SerialLine::Send(const std::vector<unsigned char>& bytes, bool pace, int baud) {
+    if (pace) {
+        // Ten bits per byte: start bit, eight data bits, stop bit. The bytes are handed over
+        // when the line would have carried the last of them, so the far end cannot answer
+        // earlier than it could on the real line.
+        auto now = std::chrono::steady_clock::now();
+        if (m_lineFree < now)
+            m_lineFree = now;
+        m_lineFree += std::chrono::microseconds(bytes.size() * 10'000'000ull / baud);
+        std::this_thread::sleep_until(m_lineFree);
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(m_fd, bytes.data() + done, bytes.size() - done);
@@ -93,15 +103,16 @@ bool SerialLine::Send(const std::vector<unsigned char>& bytes, bool pace, int ba
         if (poll(&fd, 1, 1000) <= 0)
             return false;  // nobody reads the line
     }
-    if (pace) {
-        // Ten bits per byte: start bit, eight data bits, stop bit.
-        auto now = std::chrono::steady_clock::now();
-        if (m_lineFree < now)
-            m_lineFree = now;
-        m_lineFree += std::chrono::microseconds(bytes.size() * 10'000'000ull / baud);
-        std::this_thread::sleep_until(m_lineFree);
-    }
+    m_lastWrite = std::chrono::steady_clock::now();
     return true;
+}
+
+void SerialLine::PaceArrival(std::size_t count, int baud) {
+    auto now = std::chrono::steady_clock::now();
+    if (m_arrivalFree < now)
+        m_arrivalFree = now;
+    m_arrivalFree += std::chrono::microseconds(count * 10'000'000ull / baud);
+    std::this_thread::sleep_until(m_arrivalFree);
 }
 
 }  // namespace coprocsim

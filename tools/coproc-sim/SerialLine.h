@@ -23,15 +23,23 @@ public:
 
     // Reads what waits (up to 4096 bytes); empty when nothing does.
     std::vector<unsigned char> ReadAvailable();
-    // Sends the bytes; with pacing, returns only after the line would have carried them.
+    // Sends the bytes; with pacing, hands them over only when the line would have carried
+    // them.
     // False when the line stays blocked (nobody reads) or fails.
     bool Send(const std::vector<unsigned char>& bytes, bool pace, int baud);
+    // Waits until `count` bytes that have just been read would have come in over the line:
+    // the far end writes to a pseudo-terminal at once, the real line takes 10 bits a byte.
+    void PaceArrival(std::size_t count, int baud);
+    // When the last Send handed its bytes over.
+    std::chrono::steady_clock::time_point LastWrite() const { return m_lastWrite; }
 
 private:
     int m_fd = -1;
     int m_slaveHold = -1;  // keeps a pseudo-terminal's slave alive between the loader's opens
     std::string m_peerPath;
     std::chrono::steady_clock::time_point m_lineFree{};
+    std::chrono::steady_clock::time_point m_arrivalFree{};
+    std::chrono::steady_clock::time_point m_lastWrite{};
 };
 
 }  // namespace coprocsim

@@ -17,7 +17,9 @@ received and sent is logged, readable for a person, to standard error (or --log 
 Line:
   --device PATH        serve on this serial device instead of a new pseudo-terminal
   --baud N             line rate: 38400 or 115200 (default 38400 for mcu, 115200 for mpeg)
-  --pace               send no faster than the line rate: 10 bits per byte at --baud
+  --pace               keep to the line rate, 10 bits per byte at --baud: frames sent
+                       go out no faster, and a frame received counts as arrived only
+                       when the line could have carried it
 
 Behaviour:
   --image-out FILE     write the received image to FILE when the end frame arrives
@@ -32,11 +34,28 @@ Behaviour:
                        (default 100; 0: never)
   --flash-ms N         MPEG module: time to write its flash after the result, before the
                        alive messages resume (default 500)
+  --timing FILE        when the end frame arrives, write to FILE one line
+                       "first_block_us end_frame_us blocks reaction_us": the arrival of
+                       the first data block and of the end frame on a monotonic clock,
+                       the number of data blocks received (resends included), and the
+                       time the loader took to answer, summed over the transfer (from
+                       each frame handed to the line to the next bytes from the loader)
 
 Faults:
   --drop-every N       do not send every Nth frame (counting every frame it would send)
   --corrupt-every N    send every Nth frame with a wrong checksum
   --ignore-first N     leave the first N commands received unanswered
+  --ignore-code HEX    never answer commands with this code (e.g. 24: the MPEG module
+                       stays silent on START_PROGRAM)
+  --drop-in-every N    lose every Nth frame received, as if the line garbled it
+  --duplicate-every N  send every Nth frame twice
+  --reorder-every N    hold every Nth frame back and send it after the next one
+  --wrong-ack-every N  every Nth block acknowledgement names another block: the MCU
+                       acknowledges the block before, the MPEG module asks again for
+                       the block it has just received
+  --junk-every N       send a malformed frame before every Nth frame, in turn: LEN 0,
+                       LEN 1, a 258-byte pass-through frame (LEN 255) and a block
+                       acknowledgement without its block number
   --silent             receive and log, but never send anything
 
 Other:
@@ -80,7 +99,12 @@ ParseResult ParseSimOptions(int argc, char** argv) {
                               {"--flash-ms", &options.flashMs},
                               {"--drop-every", &options.dropEvery},
                               {"--corrupt-every", &options.corruptEvery},
-                              {"--ignore-first", &options.ignoreFirst}};
+                              {"--ignore-first", &options.ignoreFirst},
+                              {"--drop-in-every", &options.dropInEvery},
+                              {"--duplicate-every", &options.duplicateEvery},
+                              {"--reorder-every", &options.reorderEvery},
+                              {"--wrong-ack-every", &options.wrongAckEvery},
+                              {"--junk-every", &options.junkEvery}};
     struct TextOption {
         const char* name;
         std::string* target;
@@ -89,7 +113,7 @@ ParseResult ParseSimOptions(int argc, char** argv) {
                                 {"--version", &options.version}, {"--date", &options.date},
                                 {"--can", &options.can},         {"--internal", &options.internal},
                                 {"--custom", &options.custom},   {"--servo", &options.servo},
-                                {"--log", &options.logFile}};
+                                {"--log", &options.logFile},     {"--timing", &options.timingFile}};
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& name = args[i];
         if (name == "--help" || name == "-h") {
@@ -116,6 +140,14 @@ ParseResult ParseSimOptions(int argc, char** argv) {
                 *option.target = value;
                 known = true;
             }
+        }
+        if (name == "--ignore-code") {
+            char* end = nullptr;
+            long code = std::strtol(value.c_str(), &end, 16);
+            if (value.empty() || *end != '\0' || code < 0 || code > 255)
+                return {std::nullopt, "--ignore-code needs a hex byte such as 24"};
+            options.ignoreCode = static_cast<int>(code);
+            known = true;
         }
         if (name == "--result") {
             int result = 0;

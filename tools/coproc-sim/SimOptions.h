@@ -21,13 +21,20 @@ struct SimOptions {
     std::string internal = "INT-SIM";
     std::string custom = "CUSTOM-SIM";
     std::string servo = "SERVO-SIM";
-    int aliveMs = 100;     // MPEG module: interval of alive messages; 0: none
-    int flashMs = 500;     // MPEG module: flash writing time before alive resumes
-    int dropEvery = 0;     // drop every Nth frame sent
-    int corruptEvery = 0;  // corrupt every Nth frame sent
-    int ignoreFirst = 0;   // ignore the first N commands received
+    int aliveMs = 100;       // MPEG module: interval of alive messages; 0: none
+    int flashMs = 500;       // MPEG module: flash writing time before alive resumes
+    int dropEvery = 0;       // drop every Nth frame sent
+    int corruptEvery = 0;    // corrupt every Nth frame sent
+    int ignoreFirst = 0;     // ignore the first N commands received
+    int ignoreCode = -1;     // never answer commands with this code; -1: answer all
+    int duplicateEvery = 0;  // send every Nth frame twice
+    int reorderEvery = 0;    // hold every Nth frame back and send it after the next one
+    int dropInEvery = 0;     // lose every Nth frame received, as if garbled on the way
+    int wrongAckEvery = 0;   // every Nth block acknowledgement names another block
+    int junkEvery = 0;       // put a malformed frame before every Nth frame sent
     bool silent = false;
-    std::string logFile;  // empty: standard error
+    std::string timingFile;  // data-block timing, written when the end frame arrives
+    std::string logFile;     // empty: standard error
     bool help = false;
 };
 

@@ -67,26 +67,72 @@ public:
             m_log("silent: not sending " + what);
             return;
         }
-        if (m_options.dropEvery > 0 && m_count % m_options.dropEvery == 0) {
+        if (Every(m_options.dropEvery)) {
             m_log("fault: dropping " + what + " (frame " + std::to_string(m_count) + ")");
             return;
         }
-        if (m_options.corruptEvery > 0 && m_count % m_options.corruptEvery == 0) {
+        if (Every(m_options.corruptEvery)) {
             frame.back() ^= 0x5A;
             m_log("fault: corrupting the checksum of " + what);
         }
-        m_log("send " + what + ": " + Hex(frame));
+        if (Every(m_options.junkEvery))
+            Put(Junk(), "fault: malformed frame");
+        if (Every(m_options.reorderEvery) && m_held.empty()) {
+            m_log("fault: holding " + what + " back until the next frame");
+            m_held = std::move(frame);
+            return;
+        }
+        Put(frame, "send " + what);
+        if (Every(m_options.duplicateEvery))
+            Put(frame, "fault: again " + what);
+        if (!m_held.empty()) {
+            Bytes held = std::move(m_held);
+            m_held.clear();
+            Put(held, "fault: late " + m_counterpart.Describe(held, false));
+        }
+    }
+
+private:
+    bool Every(int n) const { return n > 0 && m_count % n == 0; }
+
+    void Put(const Bytes& frame, const std::string& what) {
+        m_log(what + ": " + Hex(frame));
         if (!m_line.Send(frame, m_options.pace, m_options.baud)) {
             m_log("line blocked or failed: " + what + " not sent");
         }
     }
 
-private:
+    // The malformed frames of --junk-every, in turn: LEN 0 and LEN 1 (no command byte of
+    // their own, yet their checksums hold), a pass-through frame of 258 bytes (more than the
+    // 256 bytes its mapping holds) and a block acknowledgement without its block number.
+    Bytes Junk() {
+        bool mcu = m_options.kind == Kind::Mcu;
+        switch (m_junk++ % 4) {
+            case 0:
+                return {0x5A, 0xA5, 0x00};
+            case 1:
+                return {0x5A, 0xA5, 0x01, 0xFF};
+            case 2: {
+                Bytes payload(FRAME_MAX_PAYLOAD, 0x33);
+                Bytes frame(FRAME_MAX_LENGTH);
+                BuildFrame(mcu ? 0x73 : 0xF3, payload.data(), FRAME_MAX_PAYLOAD, frame.data());
+                return frame;
+            }
+            default: {
+                Bytes frame(FRAME_OVERHEAD);
+                BuildFrame(mcu ? 0x95 : 0xA5, nullptr, 0, frame.data());
+                return frame;
+            }
+        }
+    }
+
     const SimOptions& m_options;
     SerialLine& m_line;
     Counterpart& m_counterpart;
     Logger& m_log;
     long m_count = 0;
+    long m_junk = 0;
+    Bytes m_held;  // a frame held back by --reorder-every
 };
 
 int WaitMs(const Counterpart& counterpart) {
@@ -102,17 +148,27 @@ int Serve(const SimOptions& options, SerialLine& line, Logger& log) {
     Outbox outbox(options, line, counterpart, log);
     Bytes buffer;
     unsigned char scratch[FRAME_MAX_LENGTH];
+    long received = 0;
     while (!g_stop) {
         pollfd fd{line.Fd(), POLLIN, 0};
         int ready = poll(&fd, 1, WaitMs(counterpart));
         if (ready > 0 && (fd.revents & POLLIN) != 0) {
             Bytes bytes = line.ReadAvailable();
+            if (!bytes.empty())
+                counterpart.AddReaction(Clock::now() - line.LastWrite());
+            if (options.pace)
+                line.PaceArrival(bytes.size(), options.baud);
             buffer.insert(buffer.end(), bytes.begin(), bytes.end());
             std::vector<Bytes> frames;
             TakeFrames(buffer, scratch, [&frames](const BYTE* frame, int length) {
                 frames.emplace_back(frame, frame + length);
             });
             for (const Bytes& frame : frames) {
+                ++received;
+                if (options.dropInEvery > 0 && received % options.dropInEvery == 0) {
+                    log("fault: losing " + counterpart.Describe(frame, true) + " on the way in");
+                    continue;
+                }
                 log("recv " + counterpart.Describe(frame, true) + ": " + Hex(frame));
                 for (Bytes& reply : counterpart.Receive(frame, Clock::now()))
                     outbox.Send(reply);
