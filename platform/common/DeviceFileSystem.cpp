@@ -330,31 +330,28 @@ std::optional<ResolvedPath> DeviceFileSystem::ResolveDirect(const std::vector<st
     }
     if (errno != ENOENT)
         return std::nullopt;
-    // The exact name is missing: look for a name that differs only in case.
-    int folder = OpenWithoutLinks(parent, O_DIRECTORY);
-    if (folder < 0)
-        return std::nullopt;
+    // The exact name is missing. The walk met no link on the way to a folder that exists, so
+    // the name is missing from that folder: look for one that differs only in case.
     struct stat folderInfo {};
-    FolderListingCache::Lookup lookup;
-    bool wildcard = allowWildcards && HasWildcard(leaf);
-    if (fstat(folder, &folderInfo) == 0 && !wildcard) {
-        lookup = m_listings.Find(parent, folder, folderInfo, FoldCase(leaf));
-    }
-    if (!lookup.listed && !wildcard) {
-        close(folder);
+    if (lstat(parent.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) {
         return std::nullopt;
     }
+    bool wildcard = allowWildcards && HasWildcard(leaf);
+    FolderListingCache::Lookup lookup;
+    if (!wildcard)
+        lookup = m_listings.Find(parent, folderInfo, FoldCase(leaf));
+    if (!lookup.listed && !wildcard)
+        return std::nullopt;
     if (!lookup.hostName) {
-        close(folder);
         result.host = std::move(exact);
         return result;
     }
-    bool found = fstatat(folder, lookup.hostName->c_str(), &result.info, AT_SYMLINK_NOFOLLOW) == 0;
-    close(folder);
+    std::string variant = Join(parent, *lookup.hostName);
+    bool found = lstat(variant.c_str(), &result.info) == 0;
     // A link, or a listing that no longer holds: the walk looks again.
     if (!found || S_ISLNK(result.info.st_mode))
         return std::nullopt;
-    result.host = Join(parent, *lookup.hostName);
+    result.host = std::move(variant);
     result.exists = true;
     return result;
 }

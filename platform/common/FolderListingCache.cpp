@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -47,10 +49,19 @@ bool FolderListingCache::IsTrusted(const Listing& listing, const struct stat& fo
            SameTime(listing.changed, folderInfo.st_ctim) && !listing.racy;
 }
 
-bool FolderListingCache::ReadListing(int folderFd, Listing& listing) {
-    int fd = openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool FolderListingCache::ReadListing(const std::string& folderHost, Listing& listing) {
+    // Only a folder reached without links is read (links take the file system's full walk).
+    open_how how{};
+    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    int fd = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, folderHost.c_str(), &how, sizeof how));
     if (fd < 0)
         return false;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || info.st_dev != listing.device || info.st_ino != listing.inode) {
+        close(fd);
+        return false;
+    }
     DIR* dir = fdopendir(fd);
     if (dir == nullptr) {
         close(fd);
@@ -69,7 +80,7 @@ bool FolderListingCache::ReadListing(int folderFd, Listing& listing) {
     return true;
 }
 
-FolderListingCache::Lookup FolderListingCache::Find(const std::string& folderHost, int folderFd,
+FolderListingCache::Lookup FolderListingCache::Find(const std::string& folderHost,
                                                     const struct stat& folderInfo,
                                                     const std::wstring& foldedName) {
     std::lock_guard lock(m_lock);
@@ -83,7 +94,7 @@ FolderListingCache::Lookup FolderListingCache::Find(const std::string& folderHos
         fresh.changed = folderInfo.st_ctim;
         // A change later in the same tick would leave the change time as it is.
         fresh.racy = Nanoseconds(folderInfo.st_ctim) >= CoarseNowNs() - RacyWindowNs();
-        if (!ReadListing(folderFd, fresh)) {
+        if (!ReadListing(folderHost, fresh)) {
             if (it != m_listings.end())
                 m_listings.erase(it);
             return {};

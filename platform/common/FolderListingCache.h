@@ -29,9 +29,9 @@ public:
     };
 
     // Looks `foldedName` up in the listing of the folder at `folderHost`, whose status
-    // `folderInfo` the caller has just taken; reads the folder through `folderFd` (a
-    // descriptor of it, O_PATH is enough) when there is no trusted listing.
-    Lookup Find(const std::string& folderHost, int folderFd, const struct stat& folderInfo,
+    // `folderInfo` the caller has just taken; reads the folder when there is no trusted
+    // listing (not when a link leads there: then nothing is listed).
+    Lookup Find(const std::string& folderHost, const struct stat& folderInfo,
                 const std::wstring& foldedName);
 
     // The file system itself created or removed `name` in the folder at `folderHost`.
@@ -57,7 +57,7 @@ private:
     // when the listing cannot follow it and must be read again.
     template <typename Change>
     void Edit(const std::string& folderHost, Change change);
-    static bool ReadListing(int folderFd, Listing& listing);
+    static bool ReadListing(const std::string& folderHost, Listing& listing);
 
     std::mutex m_lock;
     std::unordered_map<std::string, Listing> m_listings;
