@@ -51,16 +51,6 @@ void WritePlaceholder(const Placeholder& placeholder, const BYTE* zeros) {
     CloseHandle(file);
 }
 
-void LayDownPlaceholders() {
-    HANDLE marker = CreateCardFile(L"Storage Card\\UPDOS");
-    if (marker != INVALID_HANDLE_VALUE)
-        CloseHandle(marker);
-    auto zeros = std::make_unique<BYTE[]>(NAVI_PLACEHOLDER_CHUNK);  // value-initialised: zero
-    for (const Placeholder& placeholder : NAVI_PLACEHOLDERS) {
-        WritePlaceholder(placeholder, zeros.get());
-    }
-}
-
 int CountSourceFiles(const std::wstring& source) {
     CollectDirectoryTree(source);
     int total = 0;
@@ -86,6 +76,16 @@ void CopyNavigationFolder(HWND window, const std::wstring& source) {
 }
 
 }  // namespace
+
+void LayDownPlaceholders() {
+    HANDLE marker = CreateCardFile(L"Storage Card\\UPDOS");
+    if (marker != INVALID_HANDLE_VALUE)
+        CloseHandle(marker);
+    auto zeros = std::make_unique<BYTE[]>(NAVI_PLACEHOLDER_CHUNK);  // value-initialised: zero
+    for (const Placeholder& placeholder : NAVI_PLACEHOLDERS) {
+        WritePlaceholder(placeholder, zeros.get());
+    }
+}
 
 DWORD NaviUpdateThread(LPVOID dialog) {
     DWORD start = GetTickCount();

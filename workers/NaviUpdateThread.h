@@ -8,3 +8,7 @@
 // Thread procedure; `dialog` is the CUpdateDialog, of which only m_hWnd is read. Reports by
 // posting WM_UPDATE_PROGRESS and by g_updateErrorCode (20, 21, 22); always returns 0.
 DWORD NaviUpdateThread(LPVOID dialog);
+
+// Creates the empty marker "Storage Card\UPDOS" and the zero-filled placeholder files on the
+// card, as the worker does after formatting it (also used to time that step on the host).
+void LayDownPlaceholders();

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,12 +36,16 @@ HANDLE FailHandle(DWORD error) {
     return INVALID_HANDLE_VALUE;
 }
 
-bool IsReadOnly(const struct stat& info) { return (info.st_mode & S_IWUSR) == 0; }
+bool IsReadOnly(const struct stat& info) {
+    return (info.st_mode & S_IWUSR) == 0;
+}
 
 DWORD AttributesOf(const struct stat& info) {
     DWORD attributes = 0;
-    if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if (IsReadOnly(info)) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (S_ISDIR(info.st_mode))
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (IsReadOnly(info))
+        attributes |= FILE_ATTRIBUTE_READONLY;
     return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
 
@@ -48,24 +54,28 @@ std::vector<std::wstring> SplitDevicePath(std::wstring_view path) {
     std::wstring current;
     for (wchar_t c : path) {
         if (c == L'\\' || c == L'/') {
-            if (!current.empty()) parts.push_back(std::move(current));
+            if (!current.empty())
+                parts.push_back(std::move(current));
             current.clear();
         } else {
             current.push_back(c);
         }
     }
-    if (!current.empty()) parts.push_back(std::move(current));
+    if (!current.empty())
+        parts.push_back(std::move(current));
     return parts;
 }
 
 // Characters that a FAT name cannot hold; wildcards only where a search allows them.
 bool IsValidComponent(const std::wstring& name, bool allowWildcards) {
-    if (name.size() > kMaxComponent) return false;
+    if (name.size() > kMaxComponent)
+        return false;
     for (wchar_t c : name) {
         if (c < 0x20 || c == L':' || c == L'<' || c == L'>' || c == L'"' || c == L'|') {
             return false;
         }
-        if (!allowWildcards && (c == L'*' || c == L'?')) return false;
+        if (!allowWildcards && (c == L'*' || c == L'?'))
+            return false;
     }
     return true;
 }
@@ -81,7 +91,8 @@ std::string Join(const std::string& directory, const std::string& name) {
 // Finds the entry of `directory` whose name equals `name` without regard to case.
 std::optional<std::string> FindFolded(const std::string& directory, const std::wstring& name) {
     DIR* dir = opendir(directory.c_str());
-    if (dir == nullptr) return std::nullopt;
+    if (dir == nullptr)
+        return std::nullopt;
     std::wstring folded = FoldCase(name);
     std::optional<std::string> found;
     while (dirent* entry = readdir(dir)) {
@@ -92,6 +103,15 @@ std::optional<std::string> FindFolded(const std::string& directory, const std::w
     }
     closedir(dir);
     return found;
+}
+
+// Opens `host` (absolute, below the canonical root, without "..") as an O_PATH descriptor
+// when no name on the way is a link; fails with ELOOP at a link, ENOSYS without openat2.
+int OpenWithoutLinks(const std::string& host, int extraFlags) {
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(O_PATH | O_NOFOLLOW | O_CLOEXEC | extraFlags);
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    return static_cast<int>(syscall(SYS_openat2, AT_FDCWD, host.c_str(), &how, sizeof how));
 }
 
 struct FindEntry {
@@ -109,7 +129,8 @@ void FillFindData(const FindEntry& entry, LPWIN32_FIND_DATAW data) {
     *data = WIN32_FIND_DATAW{};
     data->dwFileAttributes = AttributesOf(entry.info);
     auto size = static_cast<ULONGLONG>(entry.info.st_size);
-    if (S_ISDIR(entry.info.st_mode)) size = 0;
+    if (S_ISDIR(entry.info.st_mode))
+        size = 0;
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(size);
     // Times as FILETIME: 100 ns ticks since 1601.
@@ -122,18 +143,26 @@ void FillFindData(const FindEntry& entry, LPWIN32_FIND_DATAW data) {
     data->cFileName[length] = L'\0';
 }
 
-bool CopyContents(int from, int to, std::optional<std::size_t> limit) {
+// Copies up to `limit` bytes, or to the end; `expected` is the source's size when the copy
+// began, after which one more call would only confirm the end.
+bool CopyContents(int from, int to, std::optional<std::size_t> limit, std::size_t expected) {
     std::size_t copied = 0;
     for (;;) {
         std::size_t chunk = 1 << 24;
         if (limit) {
-            if (copied >= *limit) return true;
+            if (copied >= *limit)
+                return true;
             chunk = std::min(chunk, *limit - copied);
         }
+        if (copied > 0 && copied == expected)
+            return true;
         ssize_t n = copy_file_range(from, nullptr, to, nullptr, chunk, 0);
-        if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL)) break;
-        if (n < 0) return false;
-        if (n == 0) return true;
+        if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL))
+            break;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
         copied += static_cast<std::size_t>(n);
     }
     // Fallback for file systems without copy_file_range.
@@ -141,15 +170,19 @@ bool CopyContents(int from, int to, std::optional<std::size_t> limit) {
     for (;;) {
         std::size_t want = buffer.size();
         if (limit) {
-            if (copied >= *limit) return true;
+            if (copied >= *limit)
+                return true;
             want = std::min(want, *limit - copied);
         }
         ssize_t n = read(from, buffer.data(), want);
-        if (n < 0) return false;
-        if (n == 0) return true;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
         for (ssize_t off = 0; off < n;) {
             ssize_t w = write(to, buffer.data() + off, static_cast<std::size_t>(n - off));
-            if (w < 0) return false;
+            if (w < 0)
+                return false;
             off += w;
         }
         copied += static_cast<std::size_t>(n);
@@ -158,7 +191,9 @@ bool CopyContents(int from, int to, std::optional<std::size_t> limit) {
 
 }  // namespace
 
-bool IsMutating(FileOp op) { return op != FileOp::Open; }
+bool IsMutating(FileOp op) {
+    return op != FileOp::Open;
+}
 
 std::wstring FoldCase(std::wstring_view name) {
     std::wstring out(name);
@@ -170,7 +205,8 @@ std::wstring FoldCase(std::wstring_view name) {
 }
 
 bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name) {
-    if (pattern == L"*.*" || pattern == L"*") return true;
+    if (pattern == L"*.*" || pattern == L"*")
+        return true;
     std::wstring p = FoldCase(pattern);
     std::wstring n = FoldCase(name);
     // Iterative glob with backtracking on the last '*'.
@@ -189,7 +225,8 @@ bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name) {
             return false;
         }
     }
-    while (pi < p.size() && p[pi] == L'*') ++pi;
+    while (pi < p.size() && p[pi] == L'*')
+        ++pi;
     return pi == p.size();
 }
 
@@ -197,7 +234,8 @@ DeviceFileSystem::DeviceFileSystem(std::string hostRoot) {
     char* real = realpath(hostRoot.c_str(), nullptr);
     m_root = real != nullptr ? real : hostRoot;
     std::free(real);
-    while (m_root.size() > 1 && m_root.back() == '/') m_root.pop_back();
+    while (m_root.size() > 1 && m_root.back() == '/')
+        m_root.pop_back();
 }
 
 DeviceFileSystem::~DeviceFileSystem() = default;
@@ -223,6 +261,8 @@ ResolvedPath DeviceFileSystem::Resolve(const wchar_t* devicePath, bool allowWild
 }
 
 void DeviceFileSystem::SetVolumeMounted(const std::wstring& volume, bool mounted) {
+    // A volume is formatted while it is dismounted, behind the file system's back.
+    m_listings.Clear();
     std::lock_guard guard(m_mountLock);
     if (mounted) {
         m_dismounted.erase(FoldCase(volume));
@@ -252,11 +292,73 @@ ResolvedPath DeviceFileSystem::ResolveIgnoringMounts(const wchar_t* devicePath,
         }
         bool last = i + 1 == parts.size();
         if (!IsValidComponent(parts[i], allowWildcards && last)) {
-            result.error = parts[i].size() > kMaxComponent ? ERROR_FILENAME_EXCED_RANGE
-                                                           : ERROR_INVALID_NAME;
+            result.error =
+                parts[i].size() > kMaxComponent ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME;
             return result;
         }
     }
+    if (auto direct = ResolveDirect(parts, allowWildcards))
+        return *direct;
+    return ResolveByWalk(parts, allowWildcards);
+}
+
+std::optional<ResolvedPath> DeviceFileSystem::ResolveDirect(const std::vector<std::wstring>& parts,
+                                                            bool allowWildcards) const {
+    if (parts.empty() || !m_directResolve.load(std::memory_order_relaxed))
+        return std::nullopt;
+    // The root is canonical and the names hold neither "..", nor slashes, so a walk that
+    // meets no link stays below the root.
+    std::string parent = m_root;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+        parent = Join(parent, WideToUtf8(parts[i]));
+    const std::wstring& leaf = parts.back();
+    ResolvedPath result;
+    std::string exact = Join(parent, WideToUtf8(leaf));
+    int fd = OpenWithoutLinks(exact, 0);
+    if (fd >= 0) {
+        bool statted = fstat(fd, &result.info) == 0;
+        close(fd);
+        if (!statted || S_ISLNK(result.info.st_mode))
+            return std::nullopt;
+        result.host = std::move(exact);
+        result.exists = true;
+        return result;
+    }
+    if (errno == ENOSYS) {
+        m_directResolve.store(false, std::memory_order_relaxed);
+        return std::nullopt;
+    }
+    if (errno != ENOENT)
+        return std::nullopt;
+    // The exact name is missing. The walk met no link on the way to a folder that exists, so
+    // the name is missing from that folder: look for one that differs only in case.
+    struct stat folderInfo {};
+    if (lstat(parent.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) {
+        return std::nullopt;
+    }
+    bool wildcard = allowWildcards && HasWildcard(leaf);
+    FolderListingCache::Lookup lookup;
+    if (!wildcard)
+        lookup = m_listings.Find(parent, folderInfo, FoldCase(leaf));
+    if (!lookup.listed && !wildcard)
+        return std::nullopt;
+    if (!lookup.hostName) {
+        result.host = std::move(exact);
+        return result;
+    }
+    std::string variant = Join(parent, *lookup.hostName);
+    bool found = lstat(variant.c_str(), &result.info) == 0;
+    // A link, or a listing that no longer holds: the walk looks again.
+    if (!found || S_ISLNK(result.info.st_mode))
+        return std::nullopt;
+    result.host = std::move(variant);
+    result.exists = true;
+    return result;
+}
+
+ResolvedPath DeviceFileSystem::ResolveByWalk(const std::vector<std::wstring>& parts,
+                                             bool allowWildcards) const {
+    ResolvedPath result;
     std::string current = m_root;
     struct stat info {};
     if (stat(current.c_str(), &info) != 0) {
@@ -277,14 +379,15 @@ ResolvedPath DeviceFileSystem::ResolveIgnoringMounts(const wchar_t* devicePath,
             char* real = realpath(candidate.c_str(), nullptr);
             std::string target = real != nullptr ? real : "";
             std::free(real);
-            bool inside = !target.empty() &&
-                          (target == m_root || target.rfind(m_root + "/", 0) == 0);
+            bool inside =
+                !target.empty() && (target == m_root || target.rfind(m_root + "/", 0) == 0);
             if (!target.empty() && !inside) {
                 result.error = ERROR_ACCESS_DENIED;
                 return result;
             }
             found = !target.empty() && stat(target.c_str(), &info) == 0;
-            if (found) candidate = target;
+            if (found)
+                candidate = target;
         }
         if (!found) {
             if (!last) {
@@ -306,26 +409,42 @@ ResolvedPath DeviceFileSystem::ResolveIgnoringMounts(const wchar_t* devicePath,
     return result;
 }
 
+void DeviceFileSystem::NoteAdded(const std::string& host) {
+    auto slash = host.rfind('/');
+    if (slash != std::string::npos)
+        m_listings.Added(host.substr(0, slash), host.substr(slash + 1));
+}
+
+void DeviceFileSystem::NoteRemoved(const std::string& host) {
+    auto slash = host.rfind('/');
+    if (slash != std::string::npos) {
+        m_listings.Removed(host.substr(0, slash), host.substr(slash + 1));
+    }
+}
+
 bool DeviceFileSystem::IsVolumeRoot(const std::string& host) const {
     auto slash = host.rfind('/');
     return host == m_root || (slash != std::string::npos && host.substr(0, slash) == m_root);
 }
 
 HookDecision DeviceFileSystem::RunHook(FileOp op, const std::wstring& devicePath) {
-    if (m_hook == nullptr) return {};
+    if (m_hook == nullptr)
+        return {};
     return m_hook->Before(op, devicePath);
 }
 
 HookDecision DeviceFileSystem::RunTransferHook(FileOp op, const std::wstring& devicePath,
                                                std::size_t bytes) {
-    if (m_hook == nullptr) return {};
+    if (m_hook == nullptr)
+        return {};
     return m_hook->BeforeTransfer(op, devicePath, bytes);
 }
 
 DWORD DeviceFileSystem::CheckSharing(const FileKey& key, DWORD access, DWORD share) {
     std::lock_guard lock(m_lock);
     auto it = m_opens.find(key);
-    if (it == m_opens.end()) return ERROR_SUCCESS;
+    if (it == m_opens.end())
+        return ERROR_SUCCESS;
     for (const OpenRecord* open : it->second) {
         bool readBlocked = (access & GENERIC_READ) && !(open->share & FILE_SHARE_READ);
         bool writeBlocked = (access & GENERIC_WRITE) && !(open->share & FILE_SHARE_WRITE);
@@ -341,9 +460,11 @@ DWORD DeviceFileSystem::CheckSharing(const FileKey& key, DWORD access, DWORD sha
 DWORD DeviceFileSystem::CheckNoOpens(const FileKey& key) {
     std::lock_guard lock(m_lock);
     auto it = m_opens.find(key);
-    if (it == m_opens.end()) return ERROR_SUCCESS;
+    if (it == m_opens.end())
+        return ERROR_SUCCESS;
     for (const OpenRecord* open : it->second) {
-        if (!(open->share & FILE_SHARE_DELETE)) return ERROR_SHARING_VIOLATION;
+        if (!(open->share & FILE_SHARE_DELETE))
+            return ERROR_SHARING_VIOLATION;
     }
     return ERROR_SUCCESS;
 }
@@ -356,10 +477,12 @@ void DeviceFileSystem::AddOpen(const FileKey& key, const OpenRecord* record) {
 void DeviceFileSystem::RemoveOpen(const FileKey& key, const OpenRecord* record) {
     std::lock_guard lock(m_lock);
     auto it = m_opens.find(key);
-    if (it == m_opens.end()) return;
+    if (it == m_opens.end())
+        return;
     auto& list = it->second;
     list.erase(std::remove(list.begin(), list.end(), record), list.end());
-    if (list.empty()) m_opens.erase(it);
+    if (list.empty())
+        m_opens.erase(it);
 }
 
 HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWORD disposition,
@@ -368,10 +491,14 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
         return FailHandle(ERROR_INVALID_PARAMETER);
     }
     ResolvedPath path = Resolve(name);
-    if (path.error != ERROR_SUCCESS) return FailHandle(path.error);
+    if (path.error != ERROR_SUCCESS)
+        return FailHandle(path.error);
     bool existed = path.exists;
-    if (existed && path.IsDirectory()) return FailHandle(ERROR_ACCESS_DENIED);
-    if (existed && disposition == CREATE_NEW) return FailHandle(ERROR_FILE_EXISTS);
+    // Folders, and host pipes or device nodes (an open of a pipe would block), are not files.
+    if (existed && !S_ISREG(path.info.st_mode))
+        return FailHandle(ERROR_ACCESS_DENIED);
+    if (existed && disposition == CREATE_NEW)
+        return FailHandle(ERROR_FILE_EXISTS);
     if (!existed && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)) {
         return FailHandle(ERROR_FILE_NOT_FOUND);
     }
@@ -381,11 +508,13 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
     }
     if (existed) {
         DWORD sharing = CheckSharing({path.info.st_dev, path.info.st_ino}, access, share);
-        if (sharing != ERROR_SUCCESS) return FailHandle(sharing);
+        if (sharing != ERROR_SUCCESS)
+            return FailHandle(sharing);
     }
     bool creates = !existed || truncate;
     HookDecision decision = RunHook(creates ? FileOp::Create : FileOp::Open, name);
-    if (decision.error != ERROR_SUCCESS) return FailHandle(decision.error);
+    if (decision.error != ERROR_SUCCESS)
+        return FailHandle(decision.error);
 
     int flags = O_CLOEXEC | O_NOFOLLOW;
     if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) {
@@ -395,10 +524,14 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
     } else {
         flags |= O_RDONLY;
     }
-    if (!existed) flags |= O_CREAT | O_EXCL;
+    if (!existed)
+        flags |= O_CREAT | O_EXCL;
     mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     int fd = open(path.host.c_str(), flags, mode);
-    if (fd < 0) return FailHandle(Win32ErrorFromErrno(errno));
+    if (fd < 0)
+        return FailHandle(Win32ErrorFromErrno(errno));
+    if (!existed)
+        NoteAdded(path.host);
     if (truncate && ftruncate(fd, 0) != 0) {
         DWORD error = Win32ErrorFromErrno(errno);
         close(fd);
@@ -416,66 +549,100 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
 
 BOOL DeviceFileSystem::DeleteFile(LPCWSTR name) {
     ResolvedPath path = Resolve(name);
-    if (path.error != ERROR_SUCCESS) return Fail(path.error);
-    if (!path.exists) return Fail(ERROR_FILE_NOT_FOUND);
-    if (path.IsDirectory() || IsReadOnly(path.info)) return Fail(ERROR_ACCESS_DENIED);
+    if (path.error != ERROR_SUCCESS)
+        return Fail(path.error);
+    if (!path.exists)
+        return Fail(ERROR_FILE_NOT_FOUND);
+    if (path.IsDirectory() || IsReadOnly(path.info))
+        return Fail(ERROR_ACCESS_DENIED);
     DWORD sharing = CheckNoOpens({path.info.st_dev, path.info.st_ino});
-    if (sharing != ERROR_SUCCESS) return Fail(sharing);
+    if (sharing != ERROR_SUCCESS)
+        return Fail(sharing);
     HookDecision decision = RunHook(FileOp::Delete, name);
-    if (decision.error != ERROR_SUCCESS) return Fail(decision.error);
-    if (unlink(path.host.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (decision.error != ERROR_SUCCESS)
+        return Fail(decision.error);
+    if (unlink(path.host.c_str()) != 0)
+        return Fail(Win32ErrorFromErrno(errno));
+    NoteRemoved(path.host);
     return TRUE;
 }
 
 BOOL DeviceFileSystem::MoveFile(LPCWSTR from, LPCWSTR to) {
     ResolvedPath source = Resolve(from);
-    if (source.error != ERROR_SUCCESS) return Fail(source.error);
-    if (!source.exists) return Fail(ERROR_FILE_NOT_FOUND);
+    if (source.error != ERROR_SUCCESS)
+        return Fail(source.error);
+    if (!source.exists)
+        return Fail(ERROR_FILE_NOT_FOUND);
     ResolvedPath target = Resolve(to);
-    if (target.error != ERROR_SUCCESS) return Fail(target.error);
-    if (target.exists) return Fail(ERROR_ALREADY_EXISTS);
-    if (IsVolumeRoot(source.host)) return Fail(ERROR_ACCESS_DENIED);
+    if (target.error != ERROR_SUCCESS)
+        return Fail(target.error);
+    if (target.exists)
+        return Fail(ERROR_ALREADY_EXISTS);
+    if (IsVolumeRoot(source.host))
+        return Fail(ERROR_ACCESS_DENIED);
     DWORD sharing = CheckNoOpens({source.info.st_dev, source.info.st_ino});
-    if (sharing != ERROR_SUCCESS) return Fail(sharing);
+    if (sharing != ERROR_SUCCESS)
+        return Fail(sharing);
     HookDecision decision = RunHook(FileOp::Move, to);
-    if (decision.error != ERROR_SUCCESS) return Fail(decision.error);
+    if (decision.error != ERROR_SUCCESS)
+        return Fail(decision.error);
     if (rename(source.host.c_str(), target.host.c_str()) != 0) {
         return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
+    }
+    if (source.IsDirectory()) {
+        m_listings.Clear();  // every listing below the folder moved with it
+    } else {
+        NoteRemoved(source.host);
+        NoteAdded(target.host);
     }
     return TRUE;
 }
 
 BOOL DeviceFileSystem::CopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
     ResolvedPath source = Resolve(from);
-    if (source.error != ERROR_SUCCESS) return Fail(source.error);
-    if (!source.exists) return Fail(ERROR_FILE_NOT_FOUND);
-    if (source.IsDirectory()) return Fail(ERROR_ACCESS_DENIED);
+    if (source.error != ERROR_SUCCESS)
+        return Fail(source.error);
+    if (!source.exists)
+        return Fail(ERROR_FILE_NOT_FOUND);
+    // The device holds files and folders only: a host pipe or device node would block or
+    // never end, so it cannot be copied.
+    if (!S_ISREG(source.info.st_mode))
+        return Fail(ERROR_ACCESS_DENIED);
     ResolvedPath target = Resolve(to);
-    if (target.error != ERROR_SUCCESS) return Fail(target.error);
+    if (target.error != ERROR_SUCCESS)
+        return Fail(target.error);
     if (target.exists) {
-        if (failIfExists) return Fail(ERROR_FILE_EXISTS);
-        if (target.IsDirectory() || IsReadOnly(target.info)) return Fail(ERROR_ACCESS_DENIED);
-        DWORD sharing =
-            CheckSharing({target.info.st_dev, target.info.st_ino}, GENERIC_WRITE, 0);
-        if (sharing != ERROR_SUCCESS) return Fail(sharing);
+        if (failIfExists)
+            return Fail(ERROR_FILE_EXISTS);
+        if (target.IsDirectory() || IsReadOnly(target.info))
+            return Fail(ERROR_ACCESS_DENIED);
+        DWORD sharing = CheckSharing({target.info.st_dev, target.info.st_ino}, GENERIC_WRITE, 0);
+        if (sharing != ERROR_SUCCESS)
+            return Fail(sharing);
     }
     DWORD sharing =
         CheckSharing({source.info.st_dev, source.info.st_ino}, GENERIC_READ, FILE_SHARE_READ);
-    if (sharing != ERROR_SUCCESS) return Fail(sharing);
+    if (sharing != ERROR_SUCCESS)
+        return Fail(sharing);
     HookDecision decision =
         RunTransferHook(FileOp::Copy, to, static_cast<std::size_t>(source.info.st_size));
-    if (decision.error != ERROR_SUCCESS) return Fail(decision.error);
+    if (decision.error != ERROR_SUCCESS)
+        return Fail(decision.error);
 
     int in = open(source.host.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return Fail(Win32ErrorFromErrno(errno));
-    int out = open(target.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                   0666);
+    if (in < 0)
+        return Fail(Win32ErrorFromErrno(errno));
+    int out =
+        open(target.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (out < 0) {
         DWORD error = Win32ErrorFromErrno(errno);
         close(in);
         return Fail(error);
     }
-    bool ok = CopyContents(in, out, decision.tornBytes);
+    if (!target.exists)
+        NoteAdded(target.host);
+    bool ok =
+        CopyContents(in, out, decision.tornBytes, static_cast<std::size_t>(source.info.st_size));
     DWORD error = ok ? ERROR_SUCCESS : Win32ErrorFromErrno(errno);
     close(in);
     if (decision.tornBytes && m_hook != nullptr) {
@@ -483,75 +650,109 @@ BOOL DeviceFileSystem::CopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
         m_hook->AfterTornWrite();
     }
     // The copy carries the source's read-only attribute, as on the device.
-    if (IsReadOnly(source.info)) fchmod(out, 0444);
+    if (IsReadOnly(source.info))
+        fchmod(out, 0444);
     close(out);
-    if (!ok) return Fail(error);
+    if (!ok)
+        return Fail(error);
     return TRUE;
 }
 
 BOOL DeviceFileSystem::CreateDirectory(LPCWSTR name) {
     ResolvedPath path = Resolve(name);
-    if (path.error != ERROR_SUCCESS) return Fail(path.error);
-    if (path.exists) return Fail(ERROR_ALREADY_EXISTS);
+    if (path.error != ERROR_SUCCESS)
+        return Fail(path.error);
+    if (path.exists)
+        return Fail(ERROR_ALREADY_EXISTS);
     HookDecision decision = RunHook(FileOp::CreateDirectory, name);
-    if (decision.error != ERROR_SUCCESS) return Fail(decision.error);
+    if (decision.error != ERROR_SUCCESS)
+        return Fail(decision.error);
     if (mkdir(path.host.c_str(), 0777) != 0) {
         return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
     }
+    NoteAdded(path.host);
     return TRUE;
 }
 
 BOOL DeviceFileSystem::RemoveDirectory(LPCWSTR name) {
     ResolvedPath path = Resolve(name);
-    if (path.error != ERROR_SUCCESS) return Fail(path.error);
-    if (!path.exists) return Fail(ERROR_FILE_NOT_FOUND);
-    if (!path.IsDirectory()) return Fail(267);  // ERROR_DIRECTORY
+    if (path.error != ERROR_SUCCESS)
+        return Fail(path.error);
+    if (!path.exists)
+        return Fail(ERROR_FILE_NOT_FOUND);
+    if (!path.IsDirectory())
+        return Fail(267);  // ERROR_DIRECTORY
     // A volume's root folder is the mounted volume itself: it cannot be removed.
-    if (IsVolumeRoot(path.host) || IsReadOnly(path.info)) return Fail(ERROR_ACCESS_DENIED);
+    if (IsVolumeRoot(path.host) || IsReadOnly(path.info))
+        return Fail(ERROR_ACCESS_DENIED);
     HookDecision decision = RunHook(FileOp::RemoveDirectory, name);
-    if (decision.error != ERROR_SUCCESS) return Fail(decision.error);
+    if (decision.error != ERROR_SUCCESS)
+        return Fail(decision.error);
     if (rmdir(path.host.c_str()) != 0) {
         return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : Win32ErrorFromErrno(errno));
     }
+    NoteRemoved(path.host);
     return TRUE;
 }
 
 HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
-    if (pattern == nullptr || data == nullptr) return FailHandle(ERROR_INVALID_PARAMETER);
+    if (pattern == nullptr || data == nullptr)
+        return FailHandle(ERROR_INVALID_PARAMETER);
     std::wstring text(pattern);
     auto split = text.find_last_of(L"\\/");
     std::wstring directory = split == std::wstring::npos ? L"" : text.substr(0, split);
     std::wstring leaf = split == std::wstring::npos ? text : text.substr(split + 1);
-    if (leaf.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
+    if (leaf.empty())
+        return FailHandle(ERROR_FILE_NOT_FOUND);
     ResolvedPath full = Resolve(pattern, true);
-    if (full.error != ERROR_SUCCESS) return FailHandle(full.error);
+    if (full.error != ERROR_SUCCESS)
+        return FailHandle(full.error);
 
     auto search = std::make_shared<FindObject>();
     if (!HasWildcard(leaf)) {
-        if (!full.exists) return FailHandle(ERROR_FILE_NOT_FOUND);
+        if (!full.exists)
+            return FailHandle(ERROR_FILE_NOT_FOUND);
         std::string hostName = full.host.substr(full.host.rfind('/') + 1);
         search->m_entries.push_back({Utf8ToWide(hostName), full.info});
     } else {
         ResolvedPath folder = Resolve(directory.empty() ? L"\\" : directory.c_str());
-        if (folder.error != ERROR_SUCCESS) return FailHandle(folder.error);
-        if (!folder.IsDirectory()) return FailHandle(ERROR_PATH_NOT_FOUND);
+        if (folder.error != ERROR_SUCCESS)
+            return FailHandle(folder.error);
+        if (!folder.IsDirectory())
+            return FailHandle(ERROR_PATH_NOT_FOUND);
         DIR* dir = opendir(folder.host.c_str());
-        if (dir == nullptr) return FailHandle(Win32ErrorFromErrno(errno));
+        if (dir == nullptr)
+            return FailHandle(Win32ErrorFromErrno(errno));
         while (dirent* entry = readdir(dir)) {
             std::string hostName = entry->d_name;
-            if (hostName == "." || hostName == "..") continue;
+            if (hostName == "." || hostName == "..")
+                continue;
             std::wstring wideName = Utf8ToWide(hostName);
-            if (!MatchesWildcard(leaf, wideName)) continue;
-            // Resolving the entry applies the link rules: links that lead outside the
-            // device root, or nowhere, are not part of the device.
-            ResolvedPath child = Resolve((directory + L"\\" + wideName).c_str());
-            if (child.error != ERROR_SUCCESS || !child.exists) continue;
-            search->m_entries.push_back({std::move(wideName), child.info});
+            if (!MatchesWildcard(leaf, wideName))
+                continue;
+            // Names the device cannot hold are not part of it, nor are dismounted volumes.
+            if (!IsValidComponent(wideName, false))
+                continue;
+            if (folder.host == m_root && !IsVolumeMounted(wideName))
+                continue;
+            struct stat info {};
+            if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (S_ISLNK(info.st_mode)) {
+                // Resolving the link applies the link rules: links that lead outside the
+                // device root, or nowhere, are not part of the device.
+                ResolvedPath child = Resolve((directory + L"\\" + wideName).c_str());
+                if (child.error != ERROR_SUCCESS || !child.exists)
+                    continue;
+                info = child.info;
+            }
+            search->m_entries.push_back({std::move(wideName), info});
         }
         closedir(dir);
         std::sort(search->m_entries.begin(), search->m_entries.end(),
                   [](const FindEntry& a, const FindEntry& b) { return a.name < b.name; });
-        if (search->m_entries.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
+        if (search->m_entries.empty())
+            return FailHandle(ERROR_FILE_NOT_FOUND);
     }
     FillFindData(search->m_entries[0], data);
     search->m_next = 1;
@@ -561,8 +762,10 @@ HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 
 BOOL DeviceFileSystem::FindNextFile(HANDLE handle, LPWIN32_FIND_DATAW data) {
     auto search = kernel::LookupHandleAs<FindObject>(handle);
-    if (!search || data == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    if (search->m_next >= search->m_entries.size()) return Fail(ERROR_NO_MORE_FILES);
+    if (!search || data == nullptr)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (search->m_next >= search->m_entries.size())
+        return Fail(ERROR_NO_MORE_FILES);
     FillFindData(search->m_entries[search->m_next++], data);
     return TRUE;
 }
@@ -582,27 +785,34 @@ DWORD DeviceFileSystem::GetFileAttributes(LPCWSTR name) {
 
 BOOL DeviceFileSystem::SetFileAttributes(LPCWSTR name, DWORD attributes) {
     ResolvedPath path = Resolve(name);
-    if (path.error != ERROR_SUCCESS) return Fail(path.error);
-    if (!path.exists) return Fail(ERROR_FILE_NOT_FOUND);
+    if (path.error != ERROR_SUCCESS)
+        return Fail(path.error);
+    if (!path.exists)
+        return Fail(ERROR_FILE_NOT_FOUND);
     HookDecision decision = RunHook(FileOp::SetAttributes, name);
-    if (decision.error != ERROR_SUCCESS) return Fail(decision.error);
+    if (decision.error != ERROR_SUCCESS)
+        return Fail(decision.error);
     mode_t mode = path.info.st_mode & 07777;
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
     } else {
         mode |= S_IWUSR;
     }
-    if (chmod(path.host.c_str(), mode) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (chmod(path.host.c_str(), mode) != 0)
+        return Fail(Win32ErrorFromErrno(errno));
     return TRUE;
 }
 
-BOOL DeviceFileSystem::GetDiskFreeSpaceEx(LPCWSTR directory, ULONGLONG* available,
-                                          ULONGLONG* total, ULONGLONG* totalFree) {
+BOOL DeviceFileSystem::GetDiskFreeSpaceEx(LPCWSTR directory, ULONGLONG* available, ULONGLONG* total,
+                                          ULONGLONG* totalFree) {
     ResolvedPath path = Resolve(directory);
-    if (path.error != ERROR_SUCCESS) return Fail(path.error);
-    if (!path.IsDirectory()) return Fail(ERROR_PATH_NOT_FOUND);
+    if (path.error != ERROR_SUCCESS)
+        return Fail(path.error);
+    if (!path.IsDirectory())
+        return Fail(ERROR_PATH_NOT_FOUND);
     struct statvfs fs {};
-    if (statvfs(path.host.c_str(), &fs) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (statvfs(path.host.c_str(), &fs) != 0)
+        return Fail(Win32ErrorFromErrno(errno));
     ULONGLONG free = static_cast<ULONGLONG>(fs.f_bavail) * fs.f_frsize;
     ULONGLONG all = static_cast<ULONGLONG>(fs.f_blocks) * fs.f_frsize;
     ULONGLONG allFree = static_cast<ULONGLONG>(fs.f_bfree) * fs.f_frsize;
@@ -610,19 +820,26 @@ BOOL DeviceFileSystem::GetDiskFreeSpaceEx(LPCWSTR directory, ULONGLONG* availabl
     if (!parts.empty()) {
         std::lock_guard lock(m_lock);
         auto it = m_freeSpace.find(FoldCase(parts[0]));
-        if (it != m_freeSpace.end()) free = allFree = it->second;
+        if (it != m_freeSpace.end())
+            free = allFree = it->second;
     }
-    if (available != nullptr) *available = free;
-    if (total != nullptr) *total = all;
-    if (totalFree != nullptr) *totalFree = allFree;
+    if (available != nullptr)
+        *available = free;
+    if (total != nullptr)
+        *total = all;
+    if (totalFree != nullptr)
+        *totalFree = allFree;
     return TRUE;
 }
 
 // --- Open files -------------------------------------------------------------------------------
 
-FileObject::FileObject(DeviceFileSystem& files, int fd, DeviceFileSystem::FileKey key,
-                       DWORD access, DWORD share, std::wstring devicePath)
-    : m_files(files), m_fd(fd), m_key(key), m_record{access, share},
+FileObject::FileObject(DeviceFileSystem& files, int fd, DeviceFileSystem::FileKey key, DWORD access,
+                       DWORD share, std::wstring devicePath)
+    : m_files(files),
+      m_fd(fd),
+      m_key(key),
+      m_record{access, share},
       m_devicePath(std::move(devicePath)) {
     m_files.AddOpen(m_key, &m_record);
 }
@@ -633,35 +850,46 @@ FileObject::~FileObject() {
 }
 
 BOOL FileObject::Read(void* buffer, DWORD count, DWORD* done) {
-    if (done != nullptr) *done = 0;
-    if (!(m_record.access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+    if (done != nullptr)
+        *done = 0;
+    if (!(m_record.access & GENERIC_READ))
+        return Fail(ERROR_ACCESS_DENIED);
     DWORD total = 0;
     while (total < count) {
         ssize_t n = read(m_fd, static_cast<char*>(buffer) + total, count - total);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return Fail(Win32ErrorFromErrno(errno));
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         total += static_cast<DWORD>(n);
     }
-    if (done != nullptr) *done = total;
+    if (done != nullptr)
+        *done = total;
     return TRUE;
 }
 
 BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
-    if (done != nullptr) *done = 0;
-    if (!(m_record.access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    if (done != nullptr)
+        *done = 0;
+    if (!(m_record.access & GENERIC_WRITE))
+        return Fail(ERROR_ACCESS_DENIED);
     HookDecision decision = m_files.RunTransferHook(FileOp::Write, m_devicePath, count);
-    if (decision.error != ERROR_SUCCESS) return Fail(decision.error);
+    if (decision.error != ERROR_SUCCESS)
+        return Fail(decision.error);
     DWORD want = count;
-    if (decision.tornBytes) want = static_cast<DWORD>(std::min<std::size_t>(count, *decision.tornBytes));
+    if (decision.tornBytes)
+        want = static_cast<DWORD>(std::min<std::size_t>(count, *decision.tornBytes));
     DWORD total = 0;
     while (total < want) {
         ssize_t n = write(m_fd, static_cast<const char*>(buffer) + total, want - total);
         if (n < 0) {
-            if (errno == EINTR) continue;
-            if (done != nullptr) *done = total;
+            if (errno == EINTR)
+                continue;
+            if (done != nullptr)
+                *done = total;
             return Fail(Win32ErrorFromErrno(errno));
         }
         total += static_cast<DWORD>(n);
@@ -670,13 +898,16 @@ BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
         fsync(m_fd);
         m_files.Hook()->AfterTornWrite();
     }
-    if (done != nullptr) *done = total;
+    if (done != nullptr)
+        *done = total;
     return TRUE;
 }
 
 bool FileObject::Seek(LONGLONG distance, DWORD method, LONGLONG& position) {
-    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR
-                 : method == FILE_END ? SEEK_END : -1;
+    int whence = method == FILE_BEGIN     ? SEEK_SET
+                 : method == FILE_CURRENT ? SEEK_CUR
+                 : method == FILE_END     ? SEEK_END
+                                          : -1;
     if (whence < 0) {
         SetLastErrorValue(ERROR_INVALID_PARAMETER);
         return false;
@@ -706,16 +937,20 @@ bool FileObject::Size(ULONGLONG& size) {
 }
 
 BOOL FileObject::SetEnd() {
-    if (!(m_record.access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    if (!(m_record.access & GENERIC_WRITE))
+        return Fail(ERROR_ACCESS_DENIED);
     HookDecision decision = m_files.RunHook(FileOp::SetEndOfFile, m_devicePath);
-    if (decision.error != ERROR_SUCCESS) return Fail(decision.error);
+    if (decision.error != ERROR_SUCCESS)
+        return Fail(decision.error);
     off_t position = lseek(m_fd, 0, SEEK_CUR);
-    if (position < 0 || ftruncate(m_fd, position) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (position < 0 || ftruncate(m_fd, position) != 0)
+        return Fail(Win32ErrorFromErrno(errno));
     return TRUE;
 }
 
 BOOL FileObject::Flush() {
-    if (fsync(m_fd) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (fsync(m_fd) != 0)
+        return Fail(Win32ErrorFromErrno(errno));
     return TRUE;
 }
 

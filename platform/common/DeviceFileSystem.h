@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,14 +19,15 @@
 #include <vector>
 
 #include "platform/Win32Types.h"
+#include "platform/common/FolderListingCache.h"
 
 namespace quarrin::platform {
 
 // Every operation that may change the device, and the opens, pass through one hook, so a
 // test can fail any of them or cut the power at any of them.
 enum class FileOp {
-    Open,             // an open that neither creates nor truncates
-    Create,           // an open that creates or truncates
+    Open,    // an open that neither creates nor truncates
+    Create,  // an open that creates or truncates
     Write,
     Delete,
     Move,
@@ -39,7 +41,7 @@ enum class FileOp {
 bool IsMutating(FileOp op);
 
 struct HookDecision {
-    DWORD error = ERROR_SUCCESS;            // non-zero: the operation fails with this code
+    DWORD error = ERROR_SUCCESS;           // non-zero: the operation fails with this code
     std::optional<std::size_t> tornBytes;  // Write/Copy: only this many bytes reach the file
 };
 
@@ -113,6 +115,15 @@ public:
     FileOperationHook* Hook() const { return m_hook; }
 
 private:
+    // Resolves a path whose names all exist with their exact case, or whose last name only
+    // differs in case or is missing, without links on the way: the common case, in a few
+    // host calls. Empty when the full walk must decide.
+    std::optional<ResolvedPath> ResolveDirect(const std::vector<std::wstring>& parts,
+                                              bool allowWildcards) const;
+    ResolvedPath ResolveByWalk(const std::vector<std::wstring>& parts, bool allowWildcards) const;
+    // Keeps the folder listings in step with a change made here.
+    void NoteAdded(const std::string& host);
+    void NoteRemoved(const std::string& host);
     bool IsVolumeRoot(const std::string& host) const;
     DWORD CheckNoOpens(const FileKey& key);
 
@@ -123,6 +134,8 @@ private:
     std::map<std::wstring, ULONGLONG> m_freeSpace;  // folded volume name -> bytes
     mutable std::mutex m_mountLock;
     std::set<std::wstring> m_dismounted;  // folded volume names
+    mutable FolderListingCache m_listings;
+    mutable std::atomic<bool> m_directResolve{true};  // false where the host lacks openat2
 };
 
 // Windows wildcard match ('*', '?'), without regard to case; "*.*" matches every name.

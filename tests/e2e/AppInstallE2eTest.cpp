@@ -15,14 +15,16 @@ std::vector<std::string> TraceTexts(const fs::path& trace) {
     std::ifstream in(trace);
     std::vector<std::string> texts;
     for (std::string line; std::getline(in, line);) {
-        if (line.rfind("TEXT ", 0) == 0) texts.push_back(line.substr(line.find(' ', 5) + 1));
+        if (line.rfind("TEXT ", 0) == 0)
+            texts.push_back(line.substr(line.find(' ', 5) + 1));
     }
     return texts;
 }
 
 bool Contains(const std::vector<std::string>& texts, const std::string& start) {
     for (const auto& text : texts) {
-        if (text.rfind(start, 0) == 0) return true;
+        if (text.rfind(start, 0) == 0)
+            return true;
     }
     return false;
 }
@@ -30,7 +32,8 @@ bool Contains(const std::vector<std::string>& texts, const std::string& start) {
 class AppInstallE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* volume : {"Windows", "ResidentFlash", "ResidentFlash2", "ResidentFlash3"}) {
+        for (const char* volume :
+             {"Windows", "ResidentFlash", "ResidentFlash2", "ResidentFlash3"}) {
             fs::create_directories(root.Path() / volume);
         }
         fs::copy_file(QUARRIN_TOOLS "/zCompress.dll", root.Path() / "Windows" / "zCompress.dll",
@@ -40,13 +43,16 @@ protected:
     fs::path MakePackage(const std::string& version) {
         fs::path content = root.Path().parent_path() / (root.Path().filename().string() + "-pkg");
         fs::create_directories(content / "ZEL" / "res");
-        std::ofstream(content / "ZEL" / "Velmoran.exe") << "#!/bin/sh\necho new > \"$(dirname \"$0\")/../../new-started\"\n";
-        fs::permissions(content / "ZEL" / "Velmoran.exe", fs::perms::owner_exec, fs::perm_options::add);
+        std::ofstream(content / "ZEL" / "Velmoran.exe")
+            << "#!/bin/sh\necho new > \"$(dirname \"$0\")/../../new-started\"\n";
+        fs::permissions(content / "ZEL" / "Velmoran.exe", fs::perms::owner_exec,
+                        fs::perm_options::add);
         std::ofstream(content / "ZEL" / "res" / "strings.dat") << std::string(100000, 's');
         fs::path package = root.Path() / "SDHC" / "ZEL_Update" / "ZEL.bin";
         fs::create_directories(package.parent_path());
-        e2e::RunResult made = e2e::RunProgram(QUARRIN_TOOLS "/mkpackage",
-                                              {"--version", version, "-o", package.string(), content.string()});
+        e2e::RunResult made =
+            e2e::RunProgram(QUARRIN_TOOLS "/mkpackage",
+                            {"--version", version, "-o", package.string(), content.string()});
         EXPECT_EQ(made.exitCode, 0) << made.err;
         fs::remove_all(content);
         return package;
@@ -96,11 +102,50 @@ TEST_F(AppInstallE2eTest, AMissingLibraryFailsWithTwelveAndAsksForARetry) {
     EXPECT_TRUE(e2e::WaitForFile(root.Path() / "shell-started"));
 }
 
+TEST_F(AppInstallE2eTest, ALibraryWithoutTheUnpackExportFailsWithFourteen) {
+    fs::copy_file(QUARRIN_LIBRARY_WITHOUT_UNPACK, root.Path() / "Windows" / "zCompress.dll",
+                  fs::copy_options::overwrite_existing);
+    root.Put("ResidentFlash3/ZEL/old.dat", "old");
+    MakePackage("V1");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(TraceTexts(root.Path() / "trace.txt"), "应用程序升级失败！错误码:14"));
+    EXPECT_NE(run.err.find("LoadLibrary zCompress.dll OK!\r\nGetProcAddress Failed!\r\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string("\x02\0\0\0", 4));
+    // The application folder goes before the library is loaded.
+    EXPECT_FALSE(fs::exists(root.Path() / "ResidentFlash3/ZEL"));
+    EXPECT_TRUE(e2e::WaitForFile(root.Path() / "shell-started"));
+}
+
+TEST_F(AppInstallE2eTest, ALeftoverThatCannotBeDeletedFailsWithTenAndKeepsTheApplication) {
+    root.Put("ResidentFlash3/ZEL/old.dat", "old");
+    root.Put("ResidentFlash3/_Temp_$/locked/part.dat", "part");
+    // A read-only folder: the device does not remove it, and without the host's administrator
+    // rights the file in it cannot be deleted either.
+    fs::path locked = root.Path() / "ResidentFlash3/_Temp_$/locked";
+    fs::permissions(locked,
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    MakePackage("V1");
+    e2e::RunResult run = Boot();
+    fs::permissions(locked, fs::perms::owner_write, fs::perm_options::add);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(TraceTexts(root.Path() / "trace.txt"), "应用程序升级失败！错误码:10"));
+    EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string("\x02\0\0\0", 4));
+    EXPECT_EQ(root.Read("ResidentFlash3/ZEL/old.dat"), "old");
+    EXPECT_TRUE(fs::exists(locked));
+    EXPECT_EQ(run.err.find("LoadLibrary"), std::string::npos)
+        << "nothing after the failed deletion";
+}
+
 TEST_F(AppInstallE2eTest, TheLibraryIsAlsoFoundAtTheRootOfTheMedium) {
     MakePackage("V2");
     fs::rename(root.Path() / "Windows" / "zCompress.dll", root.Path() / "SDHC" / "zCompress.dll");
     e2e::RunResult run = Boot();
-    EXPECT_NE(run.err.find("LoadLibrary Windows zCompress.dll Failed! 126\r\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("LoadLibrary Windows zCompress.dll Failed! 126\r\n"), std::string::npos)
+        << run.err;
     EXPECT_NE(run.err.find("LoadLibrary zCompress.dll OK!\r\n"), std::string::npos);
     EXPECT_TRUE(Contains(TraceTexts(root.Path() / "trace.txt"), "应用程序升级成功！"));
 }
@@ -116,7 +161,8 @@ TEST_F(AppInstallE2eTest, ACorruptPackageFailsWithItsCodeAndWritesNothingOutside
     ASSERT_EQ(run.exitCode, 0);
     std::vector<std::string> texts = TraceTexts(root.Path() / "trace.txt");
     bool failed = false;
-    for (const auto& text : texts) failed |= text.rfind("应用程序升级失败！错误码:100", 0) == 0;
+    for (const auto& text : texts)
+        failed |= text.rfind("应用程序升级失败！错误码:100", 0) == 0;
     EXPECT_TRUE(failed);
     EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string("\x02\0\0\0", 4));
 }

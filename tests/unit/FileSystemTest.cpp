@@ -25,7 +25,8 @@ std::string ReadAll(HANDLE file) {
     std::string out;
     char buffer[256];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) out.append(buffer, read);
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        out.append(buffer, read);
     return out;
 }
 
@@ -48,8 +49,9 @@ TEST_F(FileSystemTest, NamesMatchWithoutRegardToCase) {
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     CloseHandle(file);
     EXPECT_EQ(sim.FileBytes(L"Storage Card\\ZEL_Update\\ZEL.bin"), "");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sim.HostPath(L"Storage Card\\ZEL_Update")),
-                            std::filesystem::directory_iterator{}),
+    EXPECT_EQ(std::distance(
+                  std::filesystem::directory_iterator(sim.HostPath(L"Storage Card\\ZEL_Update")),
+                  std::filesystem::directory_iterator{}),
               1);
 }
 
@@ -91,11 +93,10 @@ TEST_F(FileSystemTest, DispositionsFollowTheDevice) {
 
 TEST_F(FileSystemTest, AFileOpenedWithoutSharingCannotBeOpenedAgain) {
     sim.PutFile(L"ResidentFlash2\\UpdateInfo.dat", "\x04");
-    HANDLE first = Open(L"ResidentFlash2\\UpdateInfo.dat", GENERIC_READ | GENERIC_WRITE, 0,
-                        OPEN_EXISTING);
+    HANDLE first =
+        Open(L"ResidentFlash2\\UpdateInfo.dat", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Open(L"ResidentFlash2\\UpdateInfo.dat", GENERIC_READ, FILE_SHARE_READ,
-                   OPEN_EXISTING),
+    EXPECT_EQ(Open(L"ResidentFlash2\\UpdateInfo.dat", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     SetLastError(kSentinel);
@@ -104,15 +105,15 @@ TEST_F(FileSystemTest, AFileOpenedWithoutSharingCannotBeOpenedAgain) {
     CloseHandle(first);
 
     // Shared for reading: a second reader is welcome, a writer is not.
-    HANDLE reader = Open(L"ResidentFlash2\\UpdateInfo.dat", GENERIC_READ, FILE_SHARE_READ,
-                         OPEN_EXISTING);
+    HANDLE reader =
+        Open(L"ResidentFlash2\\UpdateInfo.dat", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-    HANDLE second = Open(L"ResidentFlash2\\UpdateInfo.dat", GENERIC_READ, FILE_SHARE_READ,
-                         OPEN_EXISTING);
+    HANDLE second =
+        Open(L"ResidentFlash2\\UpdateInfo.dat", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     EXPECT_NE(second, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Open(L"ResidentFlash2\\UpdateInfo.dat", GENERIC_WRITE, FILE_SHARE_READ,
-                   OPEN_EXISTING),
-              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(
+        Open(L"ResidentFlash2\\UpdateInfo.dat", GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING),
+        INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     CloseHandle(second);
     CloseHandle(reader);
@@ -137,8 +138,8 @@ TEST_F(FileSystemTest, ReadOnlyFilesResistUntilTheAttributeIsReset) {
 }
 
 TEST_F(FileSystemTest, NoPathReachesOutsideTheDeviceRoot) {
-    std::filesystem::path outside = std::filesystem::path(sim.Root()).parent_path() /
-                                    ("outside-" + std::to_string(getpid()));
+    std::filesystem::path outside =
+        std::filesystem::path(sim.Root()).parent_path() / ("outside-" + std::to_string(getpid()));
     std::filesystem::create_directories(outside);
     sim.PutDirectory(L"Storage Card");
     std::filesystem::create_directory_symlink(outside, sim.HostPath(L"Storage Card\\escape"));
@@ -170,10 +171,55 @@ TEST_F(FileSystemTest, NoPathReachesOutsideTheDeviceRoot) {
     HANDLE search = FindFirstFileW(L"Storage Card\\*.*", &data);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
     std::vector<std::wstring> names{data.cFileName};
-    while (FindNextFileW(search, &data)) names.push_back(data.cFileName);
+    while (FindNextFileW(search, &data))
+        names.push_back(data.cFileName);
     FindClose(search);
     EXPECT_EQ(names, std::vector<std::wstring>{L"through-link"});
     std::filesystem::remove_all(outside);
+}
+
+// Names that differ in case are found through a remembered listing of the folder; changes
+// made beside the file system (on the host, or by a second file system over the same root)
+// and its own changes must both show in it.
+TEST_F(FileSystemTest, CaseFoldedLookupsSeeRenamesFromEveryWay) {
+    sim.PutFile(L"SDHC\\navi_update\\a.dat", "a");
+    EXPECT_NE(GetFileAttributesW(L"SDHC\\navi_update\\A.DAT"), INVALID_FILE_ATTRIBUTES);
+
+    std::filesystem::rename(sim.HostPath(L"SDHC\\navi_update\\a.dat"),
+                            sim.HostPath(L"SDHC\\navi_update\\Host.dat"));
+    EXPECT_NE(GetFileAttributesW(L"SDHC\\navi_update\\HOST.DAT"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(L"SDHC\\navi_update\\A.DAT"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    quarrin::platform::DeviceFileSystem other(sim.Root());
+    ASSERT_TRUE(other.MoveFile(L"SDHC\\navi_update\\Host.dat", L"SDHC\\navi_update\\Other.dat"));
+    EXPECT_NE(GetFileAttributesW(L"SDHC\\navi_update\\other.DAT"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(L"SDHC\\navi_update\\host.dat"), INVALID_FILE_ATTRIBUTES);
+
+    ASSERT_TRUE(MoveFileW(L"SDHC\\NAVI_UPDATE\\OTHER.DAT", L"SDHC\\navi_update\\Own.dat"));
+    EXPECT_NE(GetFileAttributesW(L"sdhc\\navi_update\\OWN.DAT"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(L"sdhc\\navi_update\\OTHER.DAT"), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(DeleteFileW(L"SDHC\\navi_update\\own.DAT"));
+    EXPECT_EQ(GetFileAttributesW(L"sdhc\\navi_update\\Own.dat"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(std::filesystem::is_empty(sim.HostPath(L"SDHC\\navi_update")));
+
+    // A folder removed and made anew on the host is another folder: its listing is read again.
+    std::filesystem::remove_all(sim.HostPath(L"SDHC\\navi_update"));
+    sim.PutFile(L"SDHC\\navi_update\\New.map", "n");
+    EXPECT_NE(GetFileAttributesW(L"SDHC\\navi_update\\new.MAP"), INVALID_FILE_ATTRIBUTES);
+}
+
+// A host pipe would block an open for reading forever: the device holds no such thing.
+TEST_F(FileSystemTest, PipesOnTheHostAreNeitherOpenedNorCopied) {
+    sim.PutDirectory(L"SDHC\\navi_update");
+    ASSERT_EQ(mkfifo(sim.HostPath(L"SDHC\\navi_update\\pipe").c_str(), 0666), 0);
+    EXPECT_EQ(Open(L"SDHC\\navi_update\\pipe", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    SetLastError(kSentinel);
+    EXPECT_FALSE(CopyFileW(L"SDHC\\navi_update\\pipe", L"SDHC\\copy", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(sim.Exists(L"SDHC\\copy"));
 }
 
 TEST_F(FileSystemTest, SearchesListEntriesWithoutDotsAndMatchWildcards) {
@@ -186,12 +232,13 @@ TEST_F(FileSystemTest, SearchesListEntriesWithoutDotsAndMatchWildcards) {
     HANDLE search = FindFirstFileW(L"SDHC\\navi_update\\*.*", &data);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
     std::vector<std::pair<std::wstring, DWORD>> entries{{data.cFileName, data.dwFileAttributes}};
-    while (FindNextFileW(search, &data)) entries.emplace_back(data.cFileName, data.dwFileAttributes);
+    while (FindNextFileW(search, &data))
+        entries.emplace_back(data.cFileName, data.dwFileAttributes);
     EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
     FindClose(search);
-    std::vector<std::pair<std::wstring, DWORD>> expected{
-        {L"A.map", FILE_ATTRIBUTE_NORMAL}, {L"b.dat", FILE_ATTRIBUTE_NORMAL},
-        {L"sub", FILE_ATTRIBUTE_DIRECTORY}};
+    std::vector<std::pair<std::wstring, DWORD>> expected{{L"A.map", FILE_ATTRIBUTE_NORMAL},
+                                                         {L"b.dat", FILE_ATTRIBUTE_NORMAL},
+                                                         {L"sub", FILE_ATTRIBUTE_DIRECTORY}};
     EXPECT_EQ(entries, expected);
 
     search = FindFirstFileW(L"sdhc\\NAVI_UPDATE\\*.MAP", &data);

@@ -4,6 +4,7 @@
 //   workbench ROOT unpack PACKAGE DESTINATION   (device paths; the library from Windows\)
 //   workbench ROOT delete FOLDER
 //   workbench ROOT copy SOURCE DESTINATION
+//   workbench ROOT placeholders                   (the navigation worker's files on the card)
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -11,6 +12,7 @@
 #include "platform/Win32.h"
 #include "platform/common/TextCodec.h"
 #include "platform/host/HostServices.h"
+#include "workers/NaviUpdateThread.h"
 #include "workers/TreeOperations.h"
 
 namespace {
@@ -37,9 +39,11 @@ int Unpack(const std::wstring& package, const std::wstring& destination) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fputs("usage: workbench ROOT unpack PACKAGE DEST | delete FOLDER | copy SRC DST\n",
-                   stderr);
+    if (argc < 3) {
+        std::fputs(
+            "usage: workbench ROOT unpack PACKAGE DEST | delete FOLDER | copy SRC DST | "
+            "placeholders\n",
+            stderr);
         return 2;
     }
     quarrin::platform::HostOptions options;
@@ -50,7 +54,9 @@ int main(int argc, char** argv) {
     long long result = 0;
     if (verb == "unpack" && argc == 5) {
         result = Unpack(Wide(argv[3]), Wide(argv[4]));
-    } else if (verb == "delete") {
+    } else if (verb == "placeholders") {
+        LayDownPlaceholders();
+    } else if (verb == "delete" && argc == 4) {
         result = DeleteTree(Wide(argv[3])) ? 0 : -1;
     } else if (verb == "copy" && argc == 5) {
         g_totalFileCount = 1;
