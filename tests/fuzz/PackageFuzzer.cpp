@@ -28,6 +28,7 @@
 
 #include "platform/Win32.h"
 #include "platform/common/DeviceFileSystem.h"
+#include "platform/common/TextCodec.h"
 #include "platform/sim/SimPlatform.h"
 #include "tools/mkpackage/PackageWriter.h"
 #include "tools/package/PackageFormat.h"
@@ -49,8 +50,11 @@ constexpr std::size_t kUnpackCap = 8u << 20;
 class ConfinementHook : public quarrin::platform::FileOperationHook {
 public:
     HookDecision Before(FileOp op, const std::wstring& devicePath) override {
-        if (quarrin::platform::IsMutating(op) && !BelowDestination(devicePath))
+        if (quarrin::platform::IsMutating(op) && !BelowDestination(devicePath)) {
+            std::fprintf(stderr, "operation %d outside the destination: '%s'\n",
+                         static_cast<int>(op), quarrin::platform::WideToUtf8(devicePath).c_str());
             __builtin_trap();
+        }
         return {};
     }
     HookDecision BeforeTransfer(FileOp op, const std::wstring& devicePath,
@@ -72,8 +76,18 @@ private:
         }
         if (folded.rfind(kDestinationFolded, 0) != 0)
             return false;
-        // No step may climb back out of it.
-        return folded.find(L"..") == std::wstring::npos;
+        // No step may climb back out of it ("a..b" is an ordinary name).
+        std::size_t start = 0;
+        while (start <= folded.size()) {
+            std::size_t end = folded.find(L'\\', start);
+            if (end == std::wstring::npos)
+                end = folded.size();
+            std::wstring_view name(folded.data() + start, end - start);
+            if (name == L".." || name == L".")
+                return false;
+            start = end + 1;
+        }
+        return true;
     }
 
     std::size_t m_written = 0;
