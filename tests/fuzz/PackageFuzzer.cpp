@@ -201,6 +201,8 @@ extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t s
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_harness = new Harness();
+    // The simulated device's folder goes with the process, when it ends normally.
+    std::atexit([] { delete g_harness; });
     return 0;
 }
 

@@ -9,6 +9,7 @@
 //  - the field decoders themselves, fed the input directly.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +63,8 @@ void PutMcuImage(const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_sim = new quarrin::platform::SimPlatform();
     g_sim->PutFile(L"SDHC\\ZEL_Update\\MCU", std::string(kMcuImageBytes, '\x5A'));
+    // The simulated device's folder goes with the process, when it ends normally.
+    std::atexit([] { delete g_sim; });
     return 0;
 }
 

@@ -11,6 +11,7 @@
 //
 // Input: the record's bytes.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "plan/UpdateRecord.h"
@@ -49,6 +50,8 @@ void CheckWriter(const std::string& record, void (*writer)(), DWORD word) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_sim = new quarrin::platform::SimPlatform();
+    // The simulated device's folder goes with the process, when it ends normally.
+    std::atexit([] { delete g_sim; });
     return 0;
 }
 
