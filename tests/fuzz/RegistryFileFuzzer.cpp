@@ -64,7 +64,7 @@ std::string CheckRoundTrip(const RegistryTree& tree) {
     return text;
 }
 
-// Reads the recipe of part 2 from the input bytes.
+// Reads the recipe of the second use from the input bytes.
 class Recipe {
 public:
     explicit Recipe(std::string_view bytes) : m_bytes(bytes) {}
