@@ -3,17 +3,20 @@
 
 #include "plan/SourceRoots.h"
 #include "plan/UpdatePlan.h"
+#include "plan/VersionFields.h"
 
 namespace {
 
 const wchar_t* const kVolumes[] = {L"Storage Card\\", L"SDHC\\", L"硬盘\\"};
 
 HANDLE OpenForReading(const std::wstring& path) {
-    return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
-bool IsOpen(HANDLE handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+bool IsOpen(HANDLE handle) {
+    return handle != INVALID_HANDLE_VALUE && handle != nullptr;
+}
 
 // The first volume, in search order, that holds `relative`; empty when none does.
 std::wstring ProbeVolumes(const wchar_t* relative, std::wstring& root) {
@@ -29,28 +32,18 @@ std::wstring ProbeVolumes(const wchar_t* relative, std::wstring& root) {
     return L"";
 }
 
-// Text of a little-endian UTF-16 field, up to its first NUL.
-std::wstring Utf16Text(const BYTE* bytes, std::size_t count) {
-    std::wstring text;
-    for (std::size_t i = 0; i + 1 < count; i += 2) {
-        wchar_t unit = static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
-        if (unit == L'\0') break;
-        text.push_back(unit);
-    }
-    return text;
-}
-
 bool ReadPackageVersion(const std::wstring& path, std::wstring& version) {
     HANDLE file = OpenForReading(path);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    BYTE marker[32] = {};
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BYTE marker[PACKAGE_MARKER_BYTES] = {};
     DWORD read = 0;
-    ReadFile(file, marker, 20, &read, nullptr);
-    std::size_t length = Utf16Text(marker, 20) == L"ZEL-OKUN-2" ? 120 : 22;
+    ReadFile(file, marker, sizeof marker, &read, nullptr);
+    std::size_t length = PackageVersionChars(marker);
     BYTE text[256] = {};
-    SetFilePointer(file, 20, nullptr, FILE_BEGIN);
+    SetFilePointer(file, PACKAGE_VERSION_OFFSET_BYTES, nullptr, FILE_BEGIN);
     ReadFile(file, text, static_cast<DWORD>(2 * length), &read, nullptr);
-    version = Utf16Text(text, 2 * length);
+    version = Utf16FieldText(text, 2 * length);
     CloseHandle(file);
     return true;
 }
@@ -58,18 +51,17 @@ bool ReadPackageVersion(const std::wstring& path, std::wstring& version) {
 // Reads an 8-bit version text of `size` bytes at `offset` of a firmware image.
 bool ReadImageVersion(const std::wstring& path, LONG offset, int size, std::wstring& version) {
     HANDLE file = OpenForReading(path);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
     bool found = false;
     if (SetFilePointer(file, offset, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
         GetLastError();
         version = L"V0.00";
     } else {
         char bytes[32] = {};
-        wchar_t wide[32] = {};
         DWORD read = 0;
         ReadFile(file, bytes, static_cast<DWORD>(size), &read, nullptr);
-        MultiByteToWideChar(CP_ACP, 0, bytes, size, wide, size);
-        version = wide;
+        version = ImageVersionText(bytes, size);
         found = true;
     }
     CloseHandle(file);
@@ -79,7 +71,8 @@ bool ReadImageVersion(const std::wstring& path, LONG offset, int size, std::wstr
 bool FolderHasEntries(const wchar_t* pattern) {
     WIN32_FIND_DATAW data{};
     HANDLE search = FindFirstFileW(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return false;
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
     FindClose(search);
     return true;
 }
@@ -119,7 +112,8 @@ int DiscoverUpdateSources(UpdatePlanFields& dialog, DWORD flags) {
         } else {
             std::wstring root;
             path = ProbeVolumes(L"ZEL_Update\\ZEL.bin", root);
-            if (!path.empty()) g_appSourceRoot = root;
+            if (!path.empty())
+                g_appSourceRoot = root;
         }
         if (!path.empty() && ReadPackageVersion(path, dialog.m_appVersion)) {
             appFound = true;
@@ -129,7 +123,8 @@ int DiscoverUpdateSources(UpdatePlanFields& dialog, DWORD flags) {
     if (flags & UPDATE_MCU) {
         std::wstring root;
         std::wstring path = ProbeVolumes(L"ZEL_Update\\MCU", root);
-        if (!path.empty()) g_mcuSourceRoot = root;
+        if (!path.empty())
+            g_mcuSourceRoot = root;
         if (!path.empty() && ReadImageVersion(path, 131047, 24, dialog.m_mcuVersion)) {
             mcuFound = true;
             result = 1;
@@ -138,7 +133,8 @@ int DiscoverUpdateSources(UpdatePlanFields& dialog, DWORD flags) {
     if (flags & UPDATE_MPEG) {
         std::wstring root;
         std::wstring path = ProbeVolumes(L"ZEL_Update\\DVDROM.bin", root);
-        if (!path.empty()) g_mpegSourceRoot = root;
+        if (!path.empty())
+            g_mpegSourceRoot = root;
         if (!path.empty() && ReadImageVersion(path, 48, 16, dialog.m_mpegVersion)) {
             mpegFound = true;
             result = 1;
@@ -157,8 +153,9 @@ int DiscoverUpdateSources(UpdatePlanFields& dialog, DWORD flags) {
             return 0;
         }
     }
-    if (result != 1) return 0;
-    dialog.m_updateFlags = (appFound ? UPDATE_APP : 0) | (mcuFound ? UPDATE_MCU : 0) |
-                           (mpegFound ? UPDATE_MPEG : 0);
+    if (result != 1)
+        return 0;
+    dialog.m_updateFlags =
+        (appFound ? UPDATE_APP : 0) | (mcuFound ? UPDATE_MCU : 0) | (mpegFound ? UPDATE_MPEG : 0);
     return 1;
 }

@@ -3,6 +3,7 @@ target_sources(quarrin_core PRIVATE
   plan/UpdateDiscovery.cpp
   plan/UpdatePlan.cpp
   plan/UpdateRecord.cpp
+  plan/VersionFields.cpp
   plan/TouchKeyImport.cpp
   plan/StorageFormat.cpp
 )

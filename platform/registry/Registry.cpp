@@ -28,6 +28,10 @@ DWORD Registry::Query(std::wstring_view path, std::wstring_view name, RegistryVa
 
 DWORD Registry::Set(std::wstring_view path, std::wstring_view name, DWORD type,
                     std::vector<BYTE> data) {
+    // A name the registry file cannot carry would be written and then break the whole file
+    // at the next load; it is refused instead.
+    if (!FitsRegText(name))
+        return ERROR_INVALID_PARAMETER;
     std::lock_guard guard(m_lock);
     if (m_tree.Find(path) == nullptr)
         return ERROR_FILE_NOT_FOUND;

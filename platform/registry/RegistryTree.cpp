@@ -178,7 +178,8 @@ std::string HexList(const std::vector<BYTE>& data) {
     return out;
 }
 
-// A REG_SZ that round-trips as text: whole characters, one terminator, no NUL inside.
+// A REG_SZ that round-trips as text: whole characters, one terminator, no NUL inside, and
+// nothing the quoted form cannot carry (any other text is kept as hex(1), byte for byte).
 std::optional<std::wstring> AsPlainText(const RegistryValue& value) {
     if (value.type != REG_SZ || value.data.size() % sizeof(wchar_t) != 0 || value.data.empty()) {
         return std::nullopt;
@@ -188,7 +189,7 @@ std::optional<std::wstring> AsPlainText(const RegistryValue& value) {
     if (text.back() != L'\0')
         return std::nullopt;
     text.pop_back();
-    if (text.find(L'\0') != std::wstring::npos)
+    if (text.find(L'\0') != std::wstring::npos || !FitsRegText(text))
         return std::nullopt;
     return text;
 }
@@ -236,6 +237,15 @@ std::vector<std::pair<int, std::string>> LogicalLines(std::string_view text) {
 }
 
 }  // namespace
+
+bool FitsRegText(std::wstring_view text) {
+    for (wchar_t c : text) {
+        auto code = static_cast<std::uint32_t>(c);
+        if (c == L'\n' || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+    }
+    return true;
+}
 
 RegistryValue* RegistryKey::Find(std::wstring_view name) {
     std::wstring folded = FoldCase(name);

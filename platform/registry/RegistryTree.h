@@ -38,6 +38,10 @@ struct RegistryTree {
 // Joins a root name and a sub-key path, dropping empty components ("A\\\\B\\" -> "A\\B").
 std::wstring JoinKeyPath(std::wstring_view parent, std::wstring_view child);
 
+// Whether the text form carries `text` unchanged as a quoted name or a key path: no line
+// break, and only characters that UTF-8 can carry (no surrogate halves, nothing past U+10FFFF).
+bool FitsRegText(std::wstring_view text);
+
 // The keys a unit has before anything is written: the touch driver's key.
 RegistryTree DefaultDeviceRegistry();
 

@@ -3,6 +3,7 @@
 //
 // Input layout: the first byte chooses the read sizes (a seed for their lengths); the rest
 // is the byte stream from the line.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -74,8 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (buffer.size() > 1024 + FRAME_MAX_LENGTH)
             __builtin_trap();  // the buffer stays bounded
     }
-    // The parsers also meet frames that did not come through the deframer.
-    std::vector<BYTE> raw(data + 1, data + size);
+    // The parsers also meet frames that did not come through the deframer, of any length a
+    // frame can have (the debug line of a longer one would not fit the log's line buffer).
+    std::vector<BYTE> raw(data + 1, data + std::min<std::size_t>(size, 1 + FRAME_MAX_LENGTH));
     ParseMcuFrame(nullptr, raw.data(), static_cast<int>(raw.size()));
     ParseMpegFrame(nullptr, raw.data(), static_cast<int>(raw.size()));
     DrainPosts();

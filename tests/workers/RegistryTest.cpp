@@ -153,6 +153,43 @@ TEST_F(RegistryFileTest, AMalformedFileIsReportedByLineAndLeftAlone) {
     EXPECT_EQ(ReadText(Path()), broken);
 }
 
+// Text the quoted form cannot carry (a line break, a lone surrogate half, a value past
+// U+10FFFF) once broke the whole file at the next load, or came back changed.
+TEST_F(RegistryFileTest, EveryValueThatIsSetSurvivesARestartAndKeepsTheFileReadable) {
+    auto sz = [](const std::wstring& text) {
+        std::wstring terminated = text + L'\0';
+        const auto* bytes = reinterpret_cast<const BYTE*>(terminated.data());
+        return std::vector<BYTE>(bytes, bytes + terminated.size() * sizeof(wchar_t));
+    };
+    const std::vector<std::wstring> texts = {L"two\nlines", L"half \xD800 surrogate",
+                                             std::wstring(1, static_cast<wchar_t>(0x110000)),
+                                             L"plain 文字"};
+    {
+        RegistryFile file(Path(), &sim.Files());
+        Registry registry(file.Load(), &file);
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            ASSERT_EQ(registry.Set(kTouchFull, L"Text" + std::to_wstring(i), REG_SZ, sz(texts[i])),
+                      ERROR_SUCCESS);
+        }
+        for (const wchar_t* name : {L"line\nbreak", L"\xDC00"}) {
+            EXPECT_EQ(registry.Set(kTouchFull, name, REG_DWORD, {1, 0, 0, 0}),
+                      ERROR_INVALID_PARAMETER);
+            EXPECT_FALSE(registry.Dword(kTouchFull, name));
+        }
+        registry.SetDword(kTouchFull, L"MIN_X", 7);
+    }
+    EXPECT_NE(ReadText(Path()).find("\"Text3\"=\"plain 文字\""), std::string::npos);
+    RegistryFile again(Path(), &sim.Files());
+    Registry reloaded(again.Load(), &again);
+    EXPECT_EQ(reloaded.Dword(kTouchFull, L"MIN_X"), 7u);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        quarrin::platform::RegistryValue value;
+        ASSERT_EQ(reloaded.Query(kTouchFull, L"Text" + std::to_wstring(i), value), ERROR_SUCCESS);
+        EXPECT_EQ(value.type, REG_SZ);
+        EXPECT_EQ(value.data, sz(texts[i])) << i;
+    }
+}
+
 TEST(RegFileParserTest, RejectsWhatItCannotRepresent) {
     const char* header = "Windows Registry Editor Version 5.00\n";
     for (const std::string& body :

@@ -345,7 +345,7 @@ struct BoundedFile {
     std::int64_t offset = 0;
     std::int64_t length = 0;
     std::int64_t position = 0;
-    std::vector<char> buffer = std::vector<char>(1 << 20);
+    std::vector<char> buffer;
 };
 
 la_ssize_t ReadBounded(struct archive* reader, void* data, const void** out) {
@@ -392,6 +392,7 @@ bool ReadPackage(const std::string& packagePath, PackageInfo& info,
         Utf16ToUtf8(DecodeUtf16Field(header + PACKAGE_VERSION_OFFSET, layout.versionChars));
     file.offset = static_cast<std::int64_t>(layout.archiveOffset);
     file.length = info_.st_size - file.offset;
+    file.buffer.resize(static_cast<std::size_t>(std::min<std::int64_t>(file.length, 1 << 20)));
 
     ArchivePtr reader(archive_read_new(), archive_read_free);
     archive_read_support_filter_zstd(reader.get());

@@ -52,7 +52,8 @@ int PackageSource::Open(LPCWSTR packagePath) {
     }
     m_archiveStart = layout.archiveOffset;
     m_archiveLength = size - layout.archiveOffset;
-    m_buffer.resize(READ_CHUNK);
+    // A small package needs no more buffer than it has bytes.
+    m_buffer.resize(static_cast<std::size_t>(std::min<ULONGLONG>(READ_CHUNK, m_archiveLength)));
     return 0;
 }
 
