@@ -233,10 +233,17 @@ void CUpdateDialog::OnClose() {
         if (stages.stopLinkThreads != nullptr) stages.stopLinkThreads(m_mcuLink);
         NKDbgPrintfW(L"MCU Thread Closed!\r\n");
     }
-    for (HGDIOBJ* object : {&m_font, &m_trackBrush, &m_trackPen, &m_barBrush, &m_barPen}) {
-        if (*object != nullptr) DeleteObject(*object);
-        *object = nullptr;
-    }
+    // Fonts, brushes and pens are handles of different types under the real API.
+    auto release = [](auto& object) {
+        if (object != nullptr)
+            DeleteObject(object);
+        object = nullptr;
+    };
+    release(m_font);
+    release(m_trackBrush);
+    release(m_trackPen);
+    release(m_barBrush);
+    release(m_barPen);
     if (m_memDC != nullptr) DeleteDC(m_memDC);
     m_memDC = nullptr;
     if (m_memBitmap != nullptr) DeleteObject(m_memBitmap);

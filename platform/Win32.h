@@ -1,6 +1,10 @@
 // The device's operating-system interface, as the code above the platform layer sees it.
 #pragma once
 
+#ifdef _WIN32
+// The Windows build compiles the same code against the real Windows API.
+#include "platform/win32/WindowsApi.h"
+#else
 #include "platform/Win32Types.h"
 #include "platform/api/FileApi.h"
 #include "platform/api/CommApi.h"
@@ -14,3 +18,4 @@
 #include "platform/api/StorageApi.h"
 #include "platform/api/TouchApi.h"
 #include "platform/api/ModuleApi.h"
+#endif

@@ -5,6 +5,11 @@
 // every text of the loader is a wide string.
 #pragma once
 
+#ifdef _WIN32
+// The Windows build takes them from the real <windows.h>.
+#include "platform/win32/WindowsTypes.h"
+#else
+
 #include <cstddef>
 #include <cstdint>
 
@@ -196,3 +201,5 @@ using LPCRITICAL_SECTION = CRITICAL_SECTION*;
 // --- Code pages -----------------------------------------------------------------------------
 inline constexpr UINT CP_ACP = 0;
 inline constexpr UINT CP_UTF8 = 65001;
+
+#endif  // _WIN32

@@ -4,8 +4,10 @@
 
 #include "platform/framework/Wnd.h"
 
+#ifndef _WIN32  // the Windows build has them from <windows.h>
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
+#endif
 
 class CDialog : public CWnd {
 public:

@@ -175,7 +175,9 @@ HBRUSH CWnd::OnCtlColor(HDC, CWnd*, UINT) {
     return s_white;
 }
 
+#ifndef _WIN32  // the Windows build loads the icon with the system's LoadIconW
 HICON LoadIconW(HINSTANCE, LPCWSTR name) {
     auto id = reinterpret_cast<std::uintptr_t>(name);
     return id == IDI_MAINFRAME ? reinterpret_cast<HICON>(static_cast<std::uintptr_t>(0x1C0)) : nullptr;
 }
+#endif

@@ -69,6 +69,9 @@ private:
     HFONT m_font = nullptr;
 };
 
+extern const CWnd wndTop;
+
+#ifndef _WIN32  // the Windows build has them from <windows.h>
 inline constexpr UINT SWP_NOSIZE = 0x0001;
 inline constexpr UINT SWP_NOMOVE = 0x0002;
 inline constexpr UINT SWP_SHOWWINDOW = 0x0040;
@@ -76,8 +79,8 @@ inline constexpr UINT CTLCOLOR_BTN = 3;
 inline constexpr UINT CTLCOLOR_DLG = 4;
 inline constexpr int ICON_SMALL = 0;
 inline constexpr int ICON_BIG = 1;
-extern const CWnd wndTop;
 
 // Loads an icon resource of the loader (icon 128).
 HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
 #define MAKEINTRESOURCE(id) (reinterpret_cast<LPCWSTR>(static_cast<std::uintptr_t>(id)))
+#endif  // _WIN32

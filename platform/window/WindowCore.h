@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "platform/api/WindowApi.h"
+#include "platform/Win32.h"
 
 namespace quarrin::platform {
 

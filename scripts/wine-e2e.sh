@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Runs the Windows build of the loader under Wine against temporary device roots and checks
+# what it logs, shows and starts: scripts/wine-e2e.sh [BUILD_DIR]   (default build-win32)
+#
+# Needs scripts/setup-win32.sh. Builds the win32 preset's programs when BUILD_DIR is the
+# default. Wine runs headless on a virtual X display of the unit's screen size, with a
+# private prefix inside the build folder. The device root is a folder that the prefix maps
+# as drive Q:, the loader's device root.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="$(realpath -m "${1:-build-win32}")"
+
+if [ -z "${QUARRIN_WINE_DISPLAY:-}" ]; then
+  if [ "$build" = "$(realpath -m build-win32)" ]; then
+    [ -f build-win32/build.ninja ] || cmake --preset win32 >/dev/null
+    cmake --build build-win32 -j2 --target quarrin start-marker
+  fi
+  # Everything below runs on one virtual display of 800 x 480.
+  exec env QUARRIN_WINE_DISPLAY=1 xvfb-run -a -s "-screen 0 800x480x24" "$0" "$build"
+fi
+
+wine=/usr/lib/wine/wine64
+export WINEPREFIX="$build/wine-prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
+if [ ! -d "$WINEPREFIX/dosdevices" ]; then
+  "$wine" wineboot -i >/dev/null 2>&1
+fi
+/usr/lib/wine/wineserver -p  # one server for all runs; stopped at the end
+trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
+
+work="$build/wine-e2e"
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+scenario=""
+
+# A fresh device root, mapped as Q:.
+device() {
+  scenario="$1"
+  failures_before=$failures
+  started_at=$SECONDS
+  root="$work/$scenario"
+  mkdir -p "$root"
+  ln -sfn "$root" "$WINEPREFIX/dosdevices/q:"
+}
+
+put() {  # put RELATIVE [BYTES as printf format]
+  mkdir -p "$(dirname "$root/$1")"
+  printf "${2:-}" >"$root/$1"
+}
+
+program() {  # a program that records its start as RELATIVE.started
+  mkdir -p "$(dirname "$root/$1")"
+  cp "$build/start-marker.exe" "$root/$1"
+}
+
+run() {  # run [quarrin arguments...]: fills $root/out, $root/err, $status
+  status=0
+  timeout 120 "$wine" "$build/quarrin.exe" --root 'Q:\' "$@" >"$root/out" 2>"$root/err" ||
+    status=$?
+  tr -d '\r' <"$root/err" >"$root/err.lines"
+}
+
+fail() {
+  echo "FAIL $scenario: $*"
+  failures=$((failures + 1))
+}
+
+expect_status() { [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"; }
+
+expect_lines() {  # expect_lines FILE: the debug lines equal FILE's, "<n>" matching a number
+  sed 's/[0-9][0-9]*ms$/<n>ms/' "$root/err.lines" | diff -u "$1" - >"$root/diff" ||
+    fail "debug lines differ: $(cat "$root/diff")"
+}
+
+expect_line() { grep -qxF "$1" "$root/err.lines" || fail "no debug line '$1'"; }
+
+expect_started() {  # the program started (it is detached: wait up to 10 s)
+  for _ in $(seq 100); do [ -f "$root/$1.started" ] && return; sleep 0.1; done
+  fail "$1 did not start"
+}
+
+expect_not_started() { [ ! -f "$root/$1.started" ] || fail "$1 started"; }
+
+expect_file() {  # expect_file RELATIVE HEX
+  local actual
+  actual="$(od -An -tx1 "$root/$1" | tr -d ' \n')"
+  [ "$actual" = "$2" ] || fail "$1 holds $actual, expected $2"
+}
+
+finish() {
+  [ "$failures" -eq "$failures_before" ] && echo "ok   $scenario ($((SECONDS - started_at)) s)"
+  return 0
+}
+
+# --- The direct launch: nothing requested, the system files are well, the application starts.
+device direct-launch
+program ResidentFlash3/ZEL/Velmoran.exe
+run --log 'Q:\run.log'
+expect_status 0
+cat >"$work/direct-launch.expected" <<'LINES'
+Quarrin 2.0.0.24(50 times timeout) starting......
+MCU-COM2-DisableCalitration
+ZEL Exist!
+Detect SystemFile Well:<n>ms
+CP OK!
+Quarrin quit!
+LINES
+expect_lines "$work/direct-launch.expected"
+cmp -s "$root/run.log" "$root/err" || fail "the log file differs from the debug output"
+expect_started ResidentFlash3/ZEL/Velmoran.exe
+finish
+
+# --- The marker file starts the shell instead.
+device shell-marker
+program ResidentFlash3/ZEL/Velmoran.exe
+program Windows/explorer.exe
+put ResidentFlash3/gotoeee
+run
+expect_status 0
+grep -q CP "$root/err.lines" && fail "a launch of the application was logged"
+expect_started Windows/explorer.exe
+expect_not_started ResidentFlash3/ZEL/Velmoran.exe
+finish
+
+# --- A missing application (its folder too) falls back to the shell.
+device missing-application
+put ResidentFlash2/UpdateInfo.dat '\0\0\0\0'
+program Windows/explorer.exe
+run
+expect_status 0
+expect_line "CP Failed!Error Code:3"
+expect_started Windows/explorer.exe
+finish
+
+# --- A file that is no program is reported, and nothing starts.
+device not-a-program
+put ResidentFlash3/ZEL/Velmoran.exe 'not a program'
+program Windows/explorer.exe
+run
+expect_status 0
+expect_line "CP Failed!Error Code:193"
+expect_not_started Windows/explorer.exe
+finish
+
+if [ "$failures" -ne 0 ]; then
+  echo "wine-e2e: $failures check(s) failed; the runs are in $work"
+  exit 1
+fi
+echo "wine-e2e: all passed"
