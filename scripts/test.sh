@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the plain build, the whole suite
 # again under AddressSanitizer and UndefinedBehaviorSanitizer, a bounded run of every fuzz
-# target, and the simulated-platform tests under ThreadSanitizer. Each phase says how long
+# target, the simulated-platform tests under ThreadSanitizer, and the Windows build's
+# direct-launch runs under Wine when Wine and MinGW-w64 are installed. Each phase says how long
 # it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,11 +34,17 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 phase "fuzz every reader of untrusted input for a bounded time"
-bash scripts/fuzz.sh 30
+bash scripts/fuzz.sh 20
 
 phase "build and test under ThreadSanitizer (every simulated-platform test runs several threads)"
 bash scripts/build.sh build-tsan -DQUARRIN_SANITIZE=thread "${sanitized_flags[@]}"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -LE e2e
+phase "the Windows build under Wine"
+if [ -x /usr/lib/wine/wine64 ] && command -v x86_64-w64-mingw32-g++ >/dev/null; then
+  bash scripts/wine-e2e.sh
+else
+  echo "   skipped: Wine or MinGW-w64 is not installed (bash scripts/setup-win32.sh installs both)"
+fi
 phase ""
 echo "== all tests passed in $SECONDS s"

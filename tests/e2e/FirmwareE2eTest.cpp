@@ -180,6 +180,8 @@ struct FailureCase {
     const char* shown;
 };
 
+void PrintTo(const FailureCase& failure, std::ostream* os) { *os << failure.name; }
+
 class FirmwareFailureE2eTest : public FirmwareE2eTest,
                                public ::testing::WithParamInterface<FailureCase> {};
 

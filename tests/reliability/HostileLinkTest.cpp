@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <ostream>
 
 #include "e2e/E2eSupport.h"
 
@@ -29,6 +30,9 @@ struct LineCase {
     std::vector<std::string> mcuFaults;  // for the MCU during an MPEG update
     Outcome outcome;
 };
+
+// Test names and failure messages show the case's name, not its bytes.
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 
 std::string Pattern(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');

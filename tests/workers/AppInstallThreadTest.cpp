@@ -133,6 +133,8 @@ struct EarlyFailure {
     int errorCode;
 };
 
+void PrintTo(const EarlyFailure& failure, std::ostream* os) { *os << failure.name; }
+
 class AppInstallEarlyFailureTest : public AppInstallThreadTest,
                                    public ::testing::WithParamInterface<EarlyFailure> {};
 

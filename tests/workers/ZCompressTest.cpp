@@ -99,6 +99,15 @@ TEST_F(ZCompressTest, CorruptArchivesFailWithoutCrashing) {
     }
 }
 
+}  // namespace
+
+namespace quarrin::package {
+// Test names and failure messages show the entry's path, not its bytes.
+void PrintTo(const PackageEntry& entry, std::ostream* os) { *os << entry.path; }
+}  // namespace quarrin::package
+
+namespace {
+
 class ZCompressHostileTest : public ZCompressTest,
                              public ::testing::WithParamInterface<PackageEntry> {};
 
