@@ -31,9 +31,11 @@ bool ParseComMapping(const std::string& text, std::map<int, std::string>& ports)
 // "DSKn=VOLUME" with n from 1 to 4 (a colon after the store name is allowed).
 bool ParseStore(const std::string& text, std::pair<int, std::string>& store) {
     auto eq = text.find('=');
-    if (eq == std::string::npos || eq + 1 >= text.size()) return false;
+    if (eq == std::string::npos || eq + 1 >= text.size())
+        return false;
     std::string name = text.substr(0, eq);
-    if (!name.empty() && name.back() == ':') name.pop_back();
+    if (!name.empty() && name.back() == ':')
+        name.pop_back();
     if (name.size() != 4 || name.compare(0, 3, "DSK") != 0 || name[3] < '1' || name[3] > '4') {
         return false;
     }
@@ -128,7 +130,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.window = true;
         } else if (name == "--root" || name == "--log" || name == "--clock-rate" ||
                    name == "--registry") {
-            if (!value(text) || text.empty()) return {std::nullopt, "option " + name + " needs a value"};
+            if (!value(text) || text.empty())
+                return {std::nullopt, "option " + name + " needs a value"};
             if (name == "--root") {
                 options.root = text;
             } else if (name == "--log") {

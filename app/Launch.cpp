@@ -32,6 +32,7 @@ int LaunchMainApplication() {
     wchar_t line[64];
     wsprintfW(line, L"CP Failed!Error Code:%d\r\n", error);
     NKDbgPrintfW(L"%s", line);
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) Start(kShell, 0);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        Start(kShell, 0);
     return 0;
 }

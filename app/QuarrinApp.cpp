@@ -25,7 +25,8 @@ const wchar_t* ConfigurationLine() {
 
 void ShowTaskBar(int command) {
     HWND taskBar = FindWindowW(L"HHTaskBar", L"");
-    if (taskBar != nullptr) ShowWindow(taskBar, command);
+    if (taskBar != nullptr)
+        ShowWindow(taskBar, command);
 }
 
 }  // namespace
@@ -35,7 +36,8 @@ int CheckSystemFiles() {
     // whatever the open gives.
     HANDLE file = CreateFileW(L"ResidentFlash\\ZEL.bin", GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
     return 0;
 }
 
@@ -84,7 +86,8 @@ BOOL CQuarrinApp::InitInstance() {
 
     ShowTaskBar(SW_HIDE);
     if (mode & UPDATE_APP) {
-        for (const wchar_t* path : kUserFiles) DeleteFileW(path);
+        for (const wchar_t* path : kUserFiles)
+            DeleteFileW(path);
     }
     RunUpdateCourse(*this, mode);
     ShowTaskBar(SW_SHOW);

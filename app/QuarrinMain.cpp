@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
     }
     struct stat info {};
     if (stat(options.root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        std::fprintf(stderr, "quarrin: device root '%s' is not a folder\n%s",
-                     options.root.c_str(), UsageText().c_str());
+        std::fprintf(stderr, "quarrin: device root '%s' is not a folder\n%s", options.root.c_str(),
+                     UsageText().c_str());
         return 2;
     }
     quarrin::platform::HostOptions host;

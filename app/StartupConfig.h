@@ -3,6 +3,6 @@
 
 #include "platform/Win32.h"
 
-extern int g_mcuComPort;          // COM port number of the MCU link
-extern int g_mpegComPort;         // COM port number of the MPEG link
-extern bool g_calibrationEnabled; // gates the touch-screen calibration backup
+extern int g_mcuComPort;           // COM port number of the MCU link
+extern int g_mpegComPort;          // COM port number of the MPEG link
+extern bool g_calibrationEnabled;  // gates the touch-screen calibration backup

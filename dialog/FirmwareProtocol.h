@@ -4,11 +4,11 @@
 
 #include "dialog/UpdateDialog.h"
 
-extern int g_mcuStep;           // which MCU command TIMER_MCU_RETRY resends: 0, 1 or 2
-extern int g_mpegStep;          // which MPEG command TIMER_MPEG_RETRY resends: 0..4
-extern BYTE g_mpegFlashPending; // the module took the image; the next alive message ends the stage
-extern int g_mpegAliveCount;    // alive messages counted while an MPEG stage runs
-extern int g_mpegStartRetries;  // resends of MPEG_CMD_START_PROGRAM in this process
+extern int g_mcuStep;            // which MCU command TIMER_MCU_RETRY resends: 0, 1 or 2
+extern int g_mpegStep;           // which MPEG command TIMER_MPEG_RETRY resends: 0..4
+extern BYTE g_mpegFlashPending;  // the module took the image; the next alive message ends the stage
+extern int g_mpegAliveCount;     // alive messages counted while an MPEG stage runs
+extern int g_mpegStartRetries;   // resends of MPEG_CMD_START_PROGRAM in this process
 
 // MCU image transfer.
 inline constexpr DWORD MCU_IMAGE_SIZE = 131072;

@@ -49,7 +49,8 @@ BOOL CUpdateDialog::OnInitDialog() {
 
     if (DiscoverUpdateSources(*this, m_updateFlags) == 1) {
         m_screenState = STATE_PREPARING;
-        if (g_systemFilesDamaged) HideButtons();
+        if (g_systemFilesDamaged)
+            HideButtons();
     } else {
         m_screenState = DETECT_SECONDS;
         HideButtons();
@@ -94,7 +95,8 @@ void CUpdateDialog::OnProgress(WPARAM wParam, LPARAM lParam) {
         m_screenState = STATE_BACKUP;
         Repaint();
     } else if (wParam == 1) {
-        if (lParam == m_percent) return;
+        if (lParam == m_percent)
+            return;
         m_percent = static_cast<int>(lParam);
         Repaint();
     } else {
@@ -153,7 +155,8 @@ void CUpdateDialog::OnTimer(UINT_PTR id) {
         case TIMER_MCU_BLOCK:
         case TIMER_MPEG_RETRY:
         case TIMER_MCU_RETRY:
-            if (Stages().onFirmwareTimer != nullptr) Stages().onFirmwareTimer(*this, id);
+            if (Stages().onFirmwareTimer != nullptr)
+                Stages().onFirmwareTimer(*this, id);
             break;
         default:
             break;
@@ -177,7 +180,8 @@ void CUpdateDialog::ChainToNextStage() {
             }
             break;
         case KIND_MPEG:
-            if (m_updateFlags & UPDATE_MCU) next = KIND_MCU;
+            if (m_updateFlags & UPDATE_MCU)
+                next = KIND_MCU;
             break;
         default:
             break;
@@ -211,12 +215,15 @@ void CUpdateDialog::OnStartButton() {
     Repaint();
 }
 
-void CUpdateDialog::OnCloseButton() { PostMessage(WM_CLOSE, 0, 0); }
+void CUpdateDialog::OnCloseButton() {
+    PostMessage(WM_CLOSE, 0, 0);
+}
 
 HBRUSH CUpdateDialog::OnCtlColor(HDC dc, CWnd* window, UINT colorKind) {
     HBRUSH brush = CDialog::OnCtlColor(dc, window, colorKind);
     int id = window->GetDlgCtrlID();
-    if (id == IDC_BUTTON_START || id == IDC_BUTTON_CLOSE) return brush;
+    if (id == IDC_BUTTON_START || id == IDC_BUTTON_CLOSE)
+        return brush;
     SetTextColor(dc, RGB(255, 255, 255));
     SetBkColor(dc, RGB(0, 0, 0));
     return m_ctlBrush;
@@ -226,11 +233,13 @@ void CUpdateDialog::OnClose() {
     NKDbgPrintfW(L"Quarrin Release Object...\r\n");
     auto& stages = Stages();
     if (m_mpegLink != nullptr) {
-        if (stages.stopLinkThreads != nullptr) stages.stopLinkThreads(m_mpegLink);
+        if (stages.stopLinkThreads != nullptr)
+            stages.stopLinkThreads(m_mpegLink);
         NKDbgPrintfW(L"MPEG Thread Closed!\r\n");
     }
     if (m_mcuLink != nullptr) {
-        if (stages.stopLinkThreads != nullptr) stages.stopLinkThreads(m_mcuLink);
+        if (stages.stopLinkThreads != nullptr)
+            stages.stopLinkThreads(m_mcuLink);
         NKDbgPrintfW(L"MCU Thread Closed!\r\n");
     }
     // Fonts, brushes and pens are handles of different types under the real API.
@@ -244,9 +253,11 @@ void CUpdateDialog::OnClose() {
     release(m_trackPen);
     release(m_barBrush);
     release(m_barPen);
-    if (m_memDC != nullptr) DeleteDC(m_memDC);
+    if (m_memDC != nullptr)
+        DeleteDC(m_memDC);
     m_memDC = nullptr;
-    if (m_memBitmap != nullptr) DeleteObject(m_memBitmap);
+    if (m_memBitmap != nullptr)
+        DeleteObject(m_memBitmap);
     m_memBitmap = nullptr;
     if (m_mcuLink != nullptr && stages.closeAndDeleteLink != nullptr) {
         stages.closeAndDeleteLink(m_mcuLink);
@@ -256,7 +267,8 @@ void CUpdateDialog::OnClose() {
     }
     m_mcuImage.reset();
     m_mpegImage.reset();
-    if (m_ctlBrush != nullptr) DeleteObject(m_ctlBrush);
+    if (m_ctlBrush != nullptr)
+        DeleteObject(m_ctlBrush);
     m_ctlBrush = nullptr;
     CDialog::OnClose();
 }

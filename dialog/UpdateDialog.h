@@ -117,7 +117,8 @@ extern int g_screenHeight;
 
 // Tests the latch; clears it and returns true the first time only.
 inline bool TakeLatch(BYTE& latch) {
-    if (latch == 0) return false;
+    if (latch == 0)
+        return false;
     latch = 0;
     return true;
 }

@@ -22,11 +22,16 @@ const Box kResetBox{{0, 220, 1024, 350}, {0, 160, 800, 290}};
 const wchar_t* PreparingText(DWORD kind) {
     switch (kind) {
         case KIND_APP:
-            return g_systemFilesDamaged ? L"准备恢复应用程序，请稍候...%s" : L"准备升级应用程序，请稍候...%s";
-        case KIND_MCU: return L"准备升级MCU，请稍候...%s";
-        case KIND_MPEG: return L"准备升级MPEG，请稍候...%s";
-        case KIND_NAVI: return L"准备升级导航，请稍候(删除旧文件)...%s";
-        default: return L"准备升级，请稍候...%s";
+            return g_systemFilesDamaged ? L"准备恢复应用程序，请稍候...%s"
+                                        : L"准备升级应用程序，请稍候...%s";
+        case KIND_MCU:
+            return L"准备升级MCU，请稍候...%s";
+        case KIND_MPEG:
+            return L"准备升级MPEG，请稍候...%s";
+        case KIND_NAVI:
+            return L"准备升级导航，请稍候(删除旧文件)...%s";
+        default:
+            return L"准备升级，请稍候...%s";
     }
 }
 
@@ -34,11 +39,17 @@ const wchar_t* ResultText(DWORD kind, bool success) {
     bool restore = g_systemFilesDamaged;
     switch (kind) {
         case KIND_APP:
-            if (restore) return success ? L"应用程序恢复成功！%s" : L"应用程序恢复失败！错误码:%d\r\n\r\n请再试一次";
-            return success ? L"应用程序升级成功！%s" : L"应用程序升级失败！错误码:%d\r\n\r\n请再试一次";
-        case KIND_MCU: return success ? L"MCU升级成功！%s" : L"MCU升级失败！错误码:%d\r\n\r\n请再试一次";
-        case KIND_MPEG: return success ? L"MPEG升级成功！%s" : L"MPEG升级失败！错误码:%d\r\n\r\n请再试一次";
-        default: return success ? L"导航升级成功！%s" : L"导航升级失败！错误码:%d\r\n\r\n请再试一次";
+            if (restore)
+                return success ? L"应用程序恢复成功！%s"
+                               : L"应用程序恢复失败！错误码:%d\r\n\r\n请再试一次";
+            return success ? L"应用程序升级成功！%s"
+                           : L"应用程序升级失败！错误码:%d\r\n\r\n请再试一次";
+        case KIND_MCU:
+            return success ? L"MCU升级成功！%s" : L"MCU升级失败！错误码:%d\r\n\r\n请再试一次";
+        case KIND_MPEG:
+            return success ? L"MPEG升级成功！%s" : L"MPEG升级失败！错误码:%d\r\n\r\n请再试一次";
+        default:
+            return success ? L"导航升级成功！%s" : L"导航升级失败！错误码:%d\r\n\r\n请再试一次";
     }
 }
 
@@ -54,7 +65,8 @@ void CUpdateDialog::OnPaint() {
         m_memDC = CreateCompatibleDC(dc);
         SetBkMode(m_memDC, TRANSPARENT);
         HGDIOBJ initial = SelectObject(m_memDC, m_memBitmap);
-        if (initial != nullptr) DeleteObject(initial);
+        if (initial != nullptr)
+            DeleteObject(initial);
     }
     HGDIOBJ oldBrush = SelectObject(m_memDC, m_trackBrush);
     HGDIOBJ oldPen = SelectObject(m_memDC, m_trackPen);
@@ -76,7 +88,8 @@ void CUpdateDialog::OnPaint() {
     SelectObject(m_memDC, oldFont);
     SelectObject(m_memDC, oldBrush);
     SelectObject(m_memDC, oldPen);
-    if (drew) BitBlt(dc, 0, 0, g_screenWidth, g_screenHeight, m_memDC, 0, 0, SRCCOPY);
+    if (drew)
+        BitBlt(dc, 0, 0, g_screenWidth, g_screenHeight, m_memDC, 0, 0, SRCCOPY);
     EndPaint(m_hWnd, &paint);
 }
 
@@ -104,14 +117,18 @@ void CUpdateDialog::DrawScreen() {
     } else if (m_screenState == STATE_RUNNING) {
         switch (m_updateKind) {
             case KIND_APP:
-                wsprintfW(text, g_systemFilesDamaged ? L"正在恢复应用程序 %s，请不要断电！" : L"正在升级应用程序 %s，请不要断电！",
+                wsprintfW(text,
+                          g_systemFilesDamaged ? L"正在恢复应用程序 %s，请不要断电！"
+                                               : L"正在升级应用程序 %s，请不要断电！",
                           m_appVersion.c_str());
                 break;
             case KIND_MCU:
-                wsprintfW(text, L"正在升级MCU %s，请不要断电！\r\n\r\n请拔出升级卡", m_mcuVersion.c_str());
+                wsprintfW(text, L"正在升级MCU %s，请不要断电！\r\n\r\n请拔出升级卡",
+                          m_mcuVersion.c_str());
                 break;
             case KIND_MPEG:
-                wsprintfW(text, L"正在升级MPEG %s，请不要断电！\r\n\r\n请拔出升级卡", m_mpegVersion.c_str());
+                wsprintfW(text, L"正在升级MPEG %s，请不要断电！\r\n\r\n请拔出升级卡",
+                          m_mpegVersion.c_str());
                 break;
             default:
                 wsprintfW(text, L"正在升级导航，请不要断电！%s", L"");
@@ -133,7 +150,8 @@ void CUpdateDialog::DrawScreen() {
             wsprintfW(text, ResultText(m_updateKind, false), g_updateErrorCode);
         }
         draw(kResultBox);
-        if (m_outcome != OUTCOME_WRITING_FLASH) StartTimer(TIMER_NEXT_STAGE, 2000);
+        if (m_outcome != OUTCOME_WRITING_FLASH)
+            StartTimer(TIMER_NEXT_STAGE, 2000);
     } else if (m_screenState == STATE_BACKUP) {
         wsprintfW(text, L"正在备份应用程序，请稍候...%s\r\n", L"");
         draw(kBackupBox);

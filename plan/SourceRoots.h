@@ -4,8 +4,8 @@
 
 #include <string>
 
-extern std::wstring g_appSourceRoot;   // "Storage Card\\", "SDHC\\" or "硬盘\\"
+extern std::wstring g_appSourceRoot;  // "Storage Card\\", "SDHC\\" or "硬盘\\"
 extern std::wstring g_mcuSourceRoot;
 extern std::wstring g_mpegSourceRoot;
-extern std::wstring g_naviSourceDir;   // "硬盘\\navi_update" or "SDHC\\navi_update"
-extern wchar_t g_updateFolderName[16]; // "ZEL_Update" or "navi_update", shown while waiting
+extern std::wstring g_naviSourceDir;    // "硬盘\\navi_update" or "SDHC\\navi_update"
+extern wchar_t g_updateFolderName[16];  // "ZEL_Update" or "navi_update", shown while waiting

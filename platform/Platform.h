@@ -49,8 +49,7 @@ public:
 class DeviceNamespace {
 public:
     virtual ~DeviceNamespace() = default;
-    virtual HANDLE Open(const std::wstring& name, DWORD access, DWORD share,
-                        DWORD disposition) = 0;
+    virtual HANDLE Open(const std::wstring& name, DWORD access, DWORD share, DWORD disposition) = 0;
 };
 
 // The platform's interactive touch-screen calibration. Returns 1 when the user completed it;

@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libfreetype-dev libfontconfig-dev fontconfig fonts-wqy-microhei fonts-liberation2
   libpng-dev libarchive-dev libzstd-dev zstd
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   libsdl2-dev
   xvfb xauth
 )

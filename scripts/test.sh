@@ -23,6 +23,12 @@ sanitized_flags=(-DQUARRIN_BENCHMARKS=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 
 phase "install what is missing"
 bash scripts/setup.sh
 
+phase "check the formatting"
+if ! git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror; then
+  echo "   run: git ls-files '*.cpp' '*.h' | xargs clang-format -i"
+  exit 1
+fi
+
 phase "build and test"
 bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$jobs"

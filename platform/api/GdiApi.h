@@ -82,8 +82,8 @@ COLORREF SetBkColor(HDC dc, COLORREF color);
 int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
 BOOL RoundRect(HDC dc, int left, int top, int right, int bottom, int width, int height);
 int DrawTextW(HDC dc, LPCWSTR text, int count, LPRECT rect, UINT format);
-BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX,
-            int sourceY, DWORD rop);
+BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
+            DWORD rop);
 
 // The screen: a device context that draws onto what the unit shows.
 HDC GetDC(HWND window);

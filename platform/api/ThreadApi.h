@@ -22,8 +22,7 @@ void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                             DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 
 HANDLE CreateSemaphoreW(LPSECURITY_ATTRIBUTES attributes, LONG initialCount, LONG maximumCount,
                         LPCWSTR name);
@@ -40,7 +39,7 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section);
 
 // Starts the executable that the device path names and does not wait for it.
 BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine,
-                    LPSECURITY_ATTRIBUTES processAttributes,
-                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
-                    DWORD creationFlags, LPVOID environment, LPCWSTR currentDirectory,
-                    LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation);
+                    LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                    BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
+                    LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+                    LPPROCESS_INFORMATION processInformation);

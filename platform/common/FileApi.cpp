@@ -14,7 +14,9 @@ using quarrin::platform::FileObject;
 
 namespace {
 
-quarrin::platform::DeviceFileSystem& Files() { return *CurrentServices().files; }
+quarrin::platform::DeviceFileSystem& Files() {
+    return *CurrentServices().files;
+}
 
 BOOL Fail(DWORD error) {
     SetLastErrorValue(error);
@@ -49,21 +51,24 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED) {
     auto object = LookupHandleAs<quarrin::kernel::IoObject>(file);
-    if (!object) return Fail(ERROR_INVALID_HANDLE);
-    if (buffer == nullptr && bytesToRead > 0) return Fail(ERROR_INVALID_PARAMETER);
+    if (!object)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (buffer == nullptr && bytesToRead > 0)
+        return Fail(ERROR_INVALID_PARAMETER);
     return object->Read(buffer, bytesToRead, bytesRead);
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                LPOVERLAPPED) {
     auto object = LookupHandleAs<quarrin::kernel::IoObject>(file);
-    if (!object) return Fail(ERROR_INVALID_HANDLE);
-    if (buffer == nullptr && bytesToWrite > 0) return Fail(ERROR_INVALID_PARAMETER);
+    if (!object)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (buffer == nullptr && bytesToWrite > 0)
+        return Fail(ERROR_INVALID_PARAMETER);
     return object->Write(buffer, bytesToWrite, bytesWritten);
 }
 
-DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
-                     DWORD moveMethod) {
+DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh, DWORD moveMethod) {
     auto object = LookupHandleAs<FileObject>(file);
     if (!object) {
         SetLastErrorValue(ERROR_INVALID_HANDLE);
@@ -75,8 +80,10 @@ DWORD SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh,
                                          static_cast<DWORD>(distanceToMove));
     }
     LONGLONG position = 0;
-    if (!object->Seek(distance, moveMethod, position)) return INVALID_SET_FILE_POINTER;
-    if (distanceToMoveHigh != nullptr) *distanceToMoveHigh = static_cast<LONG>(position >> 32);
+    if (!object->Seek(distance, moveMethod, position))
+        return INVALID_SET_FILE_POINTER;
+    if (distanceToMoveHigh != nullptr)
+        *distanceToMoveHigh = static_cast<LONG>(position >> 32);
     SetLastErrorValue(ERROR_SUCCESS);
     return static_cast<DWORD>(position);
 }
@@ -88,8 +95,10 @@ DWORD GetFileSize(HANDLE file, LPDWORD fileSizeHigh) {
         SetLastErrorValue(ERROR_INVALID_HANDLE);
         return INVALID_FILE_SIZE;
     }
-    if (!object->Size(size)) return INVALID_FILE_SIZE;
-    if (fileSizeHigh != nullptr) *fileSizeHigh = static_cast<DWORD>(size >> 32);
+    if (!object->Size(size))
+        return INVALID_FILE_SIZE;
+    if (fileSizeHigh != nullptr)
+        *fileSizeHigh = static_cast<DWORD>(size >> 32);
     SetLastErrorValue(ERROR_SUCCESS);
     return static_cast<DWORD>(size);
 }
@@ -104,7 +113,9 @@ BOOL FlushFileBuffers(HANDLE file) {
     return object ? object->Flush() : Fail(ERROR_INVALID_HANDLE);
 }
 
-BOOL DeleteFileW(LPCWSTR fileName) { return Files().DeleteFile(fileName); }
+BOOL DeleteFileW(LPCWSTR fileName) {
+    return Files().DeleteFile(fileName);
+}
 
 BOOL MoveFileW(LPCWSTR existingFileName, LPCWSTR newFileName) {
     return Files().MoveFile(existingFileName, newFileName);
@@ -118,7 +129,9 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
     return Files().CreateDirectory(pathName);
 }
 
-BOOL RemoveDirectoryW(LPCWSTR pathName) { return Files().RemoveDirectory(pathName); }
+BOOL RemoveDirectoryW(LPCWSTR pathName) {
+    return Files().RemoveDirectory(pathName);
+}
 
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     return Files().FindFirstFile(fileName, findData);
@@ -128,9 +141,13 @@ BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findData) {
     return quarrin::platform::DeviceFileSystem::FindNextFile(findFile, findData);
 }
 
-BOOL FindClose(HANDLE findFile) { return CloseHandle(findFile); }
+BOOL FindClose(HANDLE findFile) {
+    return CloseHandle(findFile);
+}
 
-DWORD GetFileAttributesW(LPCWSTR fileName) { return Files().GetFileAttributes(fileName); }
+DWORD GetFileAttributesW(LPCWSTR fileName) {
+    return Files().GetFileAttributes(fileName);
+}
 
 BOOL SetFileAttributesW(LPCWSTR fileName, DWORD fileAttributes) {
     return Files().SetFileAttributes(fileName, fileAttributes);
@@ -139,9 +156,13 @@ BOOL SetFileAttributesW(LPCWSTR fileName, DWORD fileAttributes) {
 BOOL GetDiskFreeSpaceExW(LPCWSTR directoryName, PULARGE_INTEGER available, PULARGE_INTEGER total,
                          PULARGE_INTEGER totalFree) {
     ULONGLONG a = 0, t = 0, f = 0;
-    if (!Files().GetDiskFreeSpaceEx(directoryName, &a, &t, &f)) return FALSE;
-    if (available != nullptr) available->QuadPart = a;
-    if (total != nullptr) total->QuadPart = t;
-    if (totalFree != nullptr) totalFree->QuadPart = f;
+    if (!Files().GetDiskFreeSpaceEx(directoryName, &a, &t, &f))
+        return FALSE;
+    if (available != nullptr)
+        available->QuadPart = a;
+    if (total != nullptr)
+        total->QuadPart = t;
+    if (totalFree != nullptr)
+        totalFree->QuadPart = f;
     return TRUE;
 }

@@ -11,9 +11,9 @@ namespace {
 class ProcessObject : public quarrin::kernel::KernelObject {};
 }  // namespace
 
-BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR, LPSECURITY_ATTRIBUTES,
-                    LPSECURITY_ATTRIBUTES, BOOL, DWORD creationFlags, LPVOID, LPCWSTR,
-                    LPSTARTUPINFOW, LPPROCESS_INFORMATION processInformation) {
+BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                    BOOL, DWORD creationFlags, LPVOID, LPCWSTR, LPSTARTUPINFOW,
+                    LPPROCESS_INFORMATION processInformation) {
     auto& services = quarrin::platform::CurrentServices();
     if (applicationName == nullptr) {
         SetLastErrorValue(ERROR_INVALID_PARAMETER);
@@ -21,10 +21,12 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR, LPSECURITY_ATTRIBUTES,
     }
     quarrin::platform::ResolvedPath path = services.files->Resolve(applicationName);
     DWORD error = path.error;
-    if (error == ERROR_SUCCESS && !path.exists) error = ERROR_FILE_NOT_FOUND;
-    if (error == ERROR_SUCCESS && path.IsDirectory()) error = ERROR_ACCESS_DENIED;
-    if (error == ERROR_SUCCESS) error = services.processes->Launch(path.host, applicationName,
-                                                                   creationFlags);
+    if (error == ERROR_SUCCESS && !path.exists)
+        error = ERROR_FILE_NOT_FOUND;
+    if (error == ERROR_SUCCESS && path.IsDirectory())
+        error = ERROR_ACCESS_DENIED;
+    if (error == ERROR_SUCCESS)
+        error = services.processes->Launch(path.host, applicationName, creationFlags);
     if (error != ERROR_SUCCESS) {
         SetLastErrorValue(error);
         return FALSE;

@@ -3,5 +3,6 @@
 #include "platform/Platform.h"
 
 void ReportProgressLine(LPCWSTR line) {
-    if (auto* progress = quarrin::platform::CurrentServices().progress) progress->Write(line);
+    if (auto* progress = quarrin::platform::CurrentServices().progress)
+        progress->Write(line);
 }

@@ -12,6 +12,8 @@ void InstallServices(const Services& services) {
     kernel::InstallScheduler(services.scheduler);
 }
 
-Services& CurrentServices() { return g_services; }
+Services& CurrentServices() {
+    return g_services;
+}
 
 }  // namespace quarrin::platform

@@ -22,22 +22,28 @@ std::wstring RewriteFormat(const wchar_t* format) {
     std::wstring out;
     for (const wchar_t* p = format; *p != L'\0'; ++p) {
         out.push_back(*p);
-        if (*p != L'%') continue;
+        if (*p != L'%')
+            continue;
         ++p;
         if (*p == L'%') {
             out.push_back(L'%');
             continue;
         }
-        while (*p != L'\0' && std::wcschr(L"-+ #0", *p) != nullptr) out.push_back(*p++);
-        while (*p == L'*' || (*p >= L'0' && *p <= L'9') || *p == L'.') out.push_back(*p++);
+        while (*p != L'\0' && std::wcschr(L"-+ #0", *p) != nullptr)
+            out.push_back(*p++);
+        while (*p == L'*' || (*p >= L'0' && *p <= L'9') || *p == L'.')
+            out.push_back(*p++);
         bool narrow = false;
         bool wide = false;
         while (*p == L'h' || *p == L'l' || *p == L'L' || *p == L'z') {
-            if (*p == L'h') narrow = true;
-            if (*p == L'l') wide = true;
+            if (*p == L'h')
+                narrow = true;
+            if (*p == L'l')
+                wide = true;
             out.push_back(*p++);
         }
-        if (*p == L'\0') break;
+        if (*p == L'\0')
+            break;
         wchar_t conversion = *p;
         if (conversion == L's' || conversion == L'c') {
             if (narrow) {
@@ -59,7 +65,8 @@ std::wstring RewriteFormat(const wchar_t* format) {
 }
 
 int FormatInto(wchar_t* buffer, std::size_t capacity, const wchar_t* format, va_list args) {
-    if (buffer == nullptr || capacity == 0) return 0;
+    if (buffer == nullptr || capacity == 0)
+        return 0;
     if (format == nullptr) {
         buffer[0] = L'\0';
         return 0;
@@ -100,28 +107,29 @@ int FormatWideBounded(wchar_t* buffer, std::size_t capacity, const wchar_t* form
 int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
     va_list args;
     va_start(args, format);
-    int result = quarrin::platform::FormatInto(buffer, quarrin::platform::kWsprintfLimit, format,
-                                               args);
+    int result =
+        quarrin::platform::FormatInto(buffer, quarrin::platform::kWsprintfLimit, format, args);
     va_end(args);
     return result;
 }
 
-int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR multiByte, int multiByteCount,
-                        LPWSTR wideChar, int wideCharCount) {
+int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR multiByte, int multiByteCount, LPWSTR wideChar,
+                        int wideCharCount) {
     using quarrin::kernel::SetLastErrorValue;
     if (multiByte == nullptr || multiByteCount == 0 || wideCharCount < 0) {
         SetLastErrorValue(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    std::size_t count = multiByteCount < 0 ? std::strlen(multiByte) + 1
-                                           : static_cast<std::size_t>(multiByteCount);
+    std::size_t count =
+        multiByteCount < 0 ? std::strlen(multiByte) + 1 : static_cast<std::size_t>(multiByteCount);
     unsigned page = codePage == CP_ACP ? 936u : codePage;
     std::wstring wide;
     if (!quarrin::platform::CodePageToWide(page, multiByte, count, wide)) {
         SetLastErrorValue(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (wideCharCount == 0) return static_cast<int>(wide.size());
+    if (wideCharCount == 0)
+        return static_cast<int>(wide.size());
     if (wide.size() > static_cast<std::size_t>(wideCharCount)) {
         SetLastErrorValue(ERROR_INSUFFICIENT_BUFFER);
         return 0;
@@ -136,5 +144,6 @@ void NKDbgPrintfW(LPCWSTR format, ...) {
     va_start(args, format);
     quarrin::platform::FormatInto(line, sizeof line / sizeof line[0], format, args);
     va_end(args);
-    if (auto* debug = quarrin::platform::CurrentServices().debug) debug->Write(line);
+    if (auto* debug = quarrin::platform::CurrentServices().debug)
+        debug->Write(line);
 }

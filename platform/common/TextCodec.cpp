@@ -13,7 +13,8 @@ std::string WideToUtf8(std::wstring_view text) {
     out.reserve(text.size());
     for (wchar_t wc : text) {
         auto cp = static_cast<std::uint32_t>(wc);
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            cp = 0xFFFD;
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));
         } else if (cp < 0x800) {
@@ -41,7 +42,11 @@ std::wstring Utf8ToWide(std::string_view text) {
         auto b0 = static_cast<unsigned char>(text[i]);
         std::uint32_t cp = 0xFFFD;
         std::size_t length = 1;
-        int extra = b0 < 0x80 ? 0 : (b0 >> 5) == 6 ? 1 : (b0 >> 4) == 14 ? 2 : (b0 >> 3) == 30 ? 3 : -1;
+        int extra = b0 < 0x80         ? 0
+                    : (b0 >> 5) == 6  ? 1
+                    : (b0 >> 4) == 14 ? 2
+                    : (b0 >> 3) == 30 ? 3
+                                      : -1;
         if (extra == 0) {
             cp = b0;
         } else if (extra > 0 && i + static_cast<std::size_t>(extra) < text.size()) {
@@ -70,11 +75,13 @@ std::wstring Utf8ToWide(std::string_view text) {
 
 bool CodePageToWide(unsigned codePage, const char* bytes, std::size_t count, std::wstring& out) {
     const char* name = codePage == 936 ? "CP936" : codePage == 65001 ? "UTF-8" : nullptr;
-    if (name == nullptr) return false;
+    if (name == nullptr)
+        return false;
     static std::mutex s_lock;
     std::lock_guard lock(s_lock);
     iconv_t cd = iconv_open("WCHAR_T", name);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
     out.clear();
     char* in = const_cast<char*>(bytes);
     std::size_t inLeft = count;
@@ -86,7 +93,8 @@ bool CodePageToWide(unsigned codePage, const char* bytes, std::size_t count, std
         std::size_t produced = (chunk.size() * sizeof(wchar_t) - outLeft) / sizeof(wchar_t);
         out.append(chunk.data(), produced);
         if (result == static_cast<std::size_t>(-1)) {
-            if (errno == E2BIG) continue;
+            if (errno == E2BIG)
+                continue;
             // An invalid or incomplete sequence: replace one byte and go on.
             out.push_back(L'?');
             ++in;

@@ -27,7 +27,8 @@ INT_PTR CDialog::DoModal() {
     MSG msg;
     while (!m_ended) {
         BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0 || got == -1) break;
+        if (got == 0 || got == -1)
+            break;
         if (!PreTranslateMessage(&msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
@@ -37,7 +38,9 @@ INT_PTR CDialog::DoModal() {
     return m_result;
 }
 
-BOOL CDialog::OnInitDialog() { return TRUE; }
+BOOL CDialog::OnInitDialog() {
+    return TRUE;
+}
 
 BOOL CDialog::PreTranslateMessage(MSG* msg) {
     // As the system's dialog manager: Enter is OK, Escape is Cancel.

@@ -7,7 +7,9 @@ const CWnd wndTop;
 
 CWnd::CWnd() = default;
 
-CWnd::~CWnd() { DestroyPlatformWindow(); }
+CWnd::~CWnd() {
+    DestroyPlatformWindow();
+}
 
 void CWnd::CreatePlatformWindowFor() {
     m_hWnd = quarrin::platform::CreatePlatformWindow(
@@ -48,15 +50,21 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return ::SendMessageW(m_hWnd, message, wParam, lParam);
 }
 
-void CWnd::Invalidate(BOOL erase) { ::InvalidateRect(m_hWnd, nullptr, erase); }
+void CWnd::Invalidate(BOOL erase) {
+    ::InvalidateRect(m_hWnd, nullptr, erase);
+}
 
 UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapse, TIMERPROC proc) {
     return ::SetTimer(m_hWnd, id, elapse, proc);
 }
 
-BOOL CWnd::KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
+BOOL CWnd::KillTimer(UINT_PTR id) {
+    return ::KillTimer(m_hWnd, id);
+}
 
-void CWnd::SetWindowText(LPCWSTR text) { m_text = text != nullptr ? text : L""; }
+void CWnd::SetWindowText(LPCWSTR text) {
+    m_text = text != nullptr ? text : L"";
+}
 
 BOOL CWnd::SetWindowPos(const CWnd*, int x, int y, int cx, int cy, UINT flags) {
     if (!(flags & SWP_NOMOVE)) {
@@ -69,7 +77,8 @@ BOOL CWnd::SetWindowPos(const CWnd*, int x, int y, int cx, int cy, UINT flags) {
         m_rect.right = m_rect.left + cx;
         m_rect.bottom = m_rect.top + cy;
     }
-    if (flags & SWP_SHOWWINDOW) m_visible = true;
+    if (flags & SWP_SHOWWINDOW)
+        m_visible = true;
     return TRUE;
 }
 
@@ -98,8 +107,8 @@ BOOL CWnd::ShowWindow(int command) {
 }
 
 HICON CWnd::SetIcon(HICON icon, BOOL big) {
-    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL,
-                                               reinterpret_cast<LPARAM>(icon)));
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
 }
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -119,18 +128,21 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
                                 static_cast<LONG>(static_cast<short>((lParam >> 16) & 0xFFFF))});
             return 0;
         case WM_COMMAND:
-            if (OnCommand(wParam, lParam)) return 0;
+            if (OnCommand(wParam, lParam))
+                return 0;
             break;
         case WM_CTLCOLORDLG:
         case WM_CTLCOLORBTN:
         case WM_CTLCOLORSTATIC: {
             CWnd* control = nullptr;
             for (auto& [id, child] : m_controls) {
-                if (reinterpret_cast<LPARAM>(child->m_hWnd) == lParam) control = child.get();
+                if (reinterpret_cast<LPARAM>(child->m_hWnd) == lParam)
+                    control = child.get();
             }
             CWnd* target = control != nullptr ? control : this;
             UINT kind = message == WM_CTLCOLORDLG ? CTLCOLOR_DLG : CTLCOLOR_BTN;
-            return reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), target, kind));
+            return reinterpret_cast<LRESULT>(
+                OnCtlColor(reinterpret_cast<HDC>(wParam), target, kind));
         }
         default:
             break;
@@ -148,7 +160,8 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         case WM_SETFONT:
             m_font = reinterpret_cast<HFONT>(wParam);
-            if (lParam != 0) Invalidate(FALSE);
+            if (lParam != 0)
+                Invalidate(FALSE);
             return 0;
         case WM_CLOSE:
             ::DestroyWindow(m_hWnd);
@@ -164,10 +177,14 @@ void CWnd::OnPaint() {
     EndPaint(m_hWnd, &paint);
 }
 
-void CWnd::OnClose() { DefWindowProc(WM_CLOSE, 0, 0); }
+void CWnd::OnClose() {
+    DefWindowProc(WM_CLOSE, 0, 0);
+}
 void CWnd::OnTimer(UINT_PTR) {}
 void CWnd::OnLButtonDown(UINT, POINT) {}
-BOOL CWnd::OnCommand(WPARAM, LPARAM) { return FALSE; }
+BOOL CWnd::OnCommand(WPARAM, LPARAM) {
+    return FALSE;
+}
 
 HBRUSH CWnd::OnCtlColor(HDC, CWnd*, UINT) {
     // The default colouring: white background, as the system draws dialogs.
@@ -178,6 +195,7 @@ HBRUSH CWnd::OnCtlColor(HDC, CWnd*, UINT) {
 #ifndef _WIN32  // the Windows build loads the icon with the system's LoadIconW
 HICON LoadIconW(HINSTANCE, LPCWSTR name) {
     auto id = reinterpret_cast<std::uintptr_t>(name);
-    return id == IDI_MAINFRAME ? reinterpret_cast<HICON>(static_cast<std::uintptr_t>(0x1C0)) : nullptr;
+    return id == IDI_MAINFRAME ? reinterpret_cast<HICON>(static_cast<std::uintptr_t>(0x1C0))
+                               : nullptr;
 }
 #endif

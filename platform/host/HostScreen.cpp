@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/host/WindowSink.h"
 #include "platform/host/PngFile.h"
+#include "platform/host/WindowSink.h"
 
 namespace quarrin::platform {
 

@@ -12,12 +12,12 @@
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/TextCodec.h"
 #include "platform/host/HostScreen.h"
-#include "platform/host/WindowSink.h"
 #include "platform/host/PowerCutHook.h"
 #include "platform/host/RealTimeScheduler.h"
-#include "platform/serial/HostSerialDevice.h"
+#include "platform/host/WindowSink.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/registry/RegistryFile.h"
+#include "platform/serial/HostSerialDevice.h"
 #include "platform/storage/StorageManager.h"
 
 extern char** environ;
@@ -25,11 +25,13 @@ extern char** environ;
 namespace quarrin::platform {
 
 HostDebugOutput::HostDebugOutput(const std::string& logFile) : m_wanted(!logFile.empty()) {
-    if (m_wanted) m_log = std::fopen(logFile.c_str(), "ab");
+    if (m_wanted)
+        m_log = std::fopen(logFile.c_str(), "ab");
 }
 
 HostDebugOutput::~HostDebugOutput() {
-    if (m_log != nullptr) std::fclose(m_log);
+    if (m_log != nullptr)
+        std::fclose(m_log);
 }
 
 void HostDebugOutput::Write(const std::wstring& line) {
@@ -38,7 +40,8 @@ void HostDebugOutput::Write(const std::wstring& line) {
     // One write per line, unbuffered, so lines of several threads never interleave.
     for (std::size_t done = 0; done < bytes.size();) {
         ssize_t n = write(STDERR_FILENO, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         done += static_cast<std::size_t>(n);
     }
     if (m_log != nullptr) {
@@ -51,14 +54,16 @@ void HostProgressOutput::Write(const std::wstring& line) {
     std::string bytes = WideToUtf8(line) + "\n";
     for (std::size_t done = 0; done < bytes.size();) {
         ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         done += static_cast<std::size_t>(n);
     }
 }
 
 DWORD HostProcessLauncher::Launch(const std::string& hostPath, const std::wstring&, DWORD) {
     struct stat info {};
-    if (stat(hostPath.c_str(), &info) != 0) return Win32ErrorFromErrno(errno);
+    if (stat(hostPath.c_str(), &info) != 0)
+        return Win32ErrorFromErrno(errno);
     // The device's volumes know no execute permission: any file may be started, and one
     // that is not a program fails with ERROR_BAD_EXE_FORMAT. Files unpacked or copied onto
     // the device tree carry no execute bit, so it is added here.
@@ -73,7 +78,8 @@ DWORD HostProcessLauncher::Launch(const std::string& hostPath, const std::wstrin
     char* argv[] = {const_cast<char*>(hostPath.c_str()), nullptr};
     int error = posix_spawn(&pid, hostPath.c_str(), nullptr, &attributes, argv, environ);
     posix_spawnattr_destroy(&attributes);
-    if (error != 0) return Win32ErrorFromErrno(error);
+    if (error != 0)
+        return Win32ErrorFromErrno(error);
     return ERROR_SUCCESS;
 }
 
@@ -113,9 +119,8 @@ HostPlatform::HostPlatform(const HostOptions& options)
         m_powerCut = std::make_unique<PowerCutHook>(std::move(*powerCut));
         m_files->SetHook(m_powerCut.get());
     }
-    std::string registryPath = options.registryFile.empty()
-                                   ? m_files->Root() + "/registry.reg"
-                                   : options.registryFile;
+    std::string registryPath =
+        options.registryFile.empty() ? m_files->Root() + "/registry.reg" : options.registryFile;
     m_registryFile = std::make_unique<RegistryFile>(registryPath, m_files.get());
     m_registry = std::make_unique<Registry>(m_registryFile->Load(), m_registryFile.get());
     m_storage = std::make_unique<StorageManager>(*m_files);
@@ -141,7 +146,8 @@ HostPlatform::HostPlatform(const HostOptions& options)
 HostPlatform::~HostPlatform() {
     // A worker may still be finishing (the application worker rewrites the update record
     // after its last message): let it end before the services it uses go away.
-    if (!kernel::WaitForAllThreads(30000)) kernel::TerminateAllThreads();
+    if (!kernel::WaitForAllThreads(30000))
+        kernel::TerminateAllThreads();
     m_files->SetHook(nullptr);
     m_powerCut.reset();
     InstallServices(Services{});

@@ -25,22 +25,22 @@ class PowerCutHook;
 
 struct HostOptions {
     std::string deviceRoot = "./device";
-    std::string logFile;      // empty: standard error only
+    std::string logFile;  // empty: standard error only
     double clockRate = 1.0;
     std::map<int, std::string> comPorts;  // COM port number -> host tty (--com N=DEVICE)
     int screenWidth = 800;
     int screenHeight = 480;
     std::string screenshotDir;    // empty: no PNG files
     std::string screenTraceFile;  // empty: no screen trace
-    std::string registryFile;  // empty: "registry.reg" in the device root
+    std::string registryFile;     // empty: "registry.reg" in the device root
     // Stores and the volume folder each one carries: {1, "Storage Card"} is "DSK1:". Empty:
     // "DSK1:" carries "Storage Card" when that folder exists in the device root.
     std::vector<std::pair<int, std::string>> stores;
     // What TouchCalibrate reports: the host has no calibration screen, so by default the
     // calibration counts as not completed.
     bool touchCalibrated = false;
-    bool progress = false;     // progress lines on standard output
-    bool window = false;       // show the screen in a window on the desktop
+    bool progress = false;       // progress lines on standard output
+    bool window = false;         // show the screen in a window on the desktop
     std::string windowSnapshot;  // empty: no PNG of what the window shows
 };
 

@@ -14,9 +14,9 @@ void RealTimeScheduler::Block(std::unique_lock<std::mutex>& lock, kernel::Waiter
         waiter.cv.wait(lock, [&] { return waiter.woken; });
         return;
     }
-    auto realDeadline =
-        m_origin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(
-                       static_cast<double>(*waiter.deadline) / m_rate));
+    auto realDeadline = m_origin + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double, std::milli>(
+                                           static_cast<double>(*waiter.deadline) / m_rate));
     // A deadline on the scaled clock rounds down to whole milliseconds; wait a little past it
     // so that the caller sees the deadline reached and does not spin.
     realDeadline += std::chrono::microseconds(200);

@@ -8,7 +8,9 @@ class LiveWindowSink : public quarrin::platform::WindowSink {
 public:
     LiveWindowSink(int width, int height, const char* snapshotFile)
         : m_window(width, height, snapshotFile != nullptr ? snapshotFile : "") {}
-    void ShowFrame(const std::vector<std::uint32_t>& pixels) override { m_window.ShowFrame(pixels); }
+    void ShowFrame(const std::vector<std::uint32_t>& pixels) override {
+        m_window.ShowFrame(pixels);
+    }
 
 private:
     quarrin::platform::LiveWindow m_window;

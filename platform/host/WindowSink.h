@@ -25,4 +25,4 @@ std::unique_ptr<WindowSink> OpenLiveWindow(int width, int height, const std::str
 
 // The module's one entry point.
 extern "C" quarrin::platform::WindowSink* QuarrinOpenLiveWindow(int width, int height,
-                                                                 const char* snapshotFile);
+                                                                const char* snapshotFile);

@@ -36,8 +36,12 @@ std::mutex& KernelLock() {
     return lock;
 }
 
-Scheduler& CurrentScheduler() { return *g_scheduler; }
-void InstallScheduler(Scheduler* scheduler) { g_scheduler = scheduler; }
+Scheduler& CurrentScheduler() {
+    return *g_scheduler;
+}
+void InstallScheduler(Scheduler* scheduler) {
+    g_scheduler = scheduler;
+}
 
 void Waitable::NotifyLocked() {
     // Copy: waking may let a waiter unregister itself while we iterate.
@@ -47,8 +51,12 @@ void Waitable::NotifyLocked() {
     }
 }
 
-ThreadRecord* CurrentThreadRecord() { return t_thread; }
-void SetCurrentThreadRecord(ThreadRecord* record) { t_thread = record; }
+ThreadRecord* CurrentThreadRecord() {
+    return t_thread;
+}
+void SetCurrentThreadRecord(ThreadRecord* record) {
+    t_thread = record;
+}
 
 void CheckTerminated() {
     if (t_thread != nullptr && t_thread->terminateRequested.load()) {
@@ -86,7 +94,8 @@ DWORD WaitForObjects(std::span<Waitable* const> objects, bool waitAll, DWORD tim
                 bool all = std::all_of(objects.begin(), objects.end(),
                                        [](Waitable* o) { return o->IsSignaledLocked(); });
                 if (all) {
-                    for (Waitable* o : objects) o->ConsumeLocked();
+                    for (Waitable* o : objects)
+                        o->ConsumeLocked();
                     return WAIT_OBJECT_0;
                 }
             } else {
@@ -101,11 +110,14 @@ DWORD WaitForObjects(std::span<Waitable* const> objects, bool waitAll, DWORD tim
         if (timeoutMs == 0 || (waiter.deadline && scheduler.NowMs() >= *waiter.deadline)) {
             return WAIT_TIMEOUT;
         }
-        for (Waitable* o : objects) o->m_waiters.push_back(&waiter);
+        for (Waitable* o : objects)
+            o->m_waiters.push_back(&waiter);
         waiter.woken = false;
-        if (t_thread != nullptr) t_thread->blockedIn = &waiter;
+        if (t_thread != nullptr)
+            t_thread->blockedIn = &waiter;
         scheduler.Block(lock, waiter);
-        if (t_thread != nullptr) t_thread->blockedIn = nullptr;
+        if (t_thread != nullptr)
+            t_thread->blockedIn = nullptr;
         Unregister(objects, waiter);
     }
 }
@@ -132,7 +144,8 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
     {
         std::lock_guard lock(table.lock);
         auto it = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
-        if (it == table.objects.end()) return nullptr;
+        if (it == table.objects.end())
+            return nullptr;
         object = std::move(it->second);
         table.objects.erase(it);
     }
@@ -143,7 +156,11 @@ bool IsPseudoInvalid(HANDLE handle) {
     return handle == nullptr || handle == INVALID_HANDLE_VALUE;
 }
 
-void SetLastErrorValue(DWORD error) { t_lastError = error; }
-DWORD LastErrorValue() { return t_lastError; }
+void SetLastErrorValue(DWORD error) {
+    t_lastError = error;
+}
+DWORD LastErrorValue() {
+    return t_lastError;
+}
 
 }  // namespace quarrin::kernel

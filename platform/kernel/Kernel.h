@@ -42,8 +42,8 @@ struct ThreadTerminated {};
 
 struct ThreadRecord {
     std::atomic<bool> terminateRequested{false};
-    Waiter* blockedIn = nullptr;            // under KernelLock
-    std::function<void()> interrupter;      // under KernelLock; wakes a host call in progress
+    Waiter* blockedIn = nullptr;        // under KernelLock
+    std::function<void()> interrupter;  // under KernelLock; wakes a host call in progress
 };
 
 // The record of the calling thread; null for threads the platform did not create.

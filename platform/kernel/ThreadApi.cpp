@@ -34,7 +34,8 @@ public:
     EventObject(bool manualReset, bool state) : m_manualReset(manualReset), m_state(state) {}
     bool IsSignaledLocked() const override { return m_state; }
     void ConsumeLocked() override {
-        if (!m_manualReset) m_state = false;
+        if (!m_manualReset)
+            m_state = false;
     }
 
     bool m_manualReset;
@@ -50,8 +51,10 @@ std::vector<std::weak_ptr<ThreadObject>>& LiveThreads() {
 void RequestTermination(ThreadObject& thread, DWORD exitCode) {
     thread.m_terminateCode = exitCode;
     thread.m_record.terminateRequested = true;
-    if (thread.m_record.blockedIn != nullptr) CurrentScheduler().Wake(*thread.m_record.blockedIn);
-    if (thread.m_record.interrupter) thread.m_record.interrupter();
+    if (thread.m_record.blockedIn != nullptr)
+        CurrentScheduler().Wake(*thread.m_record.blockedIn);
+    if (thread.m_record.interrupter)
+        thread.m_record.interrupter();
 }
 
 BOOL Fail(DWORD error) {
@@ -80,11 +83,16 @@ DWORD WaitHandles(DWORD count, const HANDLE* handles, bool waitAll, DWORD millis
 
 }  // namespace
 
-DWORD GetLastError() { return LastErrorValue(); }
-void SetLastError(DWORD error) { SetLastErrorValue(error); }
+DWORD GetLastError() {
+    return LastErrorValue();
+}
+void SetLastError(DWORD error) {
+    SetLastErrorValue(error);
+}
 
 BOOL CloseHandle(HANDLE handle) {
-    if (!RemoveHandle(handle)) return Fail(ERROR_INVALID_HANDLE);
+    if (!RemoveHandle(handle))
+        return Fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }
 
@@ -106,7 +114,8 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startA
     }
     static std::atomic<DWORD> s_nextId{0x1000};
     DWORD id = s_nextId.fetch_add(4);
-    if (threadId != nullptr) *threadId = id;
+    if (threadId != nullptr)
+        *threadId = id;
     std::thread([thread, scheduler, startAddress, parameter] {
         SetCurrentThreadRecord(&thread->m_record);
         DWORD code;
@@ -127,7 +136,8 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startA
 
 BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
     auto thread = LookupHandleAs<ThreadObject>(handle);
-    if (!thread) return Fail(ERROR_INVALID_HANDLE);
+    if (!thread)
+        return Fail(ERROR_INVALID_HANDLE);
     if (&thread->m_record == CurrentThreadRecord()) {
         thread->m_terminateCode = exitCode;
         thread->m_record.terminateRequested = true;
@@ -135,7 +145,8 @@ BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
     }
     {
         std::lock_guard lock(KernelLock());
-        if (thread->m_ended) return TRUE;
+        if (thread->m_ended)
+            return TRUE;
         RequestTermination(*thread, exitCode);
     }
     // NOTE: the thread unwinds at its next platform call; wait until it has, so that the
@@ -147,7 +158,8 @@ BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
 
 BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
     auto thread = LookupHandleAs<ThreadObject>(handle);
-    if (!thread || exitCode == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (!thread || exitCode == nullptr)
+        return Fail(ERROR_INVALID_HANDLE);
     std::lock_guard lock(KernelLock());
     *exitCode = thread->m_exitCode;
     return TRUE;
@@ -162,14 +174,15 @@ void Sleep(DWORD milliseconds) {
     WaitForObjects({}, false, milliseconds);
 }
 
-DWORD GetTickCount() { return static_cast<DWORD>(CurrentScheduler().NowMs()); }
+DWORD GetTickCount() {
+    return static_cast<DWORD>(CurrentScheduler().NowMs());
+}
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WaitHandles(1, &handle, false, milliseconds);
 }
 
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                             DWORD milliseconds) {
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
     return WaitHandles(count, handles, waitAll != FALSE, milliseconds);
 }
 
@@ -183,12 +196,14 @@ HANDLE CreateSemaphoreW(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCo
 
 BOOL ReleaseSemaphore(HANDLE handle, LONG releaseCount, LONG* previousCount) {
     auto semaphore = LookupHandleAs<SemaphoreObject>(handle);
-    if (!semaphore) return Fail(ERROR_INVALID_HANDLE);
+    if (!semaphore)
+        return Fail(ERROR_INVALID_HANDLE);
     std::lock_guard lock(KernelLock());
     if (releaseCount <= 0 || releaseCount > semaphore->m_maximum - semaphore->m_count) {
         return Fail(ERROR_TOO_MANY_POSTS);
     }
-    if (previousCount != nullptr) *previousCount = semaphore->m_count;
+    if (previousCount != nullptr)
+        *previousCount = semaphore->m_count;
     semaphore->m_count += releaseCount;
     semaphore->NotifyLocked();
     return TRUE;
@@ -200,7 +215,8 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 
 BOOL SetEvent(HANDLE handle) {
     auto event = LookupHandleAs<EventObject>(handle);
-    if (!event) return Fail(ERROR_INVALID_HANDLE);
+    if (!event)
+        return Fail(ERROR_INVALID_HANDLE);
     std::lock_guard lock(KernelLock());
     event->m_state = true;
     event->NotifyLocked();
@@ -209,7 +225,8 @@ BOOL SetEvent(HANDLE handle) {
 
 BOOL ResetEvent(HANDLE handle) {
     auto event = LookupHandleAs<EventObject>(handle);
-    if (!event) return Fail(ERROR_INVALID_HANDLE);
+    if (!event)
+        return Fail(ERROR_INVALID_HANDLE);
     std::lock_guard lock(KernelLock());
     event->m_state = false;
     return TRUE;
@@ -244,9 +261,11 @@ bool WaitForAllThreads(DWORD timeoutMs) {
             }
         }
     }
-    if (running.empty()) return true;
+    if (running.empty())
+        return true;
     std::vector<Waitable*> objects;
-    for (auto& thread : running) objects.push_back(thread.get());
+    for (auto& thread : running)
+        objects.push_back(thread.get());
     return WaitForObjects(objects, true, timeoutMs) == WAIT_OBJECT_0;
 }
 

@@ -98,10 +98,9 @@ DWORD RegistryFile::Save(const RegistryTree& tree) {
     if (fd < 0)
         return Win32ErrorFromErrno(errno);
     std::string text = FormatRegFile(tree);
-    HookDecision decision = m_files != nullptr
-                                ? m_files->RunTransferHook(FileOp::Write, temporaryDevice,
-                                                           text.size())
-                                : HookDecision{};
+    HookDecision decision =
+        m_files != nullptr ? m_files->RunTransferHook(FileOp::Write, temporaryDevice, text.size())
+                           : HookDecision{};
     if (decision.error != ERROR_SUCCESS) {
         close(fd);
         unlink(temporary.c_str());

@@ -17,8 +17,10 @@ namespace {
 
 std::wstring NormalizeDevicePath(const std::wstring& path) {
     std::wstring out;
-    for (wchar_t c : path) out.push_back(c == L'/' ? L'\\' : c);
-    while (!out.empty() && out.front() == L'\\') out.erase(out.begin());
+    for (wchar_t c : path)
+        out.push_back(c == L'/' ? L'\\' : c);
+    while (!out.empty() && out.front() == L'\\')
+        out.erase(out.begin());
     return FoldCase(out);
 }
 
@@ -41,8 +43,11 @@ struct RecordedProgress : ProgressOutput {
     }
 };
 
-struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOperationHook,
-                           TouchCalibration {
+struct SimPlatform::State : DebugOutput,
+                            ProcessLauncher,
+                            ShellWindows,
+                            FileOperationHook,
+                            TouchCalibration {
     RecordedProgress progress;
     mutable std::mutex lock;
     std::string root;
@@ -72,7 +77,8 @@ struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOper
         std::lock_guard guard(lock);
         DWORD error = nextLaunchError;
         nextLaunchError = ERROR_SUCCESS;
-        if (error == ERROR_SUCCESS) launches.push_back({devicePath, flags});
+        if (error == ERROR_SUCCESS)
+            launches.push_back({devicePath, flags});
         return error;
     }
 
@@ -82,7 +88,8 @@ struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOper
     }
     bool Show(HWND window, int command) override {
         std::lock_guard guard(lock);
-        if (!hasTaskBar || window != TaskBar()) return false;
+        if (!hasTaskBar || window != TaskBar())
+            return false;
         taskBarCommands.push_back(command);
         taskBarVisible = command != 0;
         return true;
@@ -95,7 +102,8 @@ struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOper
 
     HookDecision Before(FileOp op, const std::wstring& devicePath) override {
         std::lock_guard guard(lock);
-        if (IsMutating(op)) ++mutations;
+        if (IsMutating(op))
+            ++mutations;
         std::wstring normalized = NormalizeDevicePath(devicePath);
         for (Fault& fault : faults) {
             if (fault.op == op && fault.path == normalized && fault.remaining != 0) {
@@ -103,7 +111,8 @@ struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOper
                     --fault.skip;
                     continue;
                 }
-                if (fault.remaining > 0) --fault.remaining;
+                if (fault.remaining > 0)
+                    --fault.remaining;
                 return {fault.error, std::nullopt};
             }
         }
@@ -114,7 +123,8 @@ struct SimPlatform::State : DebugOutput, ProcessLauncher, ShellWindows, FileOper
 SimPlatform::SimPlatform() : m_previous(CurrentServices()), m_state(std::make_unique<State>()) {
     std::setlocale(LC_ALL, "C.UTF-8");
     std::string pattern = (fs::temp_directory_path() / "quarrin-sim-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    if (mkdtemp(pattern.data()) == nullptr)
+        std::abort();
     m_state->root = pattern;
     m_scheduler = std::make_unique<VirtualScheduler>();
     m_files = std::make_unique<DeviceFileSystem>(pattern);
@@ -148,12 +158,16 @@ SimPlatform::~SimPlatform() {
     fs::remove_all(m_state->root, ignored);
 }
 
-const std::string& SimPlatform::Root() const { return m_state->root; }
+const std::string& SimPlatform::Root() const {
+    return m_state->root;
+}
 
 std::string SimPlatform::HostPath(const std::wstring& devicePath) const {
     std::wstring relative;
-    for (wchar_t c : devicePath) relative.push_back(c == L'\\' ? L'/' : c);
-    while (!relative.empty() && relative.front() == L'/') relative.erase(relative.begin());
+    for (wchar_t c : devicePath)
+        relative.push_back(c == L'\\' ? L'/' : c);
+    while (!relative.empty() && relative.front() == L'/')
+        relative.erase(relative.begin());
     return m_state->root + "/" + WideToUtf8(relative);
 }
 
@@ -180,8 +194,8 @@ std::string SimPlatform::FileBytes(const std::wstring& devicePath) const {
     return out.str();
 }
 
-void SimPlatform::FailOperation(FileOp op, const std::wstring& devicePath, DWORD error,
-                                int count, int skip) {
+void SimPlatform::FailOperation(FileOp op, const std::wstring& devicePath, DWORD error, int count,
+                                int skip) {
     std::lock_guard guard(m_state->lock);
     m_state->faults.push_back({op, NormalizeDevicePath(devicePath), error, count, skip});
 }

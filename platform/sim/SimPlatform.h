@@ -9,9 +9,9 @@
 
 #include "platform/Platform.h"
 #include "platform/common/DeviceFileSystem.h"
+#include "platform/registry/Registry.h"
 #include "platform/serial/SimSerialDevice.h"
 #include "platform/sim/SimScreen.h"
-#include "platform/registry/Registry.h"
 #include "platform/sim/VirtualScheduler.h"
 #include "platform/storage/StorageManager.h"
 

@@ -39,9 +39,11 @@ struct Window {
 class MessageQueue : public kernel::Waitable {
 public:
     bool IsSignaledLocked() const override {
-        if (!m_posted.empty() || m_quit) return true;
+        if (!m_posted.empty() || m_quit)
+            return true;
         for (const Window* window : m_windows) {
-            if (window->invalid) return true;
+            if (window->invalid)
+                return true;
         }
         return false;
     }
@@ -60,18 +62,23 @@ std::map<HWND, std::shared_ptr<Window>>& Windows() {
 thread_local std::shared_ptr<MessageQueue> t_queue;
 
 std::shared_ptr<MessageQueue> ThisQueue() {
-    if (!t_queue) t_queue = std::make_shared<MessageQueue>();
+    if (!t_queue)
+        t_queue = std::make_shared<MessageQueue>();
     return t_queue;
 }
 
-std::uint64_t Now() { return kernel::CurrentScheduler().NowMs(); }
+std::uint64_t Now() {
+    return kernel::CurrentScheduler().NowMs();
+}
 
 Window* FindLocked(HWND handle) {
     auto it = Windows().find(handle);
     return it == Windows().end() ? nullptr : it->second.get();
 }
 
-bool Matches(HWND filter, HWND window) { return filter == nullptr || filter == window; }
+bool Matches(HWND filter, HWND window) {
+    return filter == nullptr || filter == window;
+}
 
 MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     MSG msg{};
@@ -88,13 +95,15 @@ bool TakeLocked(MessageQueue& queue, HWND filter, bool remove, MSG& out) {
     for (auto it = queue.m_posted.begin(); it != queue.m_posted.end(); ++it) {
         if (Matches(filter, it->hwnd)) {
             out = *it;
-            if (remove) queue.m_posted.erase(it);
+            if (remove)
+                queue.m_posted.erase(it);
             return true;
         }
     }
     if (queue.m_quit) {
         out = MakeMessage(nullptr, WM_QUIT, static_cast<WPARAM>(queue.m_quitCode), 0);
-        if (remove) queue.m_quit = false;
+        if (remove)
+            queue.m_quit = false;
         return true;
     }
     for (Window* window : queue.m_windows) {
@@ -107,7 +116,8 @@ bool TakeLocked(MessageQueue& queue, HWND filter, bool remove, MSG& out) {
     Timer* due = nullptr;
     Window* owner = nullptr;
     for (Window* window : queue.m_windows) {
-        if (!Matches(filter, window->handle)) continue;
+        if (!Matches(filter, window->handle))
+            continue;
         for (Timer& timer : window->timers) {
             if (timer.due <= now && (due == nullptr || timer.due < due->due)) {
                 due = &timer;
@@ -115,9 +125,11 @@ bool TakeLocked(MessageQueue& queue, HWND filter, bool remove, MSG& out) {
             }
         }
     }
-    if (due == nullptr) return false;
+    if (due == nullptr)
+        return false;
     out = MakeMessage(owner->handle, WM_TIMER, due->id, 0);
-    if (remove) due->due = now + due->period;
+    if (remove)
+        due->due = now + due->period;
     return true;
 }
 
@@ -125,7 +137,8 @@ std::optional<std::uint64_t> NextTimerLocked(const MessageQueue& queue) {
     std::optional<std::uint64_t> next;
     for (const Window* window : queue.m_windows) {
         for (const Timer& timer : window->timers) {
-            if (!next || timer.due < *next) next = timer.due;
+            if (!next || timer.due < *next)
+                next = timer.due;
         }
     }
     return next;
@@ -162,10 +175,12 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard lock(KernelLock());
     if (window == nullptr) {
         queue = t_queue;
-        if (!queue) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+        if (!queue)
+            return Fail(ERROR_INVALID_WINDOW_HANDLE);
     } else {
         Window* target = FindLocked(window);
-        if (target == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+        if (target == nullptr)
+            return Fail(ERROR_INVALID_WINDOW_HANDLE);
         queue = target->queue;
     }
     queue->m_posted.push_back(MakeMessage(window, message, wParam, lParam));
@@ -178,27 +193,31 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     {
         std::lock_guard lock(KernelLock());
         Window* target = FindLocked(window);
-        if (target == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+        if (target == nullptr)
+            return Fail(ERROR_INVALID_WINDOW_HANDLE);
         procedure = target->procedure;
     }
     return procedure ? procedure(window, message, wParam, lParam) : 0;
 }
 
 BOOL GetMessageW(LPMSG msg, HWND window, UINT, UINT) {
-    if (msg == nullptr) return -1;
+    if (msg == nullptr)
+        return -1;
     auto queue = ThisQueue();
     for (;;) {
         std::optional<std::uint64_t> next;
         {
             std::lock_guard lock(KernelLock());
-            if (TakeLocked(*queue, window, true, *msg)) return msg->message == WM_QUIT ? FALSE : TRUE;
+            if (TakeLocked(*queue, window, true, *msg))
+                return msg->message == WM_QUIT ? FALSE : TRUE;
             next = NextTimerLocked(*queue);
         }
         DWORD timeout = INFINITE;
         if (next) {
             std::uint64_t now = Now();
             timeout = *next > now ? static_cast<DWORD>(*next - now) : 0;
-            if (timeout == 0) continue;
+            if (timeout == 0)
+                continue;
         }
         quarrin::kernel::Waitable* object = queue.get();
         quarrin::kernel::WaitForObjects(std::span<quarrin::kernel::Waitable* const>(&object, 1),
@@ -207,17 +226,21 @@ BOOL GetMessageW(LPMSG msg, HWND window, UINT, UINT) {
 }
 
 BOOL PeekMessageW(LPMSG msg, HWND window, UINT, UINT, UINT removeMessage) {
-    if (msg == nullptr) return FALSE;
+    if (msg == nullptr)
+        return FALSE;
     quarrin::kernel::CheckTerminated();
     auto queue = ThisQueue();
     std::lock_guard lock(KernelLock());
     return TakeLocked(*queue, window, (removeMessage & PM_REMOVE) != 0, *msg) ? TRUE : FALSE;
 }
 
-BOOL TranslateMessage(const MSG*) { return FALSE; }
+BOOL TranslateMessage(const MSG*) {
+    return FALSE;
+}
 
 LRESULT DispatchMessageW(const MSG* msg) {
-    if (msg == nullptr || msg->hwnd == nullptr) return 0;
+    if (msg == nullptr || msg->hwnd == nullptr)
+        return 0;
     return SendMessageW(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
@@ -239,7 +262,8 @@ BOOL DestroyWindow(HWND window) {
     {
         std::lock_guard lock(KernelLock());
         auto it = Windows().find(window);
-        if (it == Windows().end()) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+        if (it == Windows().end())
+            return Fail(ERROR_INVALID_WINDOW_HANDLE);
         removed = it->second;
         auto& list = removed->queue->m_windows;
         list.erase(std::remove(list.begin(), list.end(), removed.get()), list.end());
@@ -249,14 +273,16 @@ BOOL DestroyWindow(HWND window) {
                      posted.end());
         Windows().erase(it);
     }
-    if (removed->procedure) removed->procedure(window, WM_DESTROY, 0, 0);
+    if (removed->procedure)
+        removed->procedure(window, WM_DESTROY, 0, 0);
     return TRUE;
 }
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC) {
     std::lock_guard lock(KernelLock());
     Window* target = FindLocked(window);
-    if (target == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    if (target == nullptr)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
     std::uint64_t due = Now() + elapse;
     for (Timer& timer : target->timers) {
         if (timer.id == id) {
@@ -274,10 +300,13 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC) {
 BOOL KillTimer(HWND window, UINT_PTR id) {
     std::lock_guard lock(KernelLock());
     Window* target = FindLocked(window);
-    if (target == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    if (target == nullptr)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
     auto& timers = target->timers;
-    auto it = std::find_if(timers.begin(), timers.end(), [&](const Timer& t) { return t.id == id; });
-    if (it == timers.end()) return FALSE;
+    auto it =
+        std::find_if(timers.begin(), timers.end(), [&](const Timer& t) { return t.id == id; });
+    if (it == timers.end())
+        return FALSE;
     timers.erase(it);
     return TRUE;
 }
@@ -285,7 +314,8 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
 BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
     std::lock_guard lock(KernelLock());
     Window* target = FindLocked(window);
-    if (target == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    if (target == nullptr)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
     target->invalid = true;
     target->queue->NotifyLocked();
     return TRUE;
@@ -294,7 +324,8 @@ BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
 BOOL ValidateRect(HWND window, const RECT*) {
     std::lock_guard lock(KernelLock());
     Window* target = FindLocked(window);
-    if (target == nullptr) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    if (target == nullptr)
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
     target->invalid = false;
     return TRUE;
 }
@@ -311,12 +342,14 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
 }
 
 BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) {
-    if (paint != nullptr) ReleaseDC(window, paint->hdc);
+    if (paint != nullptr)
+        ReleaseDC(window, paint->hdc);
     return TRUE;
 }
 
 BOOL GetClientRect(HWND window, LPRECT rect) {
-    if (rect == nullptr || !IsWindow(window)) return Fail(ERROR_INVALID_WINDOW_HANDLE);
+    if (rect == nullptr || !IsWindow(window))
+        return Fail(ERROR_INVALID_WINDOW_HANDLE);
     // Every window of the loader covers the whole screen.
     *rect = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     return TRUE;

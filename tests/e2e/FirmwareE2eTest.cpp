@@ -180,7 +180,9 @@ struct FailureCase {
     const char* shown;
 };
 
-void PrintTo(const FailureCase& failure, std::ostream* os) { *os << failure.name; }
+void PrintTo(const FailureCase& failure, std::ostream* os) {
+    *os << failure.name;
+}
 
 class FirmwareFailureE2eTest : public FirmwareE2eTest,
                                public ::testing::WithParamInterface<FailureCase> {};

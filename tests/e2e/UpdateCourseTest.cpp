@@ -13,7 +13,8 @@ namespace {
 std::vector<std::string> ReadLines(const std::filesystem::path& path) {
     std::ifstream in(path);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
@@ -23,15 +24,17 @@ TEST(UpdateCourseTest, WithoutAMediumTheCountdownEndsInTheMainApplication) {
     root.Put("ResidentFlash2/UpdateInfo.dat", std::string("\x04\0\0\0", 4));
     auto trace = root.Path() / "screen.txt";
     auto shots = root.Path() / "shots";
-    e2e::RunResult run = e2e::RunQuarrin({"--root", root.Path().string(), "--screen-trace",
-                                          trace.string(), "--screenshots", shots.string(),
-                                          "--clock-rate", "10"});
+    e2e::RunResult run =
+        e2e::RunQuarrin({"--root", root.Path().string(), "--screen-trace", trace.string(),
+                         "--screenshots", shots.string(), "--clock-rate", "10"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::vector<std::string> countdown;
     int presents = 0;
     for (const std::string& line : ReadLines(trace)) {
-        if (line.find("正在检测升级文件") != std::string::npos) countdown.push_back(line);
-        if (line.rfind("PRESENT ", 0) == 0) ++presents;
+        if (line.find("正在检测升级文件") != std::string::npos)
+            countdown.push_back(line);
+        if (line.rfind("PRESENT ", 0) == 0)
+            ++presents;
     }
     ASSERT_EQ(countdown.size(), 20u);
     EXPECT_EQ(countdown.front(), "TEXT 0,200,800,400 正在检测升级文件......(20)\\r\\n");

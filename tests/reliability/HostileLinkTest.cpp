@@ -32,7 +32,9 @@ struct LineCase {
 };
 
 // Test names and failure messages show the case's name, not its bytes.
-void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 std::string Pattern(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');

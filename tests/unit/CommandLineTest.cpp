@@ -22,8 +22,8 @@ TEST(CommandLineTest, RejectsWhatItDoesNotKnow) {
 TEST(CommandLineTest, MapsComPortsToHostDevices) {
     auto result = ParseCommandLine({"--com", "2=/dev/pts/7", "--com=3=/dev/ttyUSB0"});
     ASSERT_TRUE(result.options);
-    EXPECT_EQ(result.options->comPorts, (std::map<int, std::string>{{2, "/dev/pts/7"},
-                                                                     {3, "/dev/ttyUSB0"}}));
+    EXPECT_EQ(result.options->comPorts,
+              (std::map<int, std::string>{{2, "/dev/pts/7"}, {3, "/dev/ttyUSB0"}}));
     for (const char* bad : {"2", "=/dev/x", "2=", "0=/dev/x", "256=/dev/x", "x=/dev/y"}) {
         EXPECT_FALSE(ParseCommandLine({"--com", bad}).options) << bad;
     }

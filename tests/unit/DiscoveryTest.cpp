@@ -24,7 +24,8 @@ std::string Package(const std::wstring& marker, const std::wstring& version) {
 
 std::string McuImage(const std::string& version, std::size_t size = 131072) {
     std::string image(size, '\x11');
-    if (size >= 131047 + 24) image.replace(131047, 24, (version + std::string(24, '\0')).substr(0, 24));
+    if (size >= 131047 + 24)
+        image.replace(131047, 24, (version + std::string(24, '\0')).substr(0, 24));
     return image;
 }
 
@@ -66,7 +67,8 @@ TEST_F(DiscoveryTest, OnlyTheSourcesFoundRemainInThePlan) {
 TEST_F(DiscoveryTest, VolumesAreSearchedInOrder) {
     sim.PutFile(L"Storage Card\\ZEL_Update\\ZEL.bin", Package(L"ZEL-OKUN-1", L"card"));
     sim.PutFile(L"SDHC\\ZEL_Update\\ZEL.bin", Package(L"ZEL-OKUN-1", L"sdhc"));
-    sim.PutFile(L"硬盘\\ZEL_Update\\DVDROM.bin", std::string(48, 'x') + "MPEG 1.2" + std::string(8, '\0'));
+    sim.PutFile(L"硬盘\\ZEL_Update\\DVDROM.bin",
+                std::string(48, 'x') + "MPEG 1.2" + std::string(8, '\0'));
     EXPECT_EQ(DiscoverUpdateSources(plan, UPDATE_APP | UPDATE_MPEG), 1);
     EXPECT_EQ(g_appSourceRoot, L"Storage Card\\");
     EXPECT_EQ(plan.m_appVersion, L"card");

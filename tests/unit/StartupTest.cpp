@@ -45,7 +45,8 @@ protected:
     }
     std::vector<std::wstring> LaunchedPaths() {
         std::vector<std::wstring> paths;
-        for (auto& launch : sim.Launches()) paths.push_back(launch.devicePath);
+        for (auto& launch : sim.Launches())
+            paths.push_back(launch.devicePath);
         return paths;
     }
 
@@ -56,9 +57,9 @@ TEST_F(StartupTest, WithoutRecordTheInstalledApplicationStartsAtOnce) {
     InstallApplication();
     HWND taskBar = sim.AddTaskBar();
     ASSERT_NE(taskBar, nullptr);
-    std::vector<std::wstring> expected{kBanner, kConfig, L"ZEL Exist!\r\n",
-                                       L"Detect SystemFile Well:0ms\r\n", L"CP OK!\r\n",
-                                       L"Quarrin quit!\r\n"};
+    std::vector<std::wstring> expected{kBanner,           kConfig,
+                                       L"ZEL Exist!\r\n", L"Detect SystemFile Well:0ms\r\n",
+                                       L"CP OK!\r\n",     L"Quarrin quit!\r\n"};
     EXPECT_EQ(Run(), expected);
     ASSERT_EQ(sim.Launches().size(), 1u);
     EXPECT_EQ(sim.Launches()[0].devicePath, kApp);
@@ -110,12 +111,12 @@ TEST_F(StartupTest, RecordWordsAreConsumedAsDescribed) {
         bool updateCourse;
     };
     const Case cases[] = {
-        {Word(1), Word(0), false},                          // 1 means nothing
-        {Word(0), Word(0), false},                          // 0 is left alone
-        {std::string("\x02\x00", 2), Word(0), true},        // short file: high bytes 0
+        {Word(1), Word(0), false},                    // 1 means nothing
+        {Word(0), Word(0), false},                    // 0 is left alone
+        {std::string("\x02\x00", 2), Word(0), true},  // short file: high bytes 0
         {std::string("\x01", 1), std::string(4, '\0'), false},
-        {Word(0x40) + "tail", Word(0) + "tail", true},       // only 4 bytes rewritten
-        {"", "", false},                                    // empty: word 0, not written
+        {Word(0x40) + "tail", Word(0) + "tail", true},  // only 4 bytes rewritten
+        {"", "", false},                                // empty: word 0, not written
     };
     for (const Case& c : cases) {
         SimPlatform fresh;

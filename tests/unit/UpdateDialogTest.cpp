@@ -31,7 +31,8 @@ std::vector<DWORD> g_stageStarts;
 DWORD ScriptedWorker(LPVOID) {
     for (const Post& post : g_script) {
         Sleep(post.delay);
-        if (post.wParam != 1) g_updateErrorCode = 12;
+        if (post.wParam != 1)
+            g_updateErrorCode = 12;
         PostMessageW(g_notifyWindow, WM_UPDATE_PROGRESS, post.wParam, post.lParam);
     }
     return 0;
@@ -43,7 +44,8 @@ void FinishFirmwareStage(CUpdateDialog& dialog) {
     g_stageStarts.push_back(dialog.m_updateKind);
     dialog.m_outcome = Outcome;
     dialog.m_screenState = STATE_RESULT;
-    if (Outcome == OUTCOME_FAILED) g_updateErrorCode = 40;
+    if (Outcome == OUTCOME_FAILED)
+        g_updateErrorCode = 40;
     dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);
 }
 
@@ -75,9 +77,11 @@ protected:
     std::vector<std::string> Texts(const std::string& prefix = "") {
         std::vector<std::string> texts;
         for (const std::string& line : sim.ScreenTrace()) {
-            if (line.rfind("TEXT ", 0) != 0) continue;
+            if (line.rfind("TEXT ", 0) != 0)
+                continue;
             std::string text = line.substr(line.find(' ', 5) + 1);
-            if (text.rfind(prefix, 0) == 0) texts.push_back(text);
+            if (text.rfind(prefix, 0) == 0)
+                texts.push_back(text);
         }
         return texts;
     }
@@ -116,7 +120,8 @@ TEST_F(UpdateDialogTest, WithoutAMediumTheCountdownRunsOutAndTheApplicationStart
 
 DWORD InsertCardLater(LPVOID parameter) {
     Sleep(5500);
-    static_cast<SimPlatform*>(parameter)->PutFile(L"SDHC\\ZEL_Update\\ZEL.bin", std::string(300, '\0'));
+    static_cast<SimPlatform*>(parameter)->PutFile(L"SDHC\\ZEL_Update\\ZEL.bin",
+                                                  std::string(300, '\0'));
     return 0;
 }
 
@@ -136,20 +141,28 @@ TEST_F(UpdateDialogTest, AMediumInsertedDuringTheCountdownIsFoundOnTheNextTick) 
 TEST_F(UpdateDialogTest, ProgressMovesThePercentAndTheScreenAsPosted) {
     sim.PutFile(L"SDHC\\ZEL_Update\\ZEL.bin", std::string(300, '\0'));
     Stages().appWorker = ScriptedWorker;
-    g_script = {{10, 1, 0},  {10, 1, 10},  {10, 1, 10}, {10, 1, 50},
-                {10, 1, PROGRESS_BACKUP}, {10, 1, 70}, {10, 1, 100}, {500, 1, PROGRESS_DONE}};
+    g_script = {{10, 1, 0},
+                {10, 1, 10},
+                {10, 1, 10},
+                {10, 1, 50},
+                {10, 1, PROGRESS_BACKUP},
+                {10, 1, 70},
+                {10, 1, 100},
+                {500, 1, PROGRESS_DONE}};
     Boot(UPDATE_APP);
-    EXPECT_EQ(Texts("正在升级应用程序").size(), 2u);  // 10 and 50; a repeated or unchanged percent paints nothing
+    EXPECT_EQ(Texts("正在升级应用程序").size(),
+              2u);  // 10 and 50; a repeated or unchanged percent paints nothing
     std::vector<std::string> percents;
     for (const std::string& text : Texts()) {
-        if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) percents.push_back(text);
+        if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0])))
+            percents.push_back(text);
     }
     EXPECT_EQ(percents, (std::vector<std::string>{"10%", "50%"}));
     // The backup text stays while the percent still moves.
     EXPECT_EQ(Texts("正在备份应用程序").size(), 3u);
     EXPECT_EQ(Texts("应用程序升级成功").size(), 1u);
     std::vector<std::wstring> expected{L"application preparing", L"application 10%",
-                                       L"application 50%",       L"application backup",
+                                       L"application 50%", L"application backup",
                                        L"application success"};
     EXPECT_EQ(sim.ProgressLines(), expected);
     auto trace = sim.ScreenTrace();

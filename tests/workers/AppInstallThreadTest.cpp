@@ -133,7 +133,9 @@ struct EarlyFailure {
     int errorCode;
 };
 
-void PrintTo(const EarlyFailure& failure, std::ostream* os) { *os << failure.name; }
+void PrintTo(const EarlyFailure& failure, std::ostream* os) {
+    *os << failure.name;
+}
 
 class AppInstallEarlyFailureTest : public AppInstallThreadTest,
                                    public ::testing::WithParamInterface<EarlyFailure> {};

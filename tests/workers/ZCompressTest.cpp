@@ -103,7 +103,9 @@ TEST_F(ZCompressTest, CorruptArchivesFailWithoutCrashing) {
 
 namespace quarrin::package {
 // Test names and failure messages show the entry's path, not its bytes.
-void PrintTo(const PackageEntry& entry, std::ostream* os) { *os << entry.path; }
+void PrintTo(const PackageEntry& entry, std::ostream* os) {
+    *os << entry.path;
+}
 }  // namespace quarrin::package
 
 namespace {
