@@ -2,7 +2,10 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+
+#include "resources/Version.h"
 
 namespace {
 
@@ -166,4 +169,25 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
         }
     }
     return {options, ""};
+}
+
+std::optional<CommandLine> ReadProgramArguments(int argc, char** argv, int& exitCode) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    CommandLineResult parsed = ParseCommandLine(arguments);
+    if (!parsed.options) {
+        std::fprintf(stderr, "quarrin: %s\n%s", parsed.error.c_str(), UsageText().c_str());
+        exitCode = 2;
+        return std::nullopt;
+    }
+    if (parsed.options->help) {
+        std::fputs(UsageText().c_str(), stdout);
+        exitCode = 0;
+        return std::nullopt;
+    }
+    if (parsed.options->version) {
+        std::printf("quarrin %s\n", QUARRIN_VERSION_TEXT);
+        exitCode = 0;
+        return std::nullopt;
+    }
+    return std::move(parsed.options);
 }

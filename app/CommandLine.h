@@ -35,3 +35,8 @@ struct CommandLineResult {
 
 CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments);
 std::string UsageText();
+
+// The entry points' common start: parses the program's arguments and answers a bad command
+// line (the error and the usage on standard error, exit code 2), --help and --version
+// (exit code 0). Gives the options when the program should go on, else sets `exitCode`.
+std::optional<CommandLine> ReadProgramArguments(int argc, char** argv, int& exitCode);

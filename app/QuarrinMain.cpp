@@ -3,31 +3,20 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/QuarrinApp.h"
 #include "platform/host/HostScreen.h"
 #include "platform/host/HostServices.h"
-#include "resources/Version.h"
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    CommandLineResult parsed = ParseCommandLine(arguments);
-    if (!parsed.options) {
-        std::fprintf(stderr, "quarrin: %s\n%s", parsed.error.c_str(), UsageText().c_str());
-        return 2;
-    }
-    const CommandLine& options = *parsed.options;
-    if (options.help) {
-        std::fputs(UsageText().c_str(), stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::printf("quarrin %s\n", QUARRIN_VERSION_TEXT);
-        return 0;
-    }
+    int exitCode = 0;
+    std::optional<CommandLine> parsed = ReadProgramArguments(argc, argv, exitCode);
+    if (!parsed)
+        return exitCode;
+    const CommandLine& options = *parsed;
     struct stat info {};
     if (stat(options.root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         std::fprintf(stderr, "quarrin: device root '%s' is not a folder\n%s", options.root.c_str(),

@@ -1,13 +1,12 @@
 // The Windows build's entry point: reads the command line, makes the device root the
 // current drive and runs the application object over the real Windows API.
 #include <cstdio>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/QuarrinApp.h"
 #include "platform/win32/Win32Runtime.h"
-#include "resources/Version.h"
 
 namespace {
 
@@ -37,21 +36,11 @@ std::string UnsupportedOption(const CommandLine& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    CommandLineResult parsed = ParseCommandLine(arguments);
-    if (!parsed.options) {
-        std::fprintf(stderr, "quarrin: %s\n%s", parsed.error.c_str(), UsageText().c_str());
-        return 2;
-    }
-    const CommandLine& options = *parsed.options;
-    if (options.help) {
-        std::fputs(UsageText().c_str(), stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::printf("quarrin %s\n", QUARRIN_VERSION_TEXT);
-        return 0;
-    }
+    int exitCode = 0;
+    std::optional<CommandLine> parsed = ReadProgramArguments(argc, argv, exitCode);
+    if (!parsed)
+        return exitCode;
+    const CommandLine& options = *parsed;
     if (std::string option = UnsupportedOption(options); !option.empty()) {
         std::fprintf(stderr, "quarrin: %s is not available in the Windows build\n", option.c_str());
         return 2;

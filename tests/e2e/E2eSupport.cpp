@@ -16,17 +16,6 @@ namespace fs = std::filesystem;
 
 namespace e2e {
 
-namespace {
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-}  // namespace
-
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                      std::chrono::seconds limit) {
     return RunProgramUntil(
@@ -82,8 +71,8 @@ RunResult RunProgramUntil(const std::string& program, const std::vector<std::str
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
-    result.out = Slurp(outPath);
-    result.err = Slurp(errPath);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
     fs::remove_all(scratch);
     return result;
 }
@@ -118,7 +107,7 @@ fs::path DeviceRoot::PutProgram(const std::string& relative, const fs::path& mar
 }
 
 std::string DeviceRoot::Read(const std::string& relative) const {
-    return Slurp(m_path / fs::u8path(relative));
+    return ReadFile(m_path / fs::u8path(relative));
 }
 
 bool WaitForFile(const fs::path& path) {
@@ -139,6 +128,22 @@ std::vector<std::string> SplitCrLfLines(const std::string& text) {
     if (start < text.size())
         lines.push_back(text.substr(start));
     return lines;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool TraceShows(const fs::path& trace, const std::string& text) {
+    std::ifstream in(trace);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("TEXT ", 0) == 0 && line.find(text) != std::string::npos)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace e2e

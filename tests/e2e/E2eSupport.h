@@ -47,6 +47,12 @@ bool WaitForFile(const std::filesystem::path& path);
 
 std::vector<std::string> SplitCrLfLines(const std::string& text);
 
+// The whole content of a host file; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
+// Whether a `--screen-trace` file shows a text line containing `text`.
+bool TraceShows(const std::filesystem::path& trace, const std::string& text);
+
 }  // namespace e2e
 
 namespace e2e {

@@ -10,6 +10,8 @@
 namespace fs = std::filesystem;
 using e2e::BackgroundProgram;
 using e2e::DeviceRoot;
+using e2e::ReadFile;
+using e2e::TraceShows;
 
 namespace {
 
@@ -20,15 +22,6 @@ std::string Pattern(std::size_t size, unsigned seed) {
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<char>((i * 13 + seed + i / 97) & 0xFF);
     return bytes;
-}
-
-bool TraceShows(const fs::path& trace, const std::string& text) {
-    std::ifstream in(trace);
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("TEXT ", 0) == 0 && line.find(text) != std::string::npos)
-            return true;
-    }
-    return false;
 }
 
 class FirmwareE2eTest : public ::testing::Test {
@@ -85,11 +78,6 @@ TEST_F(FirmwareE2eTest, BothCoprocessorsReceiveTheCardsImagesMpegFirst) {
     EXPECT_EQ(root.Read("ResidentFlash2/RawData").size(), 32u);
     fs::remove(mcuOut);
     fs::remove(mpegOut);
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 // The first 32 bytes of the simulated MCU's identification record: its version field (17

@@ -12,6 +12,8 @@
 
 namespace fs = std::filesystem;
 using e2e::BackgroundProgram;
+using e2e::ReadFile;
+using e2e::TraceShows;
 
 namespace {
 
@@ -45,20 +47,6 @@ std::string Pattern(std::size_t size, unsigned seed) {
                                                    : (i * 29 + seed) & 0xFF);
     }
     return bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-bool TraceShows(const fs::path& trace, const std::string& text) {
-    std::ifstream in(trace);
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("TEXT ", 0) == 0 && line.find(text) != std::string::npos)
-            return true;
-    }
-    return false;
 }
 
 class HostileLinkTest : public ::testing::TestWithParam<LineCase> {

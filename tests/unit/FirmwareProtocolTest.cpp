@@ -183,6 +183,25 @@ DWORD SendAlive(LPVOID parameter) {
     return 0;
 }
 
+// Both co-processors played by scripts, the MPEG module sending alive messages while it is
+// not updating. The models' fields may be set until the boot.
+struct ScriptedCoprocessors {
+    explicit ScriptedCoprocessors(SimPlatform& sim)
+        : mcuPeer(sim.AttachSerialPeer(2)),
+          mcu(mcuPeer, std::ref(mcuModel)),
+          mpegPeer(sim.AttachSerialPeer(3)),
+          mpeg(mpegPeer, std::ref(mpegModel)) {
+        CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
+    }
+    McuModel mcuModel;
+    MpegModel mpegModel;
+    SimSerialPeer& mcuPeer;
+    ScriptedCoprocessor mcu;
+    SimSerialPeer& mpegPeer;
+    ScriptedCoprocessor mpeg;
+    AliveSender alive{&mpegPeer, &mpegModel};
+};
+
 class FirmwareProtocolTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -313,21 +332,15 @@ TEST_F(FirmwareProtocolTest, AnMcuStageWithoutItsImageFailsWith31) {
 TEST_F(FirmwareProtocolTest, AnMpegUpdateWaitsForFiftyAliveMessagesThenTransfersTheImage) {
     std::string file = Pattern(1000, 3);
     sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", file);
-    McuModel mcuModel;
-    MpegModel mpegModel;
-    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(mcuModel));
-    SimSerialPeer& mpegPeer = sim.AttachSerialPeer(3);
-    ScriptedCoprocessor mpeg(mpegPeer, std::ref(mpegModel));
-    AliveSender alive{&mpegPeer, &mpegModel};
-    CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
+    ScriptedCoprocessors co(sim);
     Boot(UPDATE_MPEG);
-    EXPECT_EQ(std::string(mpegModel.image.begin(), mpegModel.image.end()), file);
-    EXPECT_EQ(mpeg.Count(0x25), 5);  // 1000 bytes: four blocks of 240 and one of 40
-    EXPECT_EQ(mcuModel.modes, (std::vector<BYTE>{8, 0}));
+    EXPECT_EQ(std::string(co.mpegModel.image.begin(), co.mpegModel.image.end()), file);
+    EXPECT_EQ(co.mpeg.Count(0x25), 5);  // 1000 bytes: four blocks of 240 and one of 40
+    EXPECT_EQ(co.mcuModel.modes, (std::vector<BYTE>{8, 0}));
     EXPECT_TRUE(Shown("正在将数据写入Flash..."));
     EXPECT_TRUE(Shown("MPEG升级成功！"));
     EXPECT_TRUE(Logged(L"MPEG Thread Closed!\r\n"));
-    auto end = mpeg.Frames();
+    auto end = co.mpeg.Frames();
     auto endFrame =
         std::find_if(end.begin(), end.end(), [](const Bytes& f) { return f[3] == 0x26; });
     ASSERT_NE(endFrame, end.end());
@@ -338,18 +351,12 @@ TEST_F(FirmwareProtocolTest, AnMpegUpdateWaitsForFiftyAliveMessagesThenTransfers
 TEST_F(FirmwareProtocolTest, RepeatedMpegAcknowledgementsSendEachBlockOnce) {
     std::string file = Pattern(2400, 8);
     sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", file);
-    McuModel mcuModel;
-    MpegModel mpegModel;
-    mpegModel.ackCopies = 3;
-    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(mcuModel));
-    SimSerialPeer& mpegPeer = sim.AttachSerialPeer(3);
-    ScriptedCoprocessor mpeg(mpegPeer, std::ref(mpegModel));
-    AliveSender alive{&mpegPeer, &mpegModel};
-    CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
+    ScriptedCoprocessors co(sim);
+    co.mpegModel.ackCopies = 3;
     Boot(UPDATE_MPEG);
-    EXPECT_EQ(std::string(mpegModel.image.begin(), mpegModel.image.end()), file);
-    EXPECT_EQ(mpeg.Count(0x25), 10);
-    EXPECT_EQ(mpeg.Count(0x26), 1);
+    EXPECT_EQ(std::string(co.mpegModel.image.begin(), co.mpegModel.image.end()), file);
+    EXPECT_EQ(co.mpeg.Count(0x25), 10);
+    EXPECT_EQ(co.mpeg.Count(0x26), 1);
     EXPECT_TRUE(Shown("MPEG升级成功！"));
 }
 
@@ -358,32 +365,20 @@ TEST_F(FirmwareProtocolTest, RepeatedMpegAcknowledgementsSendEachBlockOnce) {
 TEST_F(FirmwareProtocolTest, ALostMpegResultIsAskedForAgain) {
     std::string file = Pattern(960, 6);
     sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", file);
-    McuModel mcuModel;
-    MpegModel mpegModel;
-    mpegModel.lostResults = 1;
-    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(mcuModel));
-    SimSerialPeer& mpegPeer = sim.AttachSerialPeer(3);
-    ScriptedCoprocessor mpeg(mpegPeer, std::ref(mpegModel));
-    AliveSender alive{&mpegPeer, &mpegModel};
-    CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
+    ScriptedCoprocessors co(sim);
+    co.mpegModel.lostResults = 1;
     Boot(UPDATE_MPEG, 60000);
-    EXPECT_EQ(mpeg.Count(0x26), 2);
-    EXPECT_EQ(mpeg.Count(0x00), 1);  // one update request: the later alive messages ask nothing
+    EXPECT_EQ(co.mpeg.Count(0x26), 2);
+    EXPECT_EQ(co.mpeg.Count(0x00), 1);  // one update request: the later alive messages ask nothing
     EXPECT_TRUE(Shown("MPEG升级成功！"));
 }
 
 TEST_F(FirmwareProtocolTest, AnUnansweredStartFailsWith41AfterTenResends) {
     sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", Pattern(480, 1));
-    McuModel mcuModel;
-    MpegModel mpegModel;
-    mpegModel.answerStart = false;
-    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(mcuModel));
-    SimSerialPeer& mpegPeer = sim.AttachSerialPeer(3);
-    ScriptedCoprocessor mpeg(mpegPeer, std::ref(mpegModel));
-    AliveSender alive{&mpegPeer, &mpegModel};
-    CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
+    ScriptedCoprocessors co(sim);
+    co.mpegModel.answerStart = false;
     Boot(UPDATE_MPEG);
-    EXPECT_EQ(mpeg.Count(0x24), 11);  // the first sending and ten resends
+    EXPECT_EQ(co.mpeg.Count(0x24), 11);  // the first sending and ten resends
     EXPECT_TRUE(Shown("MPEG升级失败！错误码:41"));
 }
 
@@ -396,21 +391,14 @@ TEST_F(FirmwareProtocolTest, AnMpegImageTooShortForTheEndFrameIsRefused) {
 
 TEST_F(FirmwareProtocolTest, PassThroughFramesCrossFromOneLinkToTheOther) {
     sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", Pattern(480, 2));
-    McuModel mcuModel;
-    MpegModel mpegModel;
-    SimSerialPeer& mcuPeer = sim.AttachSerialPeer(2);
-    ScriptedCoprocessor mcu(mcuPeer, std::ref(mcuModel));
-    SimSerialPeer& mpegPeer = sim.AttachSerialPeer(3);
-    ScriptedCoprocessor mpeg(mpegPeer, std::ref(mpegModel));
+    ScriptedCoprocessors co(sim);
     Bytes toMpeg = Frame(0x73, {1, 2, 3, 0x5A, 0xA5});
     Bytes toMcu = Frame(0xF3, {9, 8, 7});
-    mcuPeer.InjectAfter(1500, toMpeg);
-    mpegPeer.InjectAfter(1600, toMcu);
-    AliveSender alive{&mpegPeer, &mpegModel};
-    CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
+    co.mcuPeer.InjectAfter(1500, toMpeg);
+    co.mpegPeer.InjectAfter(1600, toMcu);
     Boot(UPDATE_MPEG);
-    auto sentToMcu = mcu.Frames();
-    auto sentToMpeg = mpeg.Frames();
+    auto sentToMcu = co.mcu.Frames();
+    auto sentToMpeg = co.mpeg.Frames();
     EXPECT_NE(std::find(sentToMcu.begin(), sentToMcu.end(), toMcu), sentToMcu.end());
     EXPECT_NE(std::find(sentToMpeg.begin(), sentToMpeg.end(), toMpeg), sentToMpeg.end());
 }
