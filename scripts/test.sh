@@ -48,7 +48,7 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -LE e2e
 phase "the Windows build under Wine"
 if [ -x /usr/lib/wine/wine64 ] && command -v x86_64-w64-mingw32-g++ >/dev/null; then
-  bash scripts/wine-e2e.sh
+  bash scripts/wine-e2e.sh launch  # the short subset: the launch scenarios
 else
   echo "   skipped: Wine or MinGW-w64 is not installed (bash scripts/setup-win32.sh installs both)"
 fi

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows build of the loader under Wine against temporary device roots and checks
-# what it logs, shows and starts: scripts/wine-e2e.sh [BUILD_DIR]   (default build-win32)
+# what it logs, shows and starts.
+#   scripts/wine-e2e.sh [--build DIR] [GROUP...]
+# DIR defaults to build-win32. A GROUP is a file tests/win32/scenarios/GROUP.sh of scenarios
+# (default: every file there, in name order).
 #
 # Needs scripts/setup-win32.sh. Builds the win32 preset's programs when BUILD_DIR is the
 # default. Wine runs headless on a virtual X display of the unit's screen size, with a
@@ -8,15 +11,27 @@
 # as drive Q:, the loader's device root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="$(realpath -m "${1:-build-win32}")"
+build="$(realpath -m build-win32)"
+if [ "${1:-}" = "--build" ]; then
+  build="$(realpath -m "${2:?--build needs a folder}")"
+  shift 2
+fi
+groups=("$@")
+if ((${#groups[@]} == 0)); then
+  for file in tests/win32/scenarios/*.sh; do groups+=("$(basename "$file" .sh)"); done
+fi
+for group in "${groups[@]}"; do
+  [ -f "tests/win32/scenarios/$group.sh" ] ||
+    { echo "wine-e2e: no scenario group '$group' (tests/win32/scenarios/$group.sh)"; exit 2; }
+done
 
 if [ -z "${QUARRIN_WINE_DISPLAY:-}" ]; then
   if [ "$build" = "$(realpath -m build-win32)" ]; then
     [ -f build-win32/build.ninja ] || cmake --preset win32 >/dev/null
-    cmake --build build-win32 -j2 --target quarrin start-marker
+    cmake --build build-win32 -j2
   fi
   # Everything below runs on one virtual display of 800 x 480.
-  exec env QUARRIN_WINE_DISPLAY=1 xvfb-run -a -s "-screen 0 800x480x24" "$0" "$build"
+  exec env QUARRIN_WINE_DISPLAY=1 xvfb-run -a -s "-screen 0 800x480x24" "$0" --build "$build" "${groups[@]}"
 fi
 
 wine=/usr/lib/wine/wine64
@@ -94,55 +109,10 @@ finish() {
   return 0
 }
 
-# --- The direct launch: nothing requested, the system files are well, the application starts.
-device direct-launch
-program ResidentFlash3/ZEL/Velmoran.exe
-run --log 'Q:\run.log'
-expect_status 0
-cat >"$work/direct-launch.expected" <<'LINES'
-Quarrin 2.0.0.24(50 times timeout) starting......
-MCU-COM2-DisableCalitration
-ZEL Exist!
-Detect SystemFile Well:<n>ms
-CP OK!
-Quarrin quit!
-LINES
-expect_lines "$work/direct-launch.expected"
-cmp -s "$root/run.log" "$root/err" || fail "the log file differs from the debug output"
-expect_started ResidentFlash3/ZEL/Velmoran.exe
-finish
-
-# --- The marker file starts the shell instead.
-device shell-marker
-program ResidentFlash3/ZEL/Velmoran.exe
-program Windows/explorer.exe
-put ResidentFlash3/gotoeee
-run
-expect_status 0
-grep -q CP "$root/err.lines" && fail "a launch of the application was logged"
-expect_started Windows/explorer.exe
-expect_not_started ResidentFlash3/ZEL/Velmoran.exe
-finish
-
-# --- A missing application (its folder too) falls back to the shell.
-device missing-application
-put ResidentFlash2/UpdateInfo.dat '\0\0\0\0'
-program Windows/explorer.exe
-run
-expect_status 0
-expect_line "CP Failed!Error Code:3"
-expect_started Windows/explorer.exe
-finish
-
-# --- A file that is no program is reported, and nothing starts.
-device not-a-program
-put ResidentFlash3/ZEL/Velmoran.exe 'not a program'
-program Windows/explorer.exe
-run
-expect_status 0
-expect_line "CP Failed!Error Code:193"
-expect_not_started Windows/explorer.exe
-finish
+for group in "${groups[@]}"; do
+  # shellcheck source=/dev/null
+  source "tests/win32/scenarios/$group.sh"
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "wine-e2e: $failures check(s) failed; the runs are in $work"
