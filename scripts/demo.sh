@@ -17,7 +17,7 @@ bash scripts/setup.sh
 echo "== build the loader and its tools"
 # Only what the demo runs; scripts/test.sh builds the tests into the same folder.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-if ! cmake --build build --target quarrin quarrin_window zCompress fatutil mkpackage coproc-sim \
+if ! cmake --build build --target quarrin zCompress fatutil mkpackage coproc-sim \
   contact-sheet >build/demo-build.log 2>&1; then
   cat build/demo-build.log
   exit 1
