@@ -76,8 +76,13 @@ bool IsFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+constexpr DWORD kBlockingAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// The file that stands in a dismounted volume's place (no one else's file is removed).
+bool IsBlockingFile(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & kBlockingAttributes) == kBlockingAttributes;
 }
 
 // Parks the folder and puts the blocking file in its place; ERROR_SUCCESS or the error.
@@ -89,7 +94,7 @@ DWORD TakeOut(const Store& store) {
             return error;
     }
     HANDLE block = CreateFileW(store.folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, nullptr);
+                               kBlockingAttributes, nullptr);
     if (block != INVALID_HANDLE_VALUE)
         CloseHandle(block);
     return ERROR_SUCCESS;
@@ -97,7 +102,7 @@ DWORD TakeOut(const Store& store) {
 
 // Removes the blocking file and puts the parked folder back; ERROR_SUCCESS or the error.
 DWORD PutBack(const Store& store) {
-    if (!IsFolder(store.folder) && Exists(store.folder)) {
+    if (IsBlockingFile(store.folder)) {
         SetFileAttributesW(store.folder.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (!DeleteFileW(store.folder.c_str()))
             return GetLastError();
@@ -212,12 +217,12 @@ void SetTouchCalibrationResult(bool completed) {
 }
 
 void DeclareDefaultStores() {
-    // The device mounts its volumes at boot: a folder parked by an earlier run comes back,
-    // unless a folder of the volume's name has appeared meanwhile.
+    // The device mounts its volumes at boot: a volume left dismounted by an earlier run
+    // comes back, unless a folder of its name has appeared meanwhile.
     Store card;
     card.folder = kCardVolume;
     card.parked = ParkedName(kCardVolume);
-    if (IsFolder(card.parked) && !IsFolder(card.folder))
+    if (!IsFolder(card.folder) && (IsFolder(card.parked) || IsBlockingFile(card.folder)))
         PutBack(card);
     if (IsFolder(kCardVolume))
         Storage().Declare(L"DSK1:", kCardVolume);
