@@ -38,11 +38,14 @@ wine=/usr/lib/wine/wine64
 export WINEPREFIX="$build/wine-prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
+# One server for all runs, the prefix creation included (started after it, -p would find
+# wineboot's server still running and fail); stopped at the end.
+mkdir -p "$WINEPREFIX"
+/usr/lib/wine/wineserver -p
+trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 if [ ! -d "$WINEPREFIX/dosdevices" ]; then
   "$wine" wineboot -i >/dev/null 2>&1
 fi
-/usr/lib/wine/wineserver -p  # one server for all runs; stopped at the end
-trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 
 work="$build/wine-e2e"
 rm -rf "$work"

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
     }
     win32::EnableProgressOutput(options.progress);
     win32::SetTouchCalibrationResult(options.touchCalibrated);
+    win32::DeclareDefaultStores();
     CQuarrinApp app;
     return RunWinApp(app);
 }

@@ -22,6 +22,9 @@ bool StartDebugOutput(const std::wstring& logFile);
 void EnableProgressOutput(bool enabled);
 // What TouchCalibrate reports: there is no calibration screen.
 void SetTouchCalibrationResult(bool completed);
+// Declares the stores of the storage manager, after EnterDeviceRoot: "DSK1:" carries the
+// volume "Storage Card" when the device root has that folder; otherwise there are none.
+void DeclareDefaultStores();
 
 // UTF-8 and wide text (UTF-16).
 std::wstring WideFromUtf8(const std::string& text);
