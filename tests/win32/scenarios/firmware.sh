@@ -49,6 +49,22 @@ grep -q MPEG "$root/out" && fail "an MPEG stage was shown"
 expect_not_started ResidentFlash3/ZEL/Velmoran.exe
 finish
 
+# --- The MCU reports a programming error after the transfer: the dialog shows the code,
+# closes and starts the application.
+device mcu-update-fails
+program ResidentFlash3/ZEL/Velmoran.exe
+firmware_image SDHC/ZEL_Update/MCU 131072 131047 MCU-WINE-2
+put ResidentFlash2/UpdateInfo.dat '\4\0\0\0'
+coprocessor 2 mcu --result 40 --log "$root/mcu-sim.log"
+coprocessor 3 mpeg --log "$root/mpeg-sim.log"
+run --progress
+expect_status 0
+expect_output "MCU failed, error code 32"
+grep -q "MCU success\|reset countdown" "$root/out" && fail "a success was shown"
+expect_line "MCU Thread Closed!"
+expect_started ResidentFlash3/ZEL/Velmoran.exe
+finish
+
 # --- An MPEG update: the module takes the image, writes its flash, and the loader closes the
 # dialog and starts the application. The MCU is told of the update before and after.
 device mpeg-update
