@@ -51,11 +51,14 @@ fi
 /usr/lib/wine/wineserver -p 2>>"$work/wineserver.log"
 simulator="$(realpath -m "${QUARRIN_HOST_BUILD:-build}")/tools/coproc-sim/coproc-sim"
 simulators=()  # process ids of the running co-processor simulators
-stop_simulators() {
-  local pid
+ports=()       # the COM ports linked to them
+stop_simulators() {  # and removes their links: a later run must not reach a stale terminal
+  local pid port
   for pid in "${simulators[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${simulators[@]}"; do wait "$pid" 2>/dev/null || true; done
+  for port in "${ports[@]}"; do rm -f "$WINEPREFIX/dosdevices/com$port"; done
   simulators=()
+  ports=()
 }
 trap 'stop_simulators; /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 
@@ -92,6 +95,7 @@ coprocessor() {  # coprocessor N KIND [options...]: a simulator on a pseudo-term
   line="$(head -1 "$root/com$port.port")"
   [ -c "$line" ] || { fail "simulator on COM$port did not start: $(cat "$root/com$port.err")"; return; }
   ln -sfn "$line" "$WINEPREFIX/dosdevices/com$port"
+  ports+=("$port")
 }
 
 run_until() {  # run_until LINE [quarrin arguments...]: stops the run once LINE is on standard
