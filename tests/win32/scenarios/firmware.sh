@@ -65,17 +65,29 @@ expect_line "MCU Thread Closed!"
 expect_started ResidentFlash3/ZEL/Velmoran.exe
 finish
 
-# --- An MPEG update: the module takes the image, writes its flash, and the loader closes the
-# dialog and starts the application. The MCU is told of the update before and after.
+# --- An MPEG update whose card comes in while the dialog counts down: the next tick finds
+# it, the module takes the image and writes its flash, and the loader closes the dialog and
+# starts the application. The MCU is told of the update before and after.
 device mpeg-update
 program ResidentFlash3/ZEL/Velmoran.exe
-firmware_image SDHC/ZEL_Update/DVDROM.bin 100000 48 MPG-WINE-7
+firmware_image card/SDHC/ZEL_Update/DVDROM.bin 100000 48 MPG-WINE-7
 put ResidentFlash2/UpdateInfo.dat '\10\0\0\0'
 coprocessor 2 mcu --log "$root/mcu-sim.log"
 coprocessor 3 mpeg --image-out "$root/mpeg-received.bin" --alive-ms 5 --flash-ms 25 \
   --log "$root/mpeg-sim.log"
+(  # the card, in one move, once the countdown shows 19
+  for _ in $(seq 300); do
+    grep -qxF "detecting update files 19" "$root/out" 2>/dev/null && break
+    sleep 0.1
+  done
+  mv "$root/card/SDHC" "$root/SDHC"
+) &
+card=$!
 run --progress
+wait "$card"
 expect_status 0
+expect_output "detecting update files 19"
+grep -qxF "detecting update files 16" "$root/out" && fail "the card was not found on the next ticks"
 cmp -s "$root/SDHC/ZEL_Update/DVDROM.bin" "$root/mpeg-received.bin" ||
   fail "the MPEG module received another image"
 for line in "MPEG preparing" "MPEG writing flash" "MPEG success"; do
