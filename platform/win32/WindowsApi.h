@@ -27,6 +27,12 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine,
                     LPCWSTR currentDirectory, std::nullptr_t startupInfo,
                     LPPROCESS_INFORMATION processInformation);
 
+// The device's WaitCommEvent on a port opened without overlapped I/O: sleeps until an event
+// of the mask occurs, also on a line without modem status (see Win32Serial.cpp). Calls with
+// an OVERLAPPED structure go to the system's WaitCommEvent unchanged.
+BOOL DeviceWaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped);
+#define WaitCommEvent DeviceWaitCommEvent
+
 // Writes one formatted line to the debug output (OutputDebugStringW), to standard error and
 // to the log file of the run.
 void NKDbgPrintfW(LPCWSTR format, ...);
