@@ -138,15 +138,20 @@ int ExtractEntries(struct archive* reader, PackageSource& source, const std::wst
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int zCompressSetNotifyWnd(HWND window,
-                                                                            UINT message) {
+// The two entry points are the library's only exports, on both systems.
+#ifdef _WIN32
+#define ZCOMPRESS_EXPORT extern "C" __declspec(dllexport)
+#else
+#define ZCOMPRESS_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+ZCOMPRESS_EXPORT int zCompressSetNotifyWnd(HWND window, UINT message) {
     g_progressWindow = window;
     g_progressMessage = message;
     return 1;
 }
 
-extern "C" __attribute__((visibility("default"))) int zUncompress(LPCWSTR package,
-                                                                  LPCWSTR destination) {
+ZCOMPRESS_EXPORT int zUncompress(LPCWSTR package, LPCWSTR destination) {
     if (package == nullptr || destination == nullptr || *destination == L'\0') {
         return UNPACK_BAD_ARGUMENTS;
     }
