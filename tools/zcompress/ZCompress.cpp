@@ -99,12 +99,21 @@ bool IsAllowedKind(struct archive_entry* entry) {
 
 std::optional<std::wstring> EntryDevicePath(struct archive_entry* entry,
                                             const std::wstring& destination) {
+#ifdef _WIN32
+    // On Windows libarchive keeps a name as wide characters and gives neither a UTF-8 nor a
+    // narrow form of one that the ANSI code page cannot hold (Chinese names, for instance).
+    const wchar_t* wide = archive_entry_pathname_w(entry);
+    if (wide == nullptr)
+        return std::nullopt;
+    return DevicePathForEntry(destination, std::wstring_view(wide));
+#else
     const char* name = archive_entry_pathname_utf8(entry);
     if (name == nullptr)
         name = archive_entry_pathname(entry);
     if (name == nullptr)
         return std::nullopt;
     return DevicePathForEntry(destination, name);
+#endif
 }
 
 int ExtractEntries(struct archive* reader, PackageSource& source, const std::wstring& destination) {
