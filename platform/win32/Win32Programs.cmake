@@ -7,6 +7,10 @@ set_target_properties(quarrin PROPERTIES ENABLE_EXPORTS ON)
 # named like itself with ".started" appended.
 add_executable(start-marker ${CMAKE_SOURCE_DIR}/tests/win32/StartMarker.cpp)
 
+# Creates the device's volatile registry keys (HARDWARE\DEVICEMAP\TOUCH) before a run.
+add_executable(volatile-key ${CMAKE_SOURCE_DIR}/tests/win32/VolatileKey.cpp)
+target_link_options(volatile-key PRIVATE -municode)
+
 # zCompress.dll: the host library's sources over the real Windows API, with zstd and
 # libarchive linked in statically. scripts/build-win32-deps.sh builds those two once into
 # QUARRIN_WIN32_DEPS (about 10 minutes) and returns at once when they are there.
