@@ -40,6 +40,8 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
 if [ ! -d "$WINEPREFIX/dosdevices" ]; then
   "$wine" wineboot -i >/dev/null 2>&1
+  # The server of the prefix creation lingers a few seconds; "-p" below fails while it runs.
+  /usr/lib/wine/wineserver -w
 fi
 /usr/lib/wine/wineserver -p  # one server for all runs; stopped at the end
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
