@@ -17,15 +17,16 @@ install_device() {
   put ResidentFlash2/UpdateInfo.dat '\2\0\0\0'
 }
 
-# make_package VERSION: packs $work/$scenario-pkg (which holds ZEL/) as SDHC\ZEL_Update\ZEL.bin.
+# make_package VERSION: packs the folder $content (which holds ZEL/) as SDHC\ZEL_Update\ZEL.bin.
 make_package() {
   mkdir -p "$root/SDHC/ZEL_Update"
   "$mkpackage" --version "$1" -o "$root/SDHC/ZEL_Update/ZEL.bin" "$content" >/dev/null ||
     fail "mkpackage failed"
 }
 
-# The progress lines of the run, in order, with repeats of a percentage left out.
-expect_progress() {  # expect_progress LINE...: each LINE appears, in this order
+# expect_progress LINE...: of the progress lines, those given appear in this order (each once;
+# the others are not looked at).
+expect_progress() {
   local expected
   expected="$(printf '%s\n' "$@")"
   tr -d '\r' <"$root/out" | grep -xF -f <(printf '%s\n' "$@") | uniq >"$root/progress.seen"
@@ -48,7 +49,7 @@ install_device app-install
 content="$work/app-install-pkg"
 mkdir -p "$content/ZEL/res" "$content/ZEL/字库"
 cp "$build/start-marker.exe" "$content/ZEL/Velmoran.exe"
-head -c 300000 /dev/urandom >"$content/ZEL/res/strings.dat"
+head -c 3000000 /dev/urandom >"$content/ZEL/res/strings.dat"  # read in several steps
 printf 'glyphs' >"$content/ZEL/字库/宋体.fnt"
 : >"$content/ZEL/res/empty.dat"
 make_package V3.1.4
@@ -70,9 +71,11 @@ cmp -s "$root/SDHC/ZEL_Update/ZEL.bin" "$root/ResidentFlash/ZEL.bin" ||
 expect_file ResidentFlash2/UpdateInfo.dat 00000000
 expect_progress "application preparing" "application 100%" "application backup" \
   "application success"
+tr -d '\r' <"$root/out" | grep -qE '^application [1-9][0-9]?%$' ||
+  fail "the library posted no percentage between 0 and 100"
 expect_line "LoadLibrary zCompress.dll OK!"
 expect_line "CP OK!"
-grep -q '^SpaceInfo:[0-9]*,0$' "$root/err.lines" || fail "no SpaceInfo line for the 0 MiB package"
+grep -q '^SpaceInfo:[0-9]*,2$' "$root/err.lines" || fail "no SpaceInfo line for the 2 MiB package"
 "$wine" reg query "$touch_key" /v MAX3_X 2>/dev/null | tr -d '\r' | grep -qi 'REG_DWORD *0x320$' ||
   fail "MAX3_X is not 800 in $touch_key"
 "$wine" reg query "$touch_key" /v MIN3_X 2>/dev/null | tr -d '\r' | grep -qi 'REG_DWORD *0x64$' ||
