@@ -28,7 +28,16 @@ done
 
 if [ -z "${QUARRIN_WINE_DISPLAY:-}" ]; then
   if [ "$build" = "$(realpath -m build-win32)" ]; then
-    [ -f build-win32/build.ninja ] || cmake --preset win32 >/dev/null
+    # zCompress.dll needs zstd and libarchive built for Windows first (about 10 minutes,
+    # once); only the install group uses it.
+    zcompress=OFF
+    for group in "${groups[@]}"; do [ "$group" = install ] && zcompress=ON; done
+    if [ ! -f build-win32/build.ninja ]; then
+      cmake --preset win32 -DQUARRIN_WIN32_ZCOMPRESS="$zcompress" >/dev/null
+    elif [ "$zcompress" = ON ] &&
+      ! grep -q "^QUARRIN_WIN32_ZCOMPRESS:BOOL=ON" build-win32/CMakeCache.txt; then
+      cmake --preset win32 -DQUARRIN_WIN32_ZCOMPRESS=ON >/dev/null
+    fi
     cmake --build build-win32 -j2
   fi
   # Everything below runs on one virtual display of 800 x 480.

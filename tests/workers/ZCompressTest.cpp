@@ -129,6 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
     Entries, ZCompressHostileTest,
     ::testing::Values(File("../evil", "x"), File("ZEL/../../evil", "x"), File("/tmp/evil", "x"),
                       File("..\\evil", "x"), File("C:evil", "x"), File("COM2:", "x"),
+                      File("ZEL/.../evil", "x"), File("ZEL/evil. ", "x"), File("ZEL/Nul.evil", "x"),
+                      File("ZEL/com1 .evil", "x"),
                       PackageEntry{"ZEL/evil-link", EntryKind::Symlink, "", "", "/etc"},
                       PackageEntry{"ZEL/evil-hard", EntryKind::Hardlink, "", "", "ZEL/first"},
                       PackageEntry{"ZEL/evil-dev", EntryKind::CharDevice, "", "", ""}));

@@ -37,8 +37,26 @@ std::optional<std::wstring> DecodeUtf8(std::string_view text) {
     return out;
 }
 
+// CON, PRN, AUX, NUL, COM1..COM9, LPT1..LPT9, with or without an extension: Windows opens
+// the device of that name instead of a file in the folder.
+bool IsDosDeviceName(const std::wstring& name) {
+    std::wstring stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.pop_back();
+    for (wchar_t& c : stem)
+        c = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL")
+        return true;
+    return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
+           stem[3] >= L'1' && stem[3] <= L'9';
+}
+
 bool IsAcceptableName(const std::wstring& name) {
     if (name == L".." || name.size() > 255)
+        return false;
+    // FAT and Windows drop trailing dots and spaces, so such a name would land on another one
+    // ("..." even on the parent folder).
+    if (name.back() == L'.' || name.back() == L' ' || IsDosDeviceName(name))
         return false;
     for (wchar_t c : name) {
         if (c < 0x20 || c == L':' || c == L'<' || c == L'>' || c == L'"' || c == L'|' ||
@@ -54,13 +72,20 @@ bool IsAcceptableName(const std::wstring& name) {
 std::optional<std::wstring> DevicePathForEntry(std::wstring_view destination,
                                                std::string_view entryPath) {
     std::optional<std::wstring> wide = DecodeUtf8(entryPath);
-    if (!wide || wide->empty() || wide->front() == L'/' || wide->front() == L'\\') {
+    if (!wide)
+        return std::nullopt;
+    return DevicePathForEntry(destination, std::wstring_view(*wide));
+}
+
+std::optional<std::wstring> DevicePathForEntry(std::wstring_view destination,
+                                               std::wstring_view entryPath) {
+    if (entryPath.empty() || entryPath.front() == L'/' || entryPath.front() == L'\\') {
         return std::nullopt;
     }
     std::vector<std::wstring> names;
     std::wstring current;
-    for (std::size_t i = 0; i <= wide->size(); ++i) {
-        wchar_t c = i < wide->size() ? (*wide)[i] : L'/';
+    for (std::size_t i = 0; i <= entryPath.size(); ++i) {
+        wchar_t c = i < entryPath.size() ? entryPath[i] : L'/';
         if (c != L'/' && c != L'\\') {
             current.push_back(c);
             continue;

@@ -99,12 +99,21 @@ bool IsAllowedKind(struct archive_entry* entry) {
 
 std::optional<std::wstring> EntryDevicePath(struct archive_entry* entry,
                                             const std::wstring& destination) {
+#ifdef _WIN32
+    // On Windows libarchive keeps a name as wide characters and gives neither a UTF-8 nor a
+    // narrow form of one that the ANSI code page cannot hold (Chinese names, for instance).
+    const wchar_t* wide = archive_entry_pathname_w(entry);
+    if (wide == nullptr)
+        return std::nullopt;
+    return DevicePathForEntry(destination, std::wstring_view(wide));
+#else
     const char* name = archive_entry_pathname_utf8(entry);
     if (name == nullptr)
         name = archive_entry_pathname(entry);
     if (name == nullptr)
         return std::nullopt;
     return DevicePathForEntry(destination, name);
+#endif
 }
 
 int ExtractEntries(struct archive* reader, PackageSource& source, const std::wstring& destination) {
@@ -138,15 +147,20 @@ int ExtractEntries(struct archive* reader, PackageSource& source, const std::wst
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int zCompressSetNotifyWnd(HWND window,
-                                                                            UINT message) {
+// The two entry points are the library's only exports, on both systems.
+#ifdef _WIN32
+#define ZCOMPRESS_EXPORT extern "C" __declspec(dllexport)
+#else
+#define ZCOMPRESS_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+ZCOMPRESS_EXPORT int zCompressSetNotifyWnd(HWND window, UINT message) {
     g_progressWindow = window;
     g_progressMessage = message;
     return 1;
 }
 
-extern "C" __attribute__((visibility("default"))) int zUncompress(LPCWSTR package,
-                                                                  LPCWSTR destination) {
+ZCOMPRESS_EXPORT int zUncompress(LPCWSTR package, LPCWSTR destination) {
     if (package == nullptr || destination == nullptr || *destination == L'\0') {
         return UNPACK_BAD_ARGUMENTS;
     }

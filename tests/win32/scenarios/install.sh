@@ -1,0 +1,131 @@
+# Application install scenarios: request word 2 with a package on "SDHC", unpacked by the
+# Windows zCompress.dll. Sourced by scripts/wine-e2e.sh, which provides device, put,
+# program, run, expect_*. The packages come from the host's mkpackage (QUARRIN_HOST_BUILD,
+# default build); the touch keys go into the prefix's registry.
+
+host_build="$(realpath -m "${QUARRIN_HOST_BUILD:-build}")"
+mkpackage="$host_build/tools/mkpackage/mkpackage"
+[ -x "$mkpackage" ] || mkpackage="$host_build/tools/mkpackage"
+touch_key='HKLM\HARDWARE\DEVICEMAP\TOUCH'
+
+# The unit's folders, the library in "Windows", the shell, and request word 2.
+install_device() {
+  device "$1"
+  mkdir -p "$root"/{Windows,ResidentFlash,ResidentFlash2,ResidentFlash3}
+  cp "$build/tools/zCompress.dll" "$root/Windows/"
+  program Windows/explorer.exe
+  put ResidentFlash2/UpdateInfo.dat '\2\0\0\0'
+}
+
+# make_package VERSION: packs the folder $content (which holds ZEL/) as SDHC\ZEL_Update\ZEL.bin.
+make_package() {
+  mkdir -p "$root/SDHC/ZEL_Update"
+  "$mkpackage" --version "$1" -o "$root/SDHC/ZEL_Update/ZEL.bin" "$content" >/dev/null ||
+    fail "mkpackage failed"
+}
+
+# expect_progress LINE...: of the progress lines, those given appear in this order (each once;
+# the others are not looked at).
+expect_progress() {
+  local expected
+  expected="$(printf '%s\n' "$@")"
+  tr -d '\r' <"$root/out" | grep -xF -f <(printf '%s\n' "$@") | uniq >"$root/progress.seen"
+  [ "$(cat "$root/progress.seen")" = "$expected" ] ||
+    fail "progress lines: $(tr '\n' '|' <"$root/progress.seen"), expected $(tr '\n' '|' <<<"$expected")"
+}
+
+if [ ! -x "$mkpackage" ] || [ ! -f "$build/tools/zCompress.dll" ]; then
+  echo "FAIL install: needs the host's mkpackage ($mkpackage) and $build/tools/zCompress.dll"
+  failures=$((failures + 1))
+  return 0
+fi
+# The touch key of the device, which the import only opens (HARDWARE is volatile: reg.exe
+# cannot create keys there).
+"$wine" "$build/volatile-key.exe" 'HARDWARE\DEVICEMAP\TOUCH' ||
+  { echo "FAIL install: cannot create $touch_key"; failures=$((failures + 1)); }
+
+# --- A package replaces the application: exactly its files, the backup, the record, the keys.
+install_device app-install
+content="$work/app-install-pkg"
+mkdir -p "$content/ZEL/res" "$content/ZEL/字库"
+cp "$build/start-marker.exe" "$content/ZEL/Velmoran.exe"
+head -c 3000000 /dev/urandom >"$content/ZEL/res/strings.dat"  # read in several steps
+printf 'glyphs' >"$content/ZEL/字库/宋体.fnt"
+: >"$content/ZEL/res/empty.dat"
+make_package V3.1.4
+put ResidentFlash3/ZEL/old.dat old
+put 'ResidentFlash3/_Temp_$/part.dat' part
+put ResidentFlash2/UserConfig.dat settings
+# 800 (20 03 00 00) as MAX3_X, 100 as MIN3_X.
+put 硬盘/ZEL_Update/Touchkey.bin "$(printf '\\0%.0s' $(seq 32))\x20\x03\0\0\x64\0\0\0$(printf '\\0%.0s' $(seq 104))"
+"$wine" reg delete "$touch_key" /v MAX3_X /f >/dev/null 2>&1 || true
+run --progress
+expect_status 0
+diff -r "$content/ZEL" "$root/ResidentFlash3/ZEL" >"$root/diff" 2>&1 ||
+  fail "ResidentFlash3\\ZEL differs from the package: $(cat "$root/diff")"
+[ "$(ls -A "$root/ResidentFlash3")" = ZEL ] ||
+  fail "ResidentFlash3 holds $(ls -A "$root/ResidentFlash3" | tr '\n' ' ')"
+cmp -s "$root/SDHC/ZEL_Update/ZEL.bin" "$root/ResidentFlash/ZEL.bin" ||
+  fail "ResidentFlash\\ZEL.bin is not the package"
+[ ! -e "$root/ResidentFlash2/UserConfig.dat" ] || fail "the user files were kept"
+expect_file ResidentFlash2/UpdateInfo.dat 00000000
+expect_progress "application preparing" "application 100%" "application backup" \
+  "application success"
+tr -d '\r' <"$root/out" | grep -qE '^application [1-9][0-9]?%$' ||
+  fail "the library posted no percentage between 0 and 100"
+expect_line "LoadLibrary zCompress.dll OK!"
+expect_line "CP OK!"
+grep -q '^SpaceInfo:[0-9]*,2$' "$root/err.lines" || fail "no SpaceInfo line for the 2 MiB package"
+"$wine" reg query "$touch_key" /v MAX3_X 2>/dev/null | tr -d '\r' | grep -qi 'REG_DWORD *0x320$' ||
+  fail "MAX3_X is not 800 in $touch_key"
+"$wine" reg query "$touch_key" /v MIN3_X 2>/dev/null | tr -d '\r' | grep -qi 'REG_DWORD *0x64$' ||
+  fail "MIN3_X is not 100 in $touch_key"
+expect_started ResidentFlash3/ZEL/Velmoran.exe
+finish
+
+# --- A damaged archive fails with 1000 minus the library's code (-4) and asks for a retry.
+install_device corrupt-package
+content="$work/corrupt-package-pkg"
+mkdir -p "$content/ZEL"
+head -c 200000 /dev/urandom >"$content/ZEL/data.bin"
+make_package V1
+printf 'garbage-garbage-garbage' |
+  dd of="$root/SDHC/ZEL_Update/ZEL.bin" bs=1 seek=200 conv=notrunc status=none
+put ResidentFlash/ZEL.bin 'old backup'
+run --progress
+expect_status 0
+expect_file ResidentFlash2/UpdateInfo.dat 02000000
+expect_progress "application preparing" "application failed, error code 1004"
+[ "$(cat "$root/ResidentFlash/ZEL.bin")" = 'old backup' ] || fail "the backup was touched"
+grep -q '^SpaceInfo' "$root/err.lines" && fail "a backup was considered after the failure"
+expect_line "CP Failed!Error Code:3"
+expect_started Windows/explorer.exe
+finish
+
+# --- A file without a package marker fails with 1003 (code -3); nothing is unpacked.
+install_device bad-header
+mkdir -p "$root/SDHC/ZEL_Update"
+printf 'not a package at all, just some text' >"$root/SDHC/ZEL_Update/ZEL.bin"
+run --progress
+expect_status 0
+expect_file ResidentFlash2/UpdateInfo.dat 02000000
+expect_progress "application preparing" "application failed, error code 1003"
+[ -z "$(ls -A "$root/ResidentFlash3")" ] || fail "something was unpacked"
+finish
+
+# --- Names that Windows would turn into other names or devices are refused (code -5): "..."
+# would become "..", the parent folder, and "nul.dat" the null device.
+for name in nul.dat ...; do
+  install_device "unsafe-name-${name//./dot}"
+  content="$work/$scenario-pkg"
+  mkdir -p "$content/ZEL/$name"
+  printf 'payload' >"$content/ZEL/$name/evil"
+  [ "$name" = nul.dat ] && rm -r "$content/ZEL/$name" && printf 'payload' >"$content/ZEL/$name"
+  make_package V1
+  run --progress
+  expect_status 0
+  expect_file ResidentFlash2/UpdateInfo.dat 02000000
+  expect_progress "application preparing" "application failed, error code 1005"
+  [ ! -e "$root/ResidentFlash3/evil" ] || fail "an entry was written outside its folder"
+  finish
+done
