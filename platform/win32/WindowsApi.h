@@ -33,6 +33,12 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine,
 BOOL DeviceWaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped);
 #define WaitCommEvent DeviceWaitCommEvent
 
+// The device's LoadLibraryW: a name with a folder is a device path, below the device root,
+// while Windows would look a relative path up along the library search path (which loses the
+// current folder once SetDllDirectoryW is set). See Win32Modules.cpp.
+HMODULE DeviceLoadLibraryW(LPCWSTR fileName);
+#define LoadLibraryW DeviceLoadLibraryW
+
 // Writes one formatted line to the debug output (OutputDebugStringW), to standard error and
 // to the log file of the run.
 void NKDbgPrintfW(LPCWSTR format, ...);

@@ -129,3 +129,54 @@ for name in nul.dat ...; do
   [ ! -e "$root/ResidentFlash3/evil" ] || fail "an entry was written outside its folder"
   finish
 done
+
+# pack_one_file: a small package of one file as SDHC\ZEL_Update\ZEL.bin.
+pack_one_file() {
+  content="$work/$scenario-pkg"
+  mkdir -p "$content/ZEL"
+  cp "$build/start-marker.exe" "$content/ZEL/Velmoran.exe"
+  make_package "$1"
+}
+
+# --- No library in "Windows" nor at the medium's root: code 12, a retry is asked for, and
+# the shell starts in place of the removed application.
+install_device no-library
+rm "$root/Windows/zCompress.dll"
+put ResidentFlash3/ZEL/old.dat old
+pack_one_file V1
+run --progress
+expect_status 0
+expect_file ResidentFlash2/UpdateInfo.dat 02000000
+expect_progress "application preparing" "application failed, error code 12"
+expect_line "LoadLibrary zCompress.dll Failed!"
+expect_line "CP Failed!Error Code:3"
+expect_started Windows/explorer.exe
+finish
+
+# --- A library without the unpack export (the formatter's DLL under the library's name):
+# code 14; the application folder is gone before the library is loaded.
+install_device missing-export
+cp "$build/modules/fatutil.dll" "$root/Windows/zCompress.dll"
+put ResidentFlash3/ZEL/old.dat old
+pack_one_file V1
+run --progress
+expect_status 0
+expect_file ResidentFlash2/UpdateInfo.dat 02000000
+expect_progress "application preparing" "application failed, error code 14"
+expect_line "GetProcAddress Failed!"
+[ ! -e "$root/ResidentFlash3/ZEL" ] || fail "the application folder is still there"
+expect_started Windows/explorer.exe
+finish
+
+# --- The library at the medium's root serves when "Windows" has none.
+install_device library-on-medium
+pack_one_file V2
+mv "$root/Windows/zCompress.dll" "$root/SDHC/zCompress.dll"
+run --progress
+expect_status 0
+expect_line "LoadLibrary Windows zCompress.dll Failed! 126"
+expect_line "LoadLibrary zCompress.dll OK!"
+expect_progress "application preparing" "application success"
+expect_file ResidentFlash2/UpdateInfo.dat 00000000
+expect_started ResidentFlash3/ZEL/Velmoran.exe
+finish
