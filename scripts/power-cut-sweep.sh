@@ -33,17 +33,19 @@
 #   fw-interrupted  the co-processor was told to start programming, no boot completed it,
 #                 and no later boot retries
 #
-# Usage: scripts/power-cut-sweep.sh [--size FILES] [--scenario NAME]... [--every N]
+# Usage: scripts/power-cut-sweep.sh [--size FILES] [--scenario NAME]... [--every N] [--list]
 #                                   [--build DIR] [--work DIR] [--keep]
 # Scenarios: app (application update from SDHC), navi (navigation update), firmware
 # (MPEG and MCU images from SDHC, request 0x0C), restore (the application folder is gone,
 # the backup package is good, no medium).
-# --every N cuts only at every N-th operation (1, 1+N, ...), for a quick run.
+# --every N cuts only at every N-th operation (1, 1+N, ...), for a quick run; --list prints
+# the end state of every cut.
 # Exits 1 when a cut ends in a finding.
 set -euo pipefail
 
 size=3
 every=1
+list=0
 build=build
 work=""
 keep=0
@@ -53,10 +55,11 @@ while [ $# -gt 0 ]; do
     --size) size="$2"; shift 2 ;;
     --scenario) scenarios+=("$2"); shift 2 ;;
     --every) every="$2"; shift 2 ;;
+    --list) list=1; shift ;;
     --build) build="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,43p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,44p' "$0"; exit 0 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -364,6 +367,10 @@ sweep() {  # SCENARIO
       kind=${result%% *}
       counts[$kind]=$(( ${counts[$kind]:-0} + 1 ))
       if is_finding "$kind"; then findings+=("$kind k=$k $mode: $op"); fi
+      if [ "$list" = 1 ]; then
+        local boots=${result#* }
+        echo "   $op ($mode): $kind after ${boots%% *} boots"
+      fi
       [ "$keep" = 1 ] || rm -rf "$d" "$d".*
     done
   done
