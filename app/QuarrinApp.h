@@ -9,7 +9,8 @@ public:
     BOOL InitInstance() override;
 };
 
-// The system-file check: 0 when the system files are intact.
+// The system-file check: 0 when the system files are intact, 1 when the main application's
+// program is missing and the backup package opens for reading, so it can be restored.
 int CheckSystemFiles();
 
 // Runs the update course for a non-zero start-up mode: the update dialog and the release of

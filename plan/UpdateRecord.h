@@ -23,3 +23,12 @@ void ArmApplicationRetry();
 
 // Writes the request word 0 after a good application update, with the same hand-over.
 void ResetUpdateRecord();
+
+// Writes the request word 0x40 (UPDATE_NAVI) before the card is emptied: a power failure
+// before the copy has finished then makes the next start with the medium repeat the
+// navigation update, instead of starting with a card that lost its data.
+void ArmNavigationRetry();
+
+// Writes the request word 0 once the navigation copy has returned, whatever its outcome: a
+// finished update is done, and a failed one is not repeated.
+void DisarmNavigationRetry();

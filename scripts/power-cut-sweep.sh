@@ -10,8 +10,13 @@
 #   app-ok        the main application starts and is the new one or the intact old one
 #   retried       as app-ok, reached only after a later boot repeated the update
 #   navi-updated  the card holds the whole navigation tree
+#   navi-retried  as navi-updated, reached only after a later boot repeated the update
 #   navi-old      the card keeps its old navigation data; the update was not repeated
-#   navi-lost     the card lacks navigation data that the medium holds
+#   navi-lost     the card lacks navigation data that the medium holds (finding)
+#   restored      the main application, gone before the first boot, was restored from the
+#                 backup package in that boot and starts
+#   restored-retried  as restored, reached only after later boots (a search for a medium,
+#                 then the restore again)
 #   stuck         the main application cannot start and no boot retries the update (finding)
 #   corrupt-app   a damaged main application is started (finding)
 #   +backup-damaged  suffix: the backup package is neither the old nor the new one (finding)
@@ -28,13 +33,19 @@
 #   fw-interrupted  the co-processor was told to start programming, no boot completed it,
 #                 and no later boot retries
 #
-# Usage: scripts/power-cut-sweep.sh [--size FILES] [--scenario NAME]... [--build DIR]
-#                                   [--work DIR] [--keep]
+# Usage: scripts/power-cut-sweep.sh [--size FILES] [--scenario NAME]... [--every N] [--list]
+#                                   [--build DIR] [--work DIR] [--keep]
 # Scenarios: app (application update from SDHC), navi (navigation update), firmware
-# (MPEG and MCU images from SDHC, request 0x0C).
+# (MPEG and MCU images from SDHC, request 0x0C), restore (the application folder is gone,
+# the backup package is good, no medium).
+# --every N cuts only at every N-th operation (1, 1+N, ...), for a quick run; --list prints
+# the end state of every cut.
+# Exits 1 when a cut ends in a finding.
 set -euo pipefail
 
 size=3
+every=1
+list=0
 build=build
 work=""
 keep=0
@@ -43,14 +54,16 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --size) size="$2"; shift 2 ;;
     --scenario) scenarios+=("$2"); shift 2 ;;
+    --every) every="$2"; shift 2 ;;
+    --list) list=1; shift ;;
     --build) build="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,35p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,44p' "$0"; exit 0 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ ${#scenarios[@]} -eq 0 ] && scenarios=(app navi firmware)
+[ ${#scenarios[@]} -eq 0 ] && scenarios=(app navi restore firmware)
 build=$(cd "$build" && pwd)
 quarrin="$build/quarrin"
 tools="$build/tools"
@@ -128,6 +141,20 @@ make_navi_device() {  # DEVICE
   printf '\x40\x00\x00\x00' > "$d/ResidentFlash2/UpdateInfo.dat"
 }
 
+# A unit whose application folder is gone (a failed install after its deletion, a cut
+# followed by a boot without the medium), with the backup package of its application.
+make_restore_device() {  # DEVICE
+  local d="$1"
+  common_device "$d"
+  cp "$tools/zCompress.dll" "$d/Windows/"
+  app_content "$work/backup-content"
+  "$tools/mkpackage" --version V1.0 -o "$d/ResidentFlash/ZEL.bin" "$work/backup-content" >/dev/null
+  (cd "$work/backup-content/ZEL" && find . -type f -exec md5sum {} + | sort -k2) > "$work/restore.expected"
+  rm -rf "$work/backup-content" "$d/ResidentFlash3/ZEL"
+  cp "$d/ResidentFlash/ZEL.bin" "$work/backup.old"
+  printf '\x00\x00\x00\x00' > "$d/ResidentFlash2/UpdateInfo.dat"
+}
+
 make_firmware_device() {  # DEVICE
   local d="$1"
   common_device "$d"
@@ -164,16 +191,30 @@ app_state() {  # DEVICE BOOTS LASTLOG
 }
 
 navi_state() {  # DEVICE BOOTS LASTLOG
-  local d="$1" log="$3"
+  local d="$1" boots="$2" log="$3"
   if ! grep -q "CP OK!" "$log"; then echo stuck; return; fi
   if [ -f "$d/Storage Card/old/map.dat" ]; then
     echo navi-old
   elif diff -rq "$d/硬盘/navi_update" "$d/Storage Card" 2>/dev/null | grep -q "^Only in $d/硬盘\|differ$"; then
     echo navi-lost
   elif [ -d "$d/Storage Card/maps" ]; then
-    echo navi-updated
+    if [ "$boots" -gt 2 ]; then echo navi-retried; else echo navi-updated; fi
   else
     echo navi-lost
+  fi
+}
+
+restore_state() {  # DEVICE BOOTS LASTLOG
+  local d="$1" boots="$2" log="$3"
+  if ! grep -q "CP OK!" "$log"; then echo stuck; return; fi
+  local suffix="+backup-damaged"
+  cmp -s "$d/ResidentFlash/ZEL.bin" "$work/backup.old" && suffix=""
+  if [ "$(tree_sums "$d/ResidentFlash3/ZEL")" != "$(cat "$work/restore.expected")" ]; then
+    echo corrupt-app
+  elif [ "$boots" -gt 2 ]; then
+    echo "restored-retried$suffix"
+  else
+    echo "restored$suffix"
   fi
 }
 
@@ -290,6 +331,13 @@ boot_until_settled() {  # DEVICE SCENARIO
 
 # --- sweep ---------------------------------------------------------------------------------
 
+is_finding() {  # KIND
+  case "$1" in
+    stuck|corrupt-app|navi-lost|boot-loop|crash|*+backup-damaged|*fw-interrupted*) return 0 ;;
+  esac
+  return 1
+}
+
 sweep() {  # SCENARIO
   local scenario="$1" base="$work/$1-base" n k mode kind
   "make_${scenario}_device" "$base"
@@ -301,7 +349,8 @@ sweep() {  # SCENARIO
   echo "== scenario $scenario: $n mutating operations; clean run ends ${clean_state%% *}"
   declare -A counts=()
   local cuts=0 torn=0 findings=()
-  for k in $(seq 1 "$n"); do
+  if is_finding "${clean_state%% *}"; then findings+=("${clean_state%% *} without a cut"); fi
+  for k in $(seq 1 "$every" "$n"); do
     local op; op=$(sed -n "$((k + 1))p" "$work/$scenario.ops")
     for mode in clean torn; do
       if [ $mode = torn ]; then
@@ -317,9 +366,11 @@ sweep() {  # SCENARIO
       local result; result=$(boot_until_settled "$d" "$scenario")
       kind=${result%% *}
       counts[$kind]=$(( ${counts[$kind]:-0} + 1 ))
-      case "$kind" in
-        stuck|corrupt-app|boot-loop|crash|*+backup-damaged|*fw-interrupted*) findings+=("$kind k=$k $mode: $op") ;;
-      esac
+      if is_finding "$kind"; then findings+=("$kind k=$k $mode: $op"); fi
+      if [ "$list" = 1 ]; then
+        local boots=${result#* }
+        echo "   $op ($mode): $kind after ${boots%% *} boots"
+      fi
       [ "$keep" = 1 ] || rm -rf "$d" "$d".*
     done
   done
@@ -330,14 +381,15 @@ sweep() {  # SCENARIO
   else
     echo "   findings: ${#findings[@]}"
     printf '     %s\n' "${findings[@]}"
+    found=1
   fi
 }
 
+found=0
 for scenario in "${scenarios[@]}"; do
   case "$scenario" in
-    app|navi|firmware) sweep "$scenario" ;;
-    restore)
-      echo "== scenario restore: skipped, no boot reaches a restore (the system-file check reports intact)" ;;
+    app|navi|firmware|restore) sweep "$scenario" ;;
     *) echo "unknown scenario $scenario" >&2; exit 2 ;;
   esac
 done
+exit $found

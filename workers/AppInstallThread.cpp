@@ -107,6 +107,10 @@ bool UnpackPackage(HWND window, SetNotifyWndProc setNotifyWnd, UncompressProc un
     std::wstring package = PackagePath();
     int result = uncompress(package.c_str(), kDestination);
     if (result < 0) {
+        // What the library wrote before it failed is half an application, which later starts
+        // would launch instead of restoring it from the backup: it goes, as the whole folder
+        // went before the unpack.
+        DeleteTree(kApplicationFolder);
         ReportFailure(window, UnpackErrorCode(result));
         return false;
     }

@@ -7,6 +7,8 @@
 
 // Thread procedure; `dialog` is the CUpdateDialog, of which only m_hWnd is read. Reports by
 // posting WM_UPDATE_PROGRESS and by g_updateErrorCode (20, 21, 22); always returns 0.
+// While the card is rewritten the update record holds UPDATE_NAVI, so a power cut repeats
+// the update at the next start; it holds 0 again before the final post.
 DWORD NaviUpdateThread(LPVOID dialog);
 
 // Creates the empty marker "Storage Card\UPDOS" and the zero-filled placeholder files on the

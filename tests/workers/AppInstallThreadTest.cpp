@@ -196,6 +196,24 @@ TEST_F(AppInstallThreadTest, AFailedUnpackGivesItsCodeAndStillImportsTheTouchKey
     EXPECT_TRUE(sim.Exists(L"Storage Card\\UPDOS")) << "the retry record hands the image over too";
 }
 
+// A later start must not launch the half that a failing package wrote: without the program
+// it restores from the backup (or repeats the install) instead.
+TEST_F(AppInstallThreadTest, AFailedUnpackLeavesNoHalfApplicationInEitherMode) {
+    InstallZCompress(sim);
+    for (bool restore : {false, true}) {
+        SCOPED_TRACE(restore ? "restore" : "install");
+        g_systemFilesDamaged = restore;
+        PutPackage(sim, restore ? kBackup : kPackage,
+                   {Folder("ZEL"), File("ZEL/Velmoran.exe", "half"), File("ZEL/../../out", "x")});
+        sim.PutFile(kRecord, kWordZero);
+        Run();
+        EXPECT_EQ(g_updateErrorCode, 1005);
+        EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\ZEL"));
+        EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
+        EXPECT_TRUE(sim.Exists(restore ? kBackup : kPackage));
+    }
+}
+
 TEST_F(AppInstallThreadTest, TheMostNegativeLibraryResultDoesNotOverflowTheCode) {
     sim.PutFile(L"Windows\\zCompress.dll", HostFileBytes(FAKE_EXTREME_PATH));
     Run();
