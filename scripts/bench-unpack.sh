@@ -22,6 +22,7 @@ for d in $(seq 1 50); do
       > "$src/ZEL/dir$d/file$f.dat"
   done
 done
+printf '#!/bin/sh\n' >"$src/ZEL/Velmoran.exe"  # a package must bring the application
 "$build/tools/mkpackage" -o "$root/SDHC/ZEL_Update/ZEL.bin" "$src" >/dev/null
 tail -c +65 "$root/SDHC/ZEL_Update/ZEL.bin" > "$work/plain.tar.zst"
 echo "package: $(du -m "$root/SDHC/ZEL_Update/ZEL.bin" | cut -f1) MiB, $(find "$src" -type f | wc -l) files"
