@@ -117,6 +117,17 @@ TEST_F(NaviUpdateE2eTest, UncountedFilesNeverEndTheStageBeforeTheWorker) {
               2300);
 }
 
+TEST_F(NaviUpdateE2eTest, WithoutTheFormatterTheCardIsMountedAgainAndReceivesTheTree) {
+    fs::remove(root.Path() / "Windows" / "fatutil.dll");
+    root.Put("硬盘/navi_update/maps/a.map", "a");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("Error LoadLibrary fatutil.dll!Error Code:126\r\n"), std::string::npos);
+    EXPECT_NE(run.out.find("navigation success\n"), std::string::npos) << run.out;
+    EXPECT_EQ(root.Read("Storage Card/maps/a.map"), "a");
+    EXPECT_FALSE(fs::exists(root.Path() / "Storage Card/old"));
+}
+
 TEST_F(NaviUpdateE2eTest, TheCardIsFoundOnTheSecondStore) {
     root.Put("硬盘/navi_update/a.map", "a");
     fs::create_directories(root.Path() / "USB Disk");
