@@ -109,6 +109,43 @@ TEST_F(AppInstallE2eTest, APackageOnTheMediumReplacesTheApplication) {
     EXPECT_TRUE(e2e::WaitForFile(root.Path() / "new-started"));
 }
 
+// UTF-16LE of ASCII text, with the byte-order mark, as a registry editor exports a file.
+std::string AsciiToUtf16LeWithMark(const std::string& text) {
+    std::string out = "\xFF\xFE";
+    for (char c : text) {
+        out.push_back(c);
+        out.push_back('\0');
+    }
+    return out;
+}
+
+// Such a registry was once refused ("line 1: missing header"), started empty and was never
+// written: the touch keys of the install went nowhere, and nothing said so.
+TEST_F(AppInstallE2eTest, ARegistryExportedByAnEditorReceivesTheTouchKeysInItsOwnForm) {
+    root.Put("registry.reg",
+             AsciiToUtf16LeWithMark(
+                 "Windows Registry Editor Version 5.00\r\n\r\n"
+                 "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH]\r\n"
+                 "\"CalibrationData\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,\\\r\n"
+                 "  0e,0f\r\n"
+                 "\"MIN_X\"=dword:00000010\r\n\r\n"));
+    std::string keys(144, '\0');
+    keys[32] = '\x20';
+    keys[33] = '\x03';  // MAX3_X = 800
+    root.Put("硬盘/ZEL_Update/Touchkey.bin", keys);
+    MakePackage("V1");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err.find("registry file"), std::string::npos) << run.err;
+    std::string registry = root.Read("registry.reg");
+    EXPECT_EQ(registry.rfind("\xFF\xFEW\0i\0n\0", 0), 0u) << "still UTF-16LE with its mark";
+    EXPECT_NE(registry.find(AsciiToUtf16LeWithMark("\"MAX3_X\"=dword:00000320\r\n").substr(2)),
+              std::string::npos);
+    EXPECT_NE(registry.find(AsciiToUtf16LeWithMark("\"MIN_X\"=dword:00000010\r\n").substr(2)),
+              std::string::npos)
+        << "the values that were there are kept";
+}
+
 TEST_F(AppInstallE2eTest, AMissingLibraryFailsWithTwelveAndAsksForARetry) {
     fs::remove(root.Path() / "Windows" / "zCompress.dll");
     MakePackage("V1");
