@@ -146,15 +146,6 @@ TEST_F(AppInstallE2eTest, ARegistryExportedByAnEditorReceivesTheTouchKeysInItsOw
         << "the values that were there are kept";
 }
 
-TEST_F(AppInstallE2eTest, AVersionBeyondTheBasicPlaneIsShownWhole) {
-    MakePackage("V5 \U0001F680");
-    e2e::RunResult run = Boot();
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    std::vector<std::string> texts = TraceTexts(root.Path() / "trace.txt");
-    EXPECT_TRUE(Contains(texts, "正在升级应用程序 V5 \U0001F680，请不要断电！"))
-        << ::testing::PrintToString(texts);
-}
-
 TEST_F(AppInstallE2eTest, AMissingLibraryFailsWithTwelveAndAsksForARetry) {
     fs::remove(root.Path() / "Windows" / "zCompress.dll");
     MakePackage("V1");
