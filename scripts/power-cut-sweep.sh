@@ -115,7 +115,7 @@ make_app_device() {  # DEVICE
   common_device "$d"
   cp "$tools/zCompress.dll" "$d/Windows/"
   # The unit carries the backup package of its current application.
-  mkdir -p "$work/old-content/ZEL"; echo "old" > "$work/old-content/ZEL/old.dat"
+  put_main_application "$work/old-content" ZEL; echo "old" > "$work/old-content/ZEL/old.dat"
   "$tools/mkpackage" --version V1.0 -o "$d/ResidentFlash/ZEL.bin" "$work/old-content" >/dev/null
   rm -rf "$work/old-content"
   app_content "$work/app-content"

@@ -74,9 +74,12 @@ RegistryTree RegistryFile::Load() {
     std::ifstream in(m_hostPath, std::ios::binary);
     if (!in)
         return DefaultDeviceRegistry();
-    std::ostringstream text;
-    text << in.rdbuf();
-    RegParseResult parsed = ParseRegFile(text.str());
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    RegFileText text = DecodeRegFile(bytes.str());
+    m_layout = text.layout;
+    RegParseResult parsed = text.utf8 ? ParseRegFile(*text.utf8)
+                                      : RegParseResult{std::nullopt, text.errorLine, text.error};
     if (parsed.tree)
         return std::move(*parsed.tree);
     std::fprintf(stderr,
@@ -97,7 +100,7 @@ DWORD RegistryFile::Save(const RegistryTree& tree) {
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         return Win32ErrorFromErrno(errno);
-    std::string text = FormatRegFile(tree);
+    std::string text = EncodeRegFile(FormatRegFile(tree), m_layout);
     HookDecision decision =
         m_files != nullptr ? m_files->RunTransferHook(FileOp::Write, temporaryDevice, text.size())
                            : HookDecision{};

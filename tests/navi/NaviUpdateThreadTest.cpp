@@ -150,12 +150,14 @@ TEST_F(NaviUpdateThreadTest, ATopLevelFileThatFailsAgainAfterTheRetryFailsWith21
     EXPECT_EQ(g_updateErrorCode, 21);
 }
 
-TEST_F(NaviUpdateThreadTest, WithoutTheFormatterTheCardStaysDismountedAndTheCopyFails) {
+// The card, dismounted for the format, once stayed dismounted and the copy failed with 21.
+TEST_F(NaviUpdateThreadTest, WithoutTheFormatterTheCardIsMountedAgainAndReceivesTheCopy) {
     std::filesystem::remove(sim.HostPath(L"Windows\\fatutil.dll"));
     PutThreeFiles();
-    EXPECT_EQ(Run(), (Posts{{1, 1}, {0, 0}}));
-    EXPECT_EQ(g_updateErrorCode, 21);
-    EXPECT_FALSE(sim.Exists(L"Storage Card"));
+    EXPECT_EQ(Run().back(), (std::pair<WPARAM, LPARAM>{1, PROGRESS_DONE}));
+    EXPECT_EQ(g_updateErrorCode, -1);
+    EXPECT_FALSE(sim.Exists(L"Storage Card\\old")) << "the old content was deleted before";
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\maps\\c.dat"), "c");
 }
 
 // A power cut while the card is rewritten must find the request again at the next start.

@@ -214,6 +214,31 @@ TEST_F(AppInstallThreadTest, AFailedUnpackLeavesNoHalfApplicationInEitherMode) {
     }
 }
 
+// Such a package once counted as installed and became the backup: every later boot then
+// found no application and started the shell, with no good package left to restore.
+TEST_F(AppInstallThreadTest, APackageWithoutTheApplicationFailsAndKeepsTheOldBackup) {
+    InstallZCompress(sim);
+    sim.PutFile(kBackup, "old backup");
+    sim.Files().SetFreeSpaceOverride(L"ResidentFlash", 100 * MiB);
+    for (const auto& entries : std::vector<std::vector<PackageEntry>>{
+             {},
+             {Folder("ZEL"), File("ZEL/readme.txt", "x")},
+             {Folder("app"), File("app/Velmoran.exe", "x")},
+             {Folder("ZEL/Velmoran.exe"), File("ZEL/Velmoran.exe/x", "x")}}) {
+        PutPackage(sim, kPackage, entries);
+        sim.PutFile(kRecord, kWordZero);
+        std::vector<Post> posts = Run();
+        EXPECT_EQ(g_updateErrorCode, 1007) << entries.size() << " entries";
+        EXPECT_EQ(Values({posts.back()}), (std::vector<std::pair<WPARAM, LPARAM>>{{0, 0}}));
+        for (const Post& post : posts) {
+            EXPECT_NE(post.lParam, PROGRESS_DONE);
+            EXPECT_NE(post.lParam, PROGRESS_BACKUP);
+        }
+        EXPECT_EQ(sim.FileBytes(kBackup), "old backup");
+        EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
+    }
+}
+
 TEST_F(AppInstallThreadTest, TheMostNegativeLibraryResultDoesNotOverflowTheCode) {
     sim.PutFile(L"Windows\\zCompress.dll", HostFileBytes(FAKE_EXTREME_PATH));
     Run();

@@ -131,9 +131,9 @@ INSTANTIATE_TEST_SUITE_P(
                       File("..\\evil", "x"), File("C:evil", "x"), File("COM2:", "x"),
                       File("ZEL/.../evil", "x"), File("ZEL/evil. ", "x"), File("ZEL/Nul.evil", "x"),
                       File("ZEL/com1 .evil", "x"),
-                      PackageEntry{"ZEL/evil-link", EntryKind::Symlink, "", "", "/etc"},
-                      PackageEntry{"ZEL/evil-hard", EntryKind::Hardlink, "", "", "ZEL/first"},
-                      PackageEntry{"ZEL/evil-dev", EntryKind::CharDevice, "", "", ""}));
+                      PackageEntry{"ZEL/evil-link", PackedKind::Symlink, "", "", "/etc"},
+                      PackageEntry{"ZEL/evil-hard", PackedKind::Hardlink, "", "", "ZEL/first"},
+                      PackageEntry{"ZEL/evil-dev", PackedKind::CharDevice, "", "", ""}));
 
 TEST_F(ZCompressTest, AFailedWriteIsReportedAsAFailure) {
     PutPackage(sim, kPackage, Application());

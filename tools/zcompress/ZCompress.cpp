@@ -4,23 +4,25 @@
 //
 // Exports (C linkage, nothing else is visible):
 //   zCompressSetNotifyWnd(HWND, UINT)  window and message for (1, percent) progress posts
-//   zUncompress(package, destination)  0 or the number of files written; below 0 a failure
+//   zUncompress(package, destination)  the number of files written; below 0 a failure
+//
+// Entries are judged by the package entry rule (tools/package/EntryRule.h), the same rule
+// that mkpackage packs and verifies with. A package succeeds only when it brought the main
+// application, ZEL\Velmoran.exe, and that file is in place afterwards.
 #include <archive.h>
 #include <archive_entry.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Win32.h"
+#include "tools/package/ArchiveEntry.h"
 #include "tools/package/PackageFormat.h"
-#include "tools/zcompress/EntryPath.h"
 #include "tools/zcompress/PackageSource.h"
 
 namespace {
 
 using namespace quarrin::package;
-using quarrin::zcompress::DevicePathForEntry;
 using quarrin::zcompress::PackageSource;
 
 HWND g_progressWindow = nullptr;
@@ -89,37 +91,26 @@ int WriteEntryData(struct archive* reader, const std::wstring& path, PackageSour
     return result;
 }
 
-bool IsAllowedKind(struct archive_entry* entry) {
-    if (archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr) {
-        return false;
-    }
-    auto type = archive_entry_filetype(entry);
-    return type == AE_IFREG || type == AE_IFDIR;
+// The device path below `destination` of a relative path that the entry rule accepted.
+std::wstring BelowDestination(const std::wstring& destination, const std::wstring& relative) {
+    std::wstring path = destination;
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/'))
+        path.pop_back();
+    return path + L"\\" + relative;
 }
 
-std::optional<std::wstring> EntryDevicePath(struct archive_entry* entry,
-                                            const std::wstring& destination) {
-#ifdef _WIN32
-    // On Windows libarchive keeps a name as wide characters and gives neither a UTF-8 nor a
-    // narrow form of one that the ANSI code page cannot hold (Chinese names, for instance).
-    const wchar_t* wide = archive_entry_pathname_w(entry);
-    if (wide == nullptr)
-        return std::nullopt;
-    return DevicePathForEntry(destination, std::wstring_view(wide));
-#else
-    const char* name = archive_entry_pathname_utf8(entry);
-    if (name == nullptr)
-        name = archive_entry_pathname(entry);
-    if (name == nullptr)
-        return std::nullopt;
-    return DevicePathForEntry(destination, name);
-#endif
+// Whether the main application is a file below `destination` now.
+bool ProgramInPlace(const std::wstring& destination) {
+    DWORD attributes =
+        GetFileAttributesW(BelowDestination(destination, std::wstring(PROGRAM_ENTRY_PATH)).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 int ExtractEntries(struct archive* reader, PackageSource& source, const std::wstring& destination) {
     ProgressReporter progress;
     progress.Report(0);
     std::vector<char> buffer(WRITE_CHUNK);
+    PackageEntryCheck check;
     int files = 0;
     for (;;) {
         struct archive_entry* entry = nullptr;
@@ -128,19 +119,26 @@ int ExtractEntries(struct archive* reader, PackageSource& source, const std::wst
             break;
         if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
             return UNPACK_CORRUPT_ARCHIVE;
-        std::optional<std::wstring> path = EntryDevicePath(entry, destination);
-        if (!path || !IsAllowedKind(entry))
+        EntryDecision decision = AddEntry(check, entry);
+        if (IsRefused(decision.verdict))
             return UNPACK_UNSAFE_ENTRY;
-        CreateParentFolders(destination, *path);
+        if (decision.verdict == EntryVerdict::Skipped)
+            continue;
+        std::wstring path = BelowDestination(destination, decision.path);
+        CreateParentFolders(destination, path);
         if (archive_entry_filetype(entry) == AE_IFDIR) {
-            CreateDirectoryW(path->c_str(), nullptr);
+            CreateDirectoryW(path.c_str(), nullptr);
             continue;
         }
-        int written = WriteEntryData(reader, *path, source, progress, buffer);
+        int written = WriteEntryData(reader, path, source, progress, buffer);
         if (written < 0)
             return written;
         ++files;
     }
+    // Installed means the program is in place: an archive that did not bring it is a failure,
+    // not an empty success.
+    if (!check.HasProgram() || !ProgramInPlace(destination))
+        return UNPACK_NO_PROGRAM;
     progress.Report(100);
     return files;
 }
