@@ -6,6 +6,7 @@
 #include "dialog/FirmwareSteps.h"
 #include "link/CoprocessorLink.h"
 #include "link/PassThrough.h"
+#include "link/PostBudget.h"
 
 namespace {
 
@@ -108,4 +109,5 @@ void ResetFirmwareProtocolState() {
     // Frames a parser stored and no dialog took must not reach the next run's links.
     TakePassThroughFrames(PASS_THROUGH_MCU_TO_MPEG);
     TakePassThroughFrames(PASS_THROUGH_MPEG_TO_MCU);
+    ResetPostBudgets();
 }

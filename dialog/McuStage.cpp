@@ -11,8 +11,10 @@
 #include "dialog/FirmwareStageSupport.h"
 #include "dialog/FirmwareSteps.h"
 #include "link/CoprocessorLink.h"
+#include "link/LinkKinds.h"
 #include "link/McuParser.h"
 #include "link/PassThrough.h"
+#include "link/PostBudget.h"
 
 int g_mcuStep = MCU_STEP_NONE;
 int g_mcuEndResends = 0;
@@ -214,6 +216,7 @@ void StartMcuStage(CUpdateDialog& dialog) {
 }
 
 void OnMcuMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
+    ReturnPostSlot(LINK_MCU);
     if (dialog.m_mcuLink != nullptr)
         React(kReactions, Coprocessor::Mcu, g_mcuStep, dialog, wParam, lParam);
 }

@@ -11,8 +11,10 @@
 #include "dialog/FirmwareStageSupport.h"
 #include "dialog/FirmwareSteps.h"
 #include "link/CoprocessorLink.h"
+#include "link/LinkKinds.h"
 #include "link/MessageCodes.h"
 #include "link/PassThrough.h"
+#include "link/PostBudget.h"
 
 int g_mpegStep = MPEG_STEP_NONE;
 int g_mpegAliveCount = 0;
@@ -212,6 +214,7 @@ void OpenMpegLinkOf(CUpdateDialog& dialog) {
 }
 
 void OnMpegMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
+    ReturnPostSlot(LINK_MPEG);
     if (dialog.m_mpegLink != nullptr)
         React(kReactions, Coprocessor::Mpeg, g_mpegStep, dialog, wParam, lParam);
 }

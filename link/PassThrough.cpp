@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "dialog/DialogGlobals.h"
 #include "link/CoprocessorLink.h"
+#include "link/PostBudget.h"
 
 namespace {
 
@@ -44,9 +44,8 @@ void ReportFull(LPCWSTR name, bool full) {
 
 }  // namespace
 
-bool StorePassThroughFrame(HANDLE& mapping, LPCWSTR name, const BYTE* frame, int length,
-                           UINT message, BYTE code) {
-    if (length <= 0 || length > FRAME_MAX_LENGTH)
+bool StorePassThroughFrame(HANDLE& mapping, LPCWSTR name, const BYTE* frame, int length, int link) {
+    if (length <= 3 || length > FRAME_MAX_LENGTH)
         return false;
     if (mapping == nullptr)
         mapping = OpenRing(name);
@@ -59,13 +58,15 @@ bool StorePassThroughFrame(HANDLE& mapping, LPCWSTR name, const BYTE* frame, int
     DWORD next = stored.load(std::memory_order_relaxed);
     bool full = next - forwarded.load(std::memory_order_acquire) >= PASS_THROUGH_SLOTS;
     ReportFull(name, full);
-    if (full)
+    // A frame the dialog would not be told about could wait in the ring for ever: it is
+    // stored only with its post.
+    if (full || !ReservePost(link))
         return false;
     PassThroughRing::Slot& slot = ring->slots[next % PASS_THROUGH_SLOTS];
     slot.length = static_cast<WORD>(length);
     std::memcpy(slot.bytes, frame, static_cast<std::size_t>(length));
     stored.store(next + 1, std::memory_order_release);
-    PostMessageW(g_notifyWindow, message, static_cast<WPARAM>(length), code);
+    PostReserved(link, static_cast<WPARAM>(length), frame[3]);
     return true;
 }
 

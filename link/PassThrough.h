@@ -34,10 +34,10 @@ inline constexpr const wchar_t* PASS_THROUGH_MCU_TO_MPEG = L"_UPD_Mcu_To_Mpeg_";
 inline constexpr const wchar_t* PASS_THROUGH_MPEG_TO_MCU = L"_UPD_Mpeg_To_Mcu_";
 
 // Stores the frame in mapping `name` (created on first use and held in `mapping` for the rest
-// of the run) and posts (message, length, code) once it is there. Returns whether the frame
-// was stored: false for a frame of no or too many bytes, or when the ring is full.
-bool StorePassThroughFrame(HANDLE& mapping, LPCWSTR name, const BYTE* frame, int length,
-                           UINT message, BYTE code);
+// of the run) and, once it is there, posts the frame's length and code as the message of
+// `link`. Returns whether the frame was stored: false for a frame of no or too many bytes,
+// when the ring is full, or when the link may post no more (see PostBudget.h).
+bool StorePassThroughFrame(HANDLE& mapping, LPCWSTR name, const BYTE* frame, int length, int link);
 
 // The dialog's side: takes every frame stored in mapping `name` and not yet taken, oldest
 // first.

@@ -9,6 +9,7 @@
 #include "link/McuParser.h"
 #include "link/MpegParser.h"
 #include "link/PassThrough.h"
+#include "link/PostBudget.h"
 
 using namespace linktest;
 
@@ -163,6 +164,23 @@ TEST_F(ParserTest, AFullPassThroughQueueDropsFurtherFramesAndSaysSoOnce) {
     Bytes later = MakeFrame(0x73, {0x99});
     Mcu(later);  // room again
     EXPECT_EQ(TakePassThroughFrames(PASS_THROUGH_MCU_TO_MPEG), std::vector<Bytes>{later});
+}
+
+// The dialog takes one message at a time: a line that brings more than it can take is not
+// allowed to fill its queue. Beyond the budget the parser drops messages and says so.
+TEST_F(ParserTest, ALinkPostsNoMoreThanItsBudgetAheadOfTheDialog) {
+    Bytes status = MakeFrame(0x81, {0x01});
+    for (long i = 0; i < POST_BUDGET + 100; ++i)
+        Mcu(status);
+    EXPECT_EQ(posts.Take().size(), static_cast<std::size_t>(POST_BUDGET));
+    EXPECT_TRUE(HasLine(sim, L"MCU messages dropped: the dialog is behind\r\n"));
+    Mpeg(MakeFrame(0xF2, {}));  // the other link has its own budget
+    EXPECT_EQ(posts.Take().size(), 1u);
+    for (long i = 0; i < POST_BUDGET; ++i)
+        ReturnPostSlot(0);  // the dialog has caught up
+    Mcu(status);
+    EXPECT_EQ(posts.Take().size(), 1u);
+    EXPECT_TRUE(HasLine(sim, L"MCU messages: 100 dropped\r\n"));
 }
 
 }  // namespace
