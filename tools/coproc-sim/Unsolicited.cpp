@@ -99,8 +99,8 @@ void Unsolicited::Sent(const Bytes& frame, Clock::time_point now) {
 Bytes Unsolicited::WrongAck() {
     unsigned block = m_mcu ? 0x7FFE + m_wrongAcks % 2 : m_wrongAcks % 2;
     ++m_wrongAcks;
-    return MakeFrame(m_mcu ? 0x95 : 0xA5, {static_cast<unsigned char>(block >> 8),
-                                           static_cast<unsigned char>(block)});
+    return MakeFrame(m_mcu ? 0x95 : 0xA5,
+                     {static_cast<unsigned char>(block >> 8), static_cast<unsigned char>(block)});
 }
 
 Bytes Unsolicited::FloodFrame() {
