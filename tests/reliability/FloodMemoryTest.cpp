@@ -56,9 +56,15 @@ public:
         flooding.insert(flooding.end(), flood.options.begin(), flood.options.end());
         m_mcu = std::make_unique<BackgroundProgram>(kSim, mcu);
         m_mpeg = std::make_unique<BackgroundProgram>(kSim, mpeg);
-        std::vector<std::string> arguments{QUARRIN_BINARY, "--root", m_root.Path().string(),
-                                           "--com", "2=" + m_mcu->FirstLine(), "--com",
-                                           "3=" + m_mpeg->FirstLine(), "--clock-rate", "20"};
+        std::vector<std::string> arguments{QUARRIN_BINARY,
+                                           "--root",
+                                           m_root.Path().string(),
+                                           "--com",
+                                           "2=" + m_mcu->FirstLine(),
+                                           "--com",
+                                           "3=" + m_mpeg->FirstLine(),
+                                           "--clock-rate",
+                                           "20"};
         std::vector<char*> argv;
         for (std::string& argument : arguments)
             argv.push_back(argument.data());

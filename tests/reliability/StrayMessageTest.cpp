@@ -62,11 +62,11 @@ protected:
         BackgroundProgram mcu(kSim, mcuArgs);
         BackgroundProgram mpeg(kSim, mpegArgs);
         root.Put("ResidentFlash2/UpdateInfo.dat", std::string{static_cast<char>(request), 0, 0, 0});
-        return e2e::RunProgramUntil(QUARRIN_BINARY,
-                                    {"--root", root.Path().string(), "--com",
-                                     "2=" + mcu.FirstLine(), "--com", "3=" + mpeg.FirstLine(),
-                                     "--clock-rate", "20", "--screen-trace", trace.string()},
-                                    done, limit, stopped);
+        return e2e::RunProgramUntil(
+            QUARRIN_BINARY,
+            {"--root", root.Path().string(), "--com", "2=" + mcu.FirstLine(), "--com",
+             "3=" + mpeg.FirstLine(), "--clock-rate", "20", "--screen-trace", trace.string()},
+            done, limit, stopped);
     }
 
     e2e::DeviceRoot root;
@@ -114,9 +114,9 @@ TEST_F(StrayMessageTest, AStrayMcuResultCannotEndTheMpegStage) {
 
 TEST_F(StrayMessageTest, AnMpegFailureAfterAGoodResultIsFinal) {
     root.Put("SDHC/ZEL_Update/DVDROM.bin", Pattern(5000, 4));
-    e2e::RunResult run =
-        Run(0x08, {}, {"--alive-ms", "5", "--flash-ms", "25", "--extra-result", "1"},
-            [] { return false; }, std::chrono::seconds(20));
+    e2e::RunResult run = Run(
+        0x08, {}, {"--alive-ms", "5", "--flash-ms", "25", "--extra-result", "1"},
+        [] { return false; }, std::chrono::seconds(20));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(TraceShows(trace, "MPEG升级失败！错误码:40"));
     EXPECT_FALSE(TraceShows(trace, "MPEG升级成功！"));
@@ -127,8 +127,9 @@ TEST_F(StrayMessageTest, AnMpegFailureAfterAGoodResultIsFinal) {
 // failure still closes the dialog after 2 s and the main application starts.
 TEST_F(StrayMessageTest, AFailedMcuStageClosesWhileAcknowledgementsKeepComing) {
     root.Put("SDHC/ZEL_Update/MCU", Pattern(131072, 5));
-    e2e::RunResult run = Run(0x04, {"--result", "1", "--acks-after-result-ms", "50"}, {},
-                             [] { return false; }, std::chrono::seconds(20));
+    e2e::RunResult run = Run(
+        0x04, {"--result", "1", "--acks-after-result-ms", "50"}, {}, [] { return false; },
+        std::chrono::seconds(20));
     EXPECT_EQ(run.exitCode, 0) << "the dialog never closed";
     EXPECT_TRUE(TraceShows(trace, "MCU升级失败！错误码:32"));
     EXPECT_FALSE(TraceShows(trace, "MCU升级成功！"));
