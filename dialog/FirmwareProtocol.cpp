@@ -2,6 +2,10 @@
 // dispatch, links and the screen changes of a stage.
 #include "dialog/FirmwareProtocol.h"
 
+#include <iterator>
+#include <set>
+#include <utility>
+
 #include "dialog/FirmwareStageSupport.h"
 #include "dialog/FirmwareSteps.h"
 #include "link/CoprocessorLink.h"
@@ -10,12 +14,8 @@
 
 namespace {
 
-struct IgnoredMessage {
-    BYTE code = 0;
-    int step = -2;  // no message ignored yet
-};
-
-IgnoredMessage g_lastIgnored[2];
+// The (code, step) pairs already logged as ignored, per co-processor.
+std::set<std::pair<BYTE, int>> g_ignored[2];
 
 const wchar_t* StepName(Coprocessor source, int step) {
     static const wchar_t* const kMcu[] = {
@@ -33,10 +33,8 @@ const wchar_t* StepName(Coprocessor source, int step) {
 }  // namespace
 
 void LogIgnoredMessage(Coprocessor source, BYTE code, int step) {
-    IgnoredMessage& last = g_lastIgnored[source == Coprocessor::Mcu ? 0 : 1];
-    if (last.code == code && last.step == step)
+    if (!g_ignored[source == Coprocessor::Mcu ? 0 : 1].insert({code, step}).second)
         return;
-    last = {code, step};
     NKDbgPrintfW(L"%s message %02x ignored in step %s\r\n",
                  source == Coprocessor::Mcu ? L"MCU" : L"MPEG", code, StepName(source, step));
 }
@@ -105,7 +103,8 @@ void OnFirmwareTimer(CUpdateDialog& dialog, UINT_PTR id) {
 void ResetFirmwareProtocolState() {
     ResetMcuStageState();
     ResetMpegStageState();
-    g_lastIgnored[0] = g_lastIgnored[1] = IgnoredMessage{};
+    g_ignored[0].clear();
+    g_ignored[1].clear();
     // Frames a parser stored and no dialog took must not reach the next run's links.
     TakePassThroughFrames(PASS_THROUGH_MCU_TO_MPEG);
     TakePassThroughFrames(PASS_THROUGH_MPEG_TO_MCU);

@@ -61,6 +61,6 @@ enum class Coprocessor { Mcu, Mpeg };
 void React(std::span<const Reaction> reactions, Coprocessor source, int step, CUpdateDialog& dialog,
            WPARAM value, LPARAM code);
 
-// Logs "MCU message 96 ignored in step end frame"; a repeat of the message last logged for
-// the same co-processor and step is not logged again, so a flood costs one line.
+// Logs "MCU message 96 ignored in step blocks", once per message and step: a flood of stray
+// messages costs a line, not a line each.
 void LogIgnoredMessage(Coprocessor source, BYTE code, int step);

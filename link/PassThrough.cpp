@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <cwchar>
 
 #include "link/CoprocessorLink.h"
 #include "link/PostBudget.h"
