@@ -18,9 +18,9 @@ namespace {
 std::set<std::pair<BYTE, int>> g_ignored[2];
 
 const wchar_t* StepName(Coprocessor source, int step) {
-    static const wchar_t* const kMcu[] = {
-        L"none",   L"update request", L"enter loader", L"start program",
-        L"blocks", L"end frame",      L"accepted",     L"done"};
+    static const wchar_t* const kMcu[] = {L"none",          L"update request", L"enter loader",
+                                          L"start program", L"blocks",         L"end frame",
+                                          L"accepted",      L"succeeded",      L"done"};
     static const wchar_t* const kMpeg[] = {L"none",          L"update request", L"enter loader",
                                            L"start program", L"blocks",         L"end frame",
                                            L"alive wait",    L"writing flash",  L"done"};

@@ -20,7 +20,8 @@ inline constexpr int MCU_STEP_START_PROGRAM = 2;  // start-program awaits progra
 inline constexpr int MCU_STEP_BLOCKS = 3;         // a data block awaits its acknowledgement
 inline constexpr int MCU_STEP_END_FRAME = 4;      // the end frame awaits the programming result
 inline constexpr int MCU_STEP_ACCEPTED = 5;       // MPEG stage: the MCU knows the mode; idle
-inline constexpr int MCU_STEP_DONE = 6;           // the MCU stage has its result
+inline constexpr int MCU_STEP_SUCCEEDED = 6;      // success shown; a failure still counts
+inline constexpr int MCU_STEP_DONE = 7;           // the MCU stage has its result
 
 // Steps of the MPEG stage (g_mpegStep). Steps 0 to 4 also name what TIMER_MPEG_RETRY resends.
 inline constexpr int MPEG_STEP_NONE = -1;

@@ -75,10 +75,18 @@ void StartEndFrame(CUpdateDialog& dialog) {
 }
 
 void Succeed(CUpdateDialog& dialog) {
-    g_mcuStep = MCU_STEP_DONE;
+    g_mcuStep = MCU_STEP_SUCCEEDED;
     dialog.KillTimer(TIMER_MCU_BLOCK);
     dialog.KillTimer(TIMER_MCU_RETRY);
     ShowStageSuccess(dialog, true);
+}
+
+void Fail(CUpdateDialog& dialog) {
+    g_mcuStep = MCU_STEP_DONE;
+    dialog.KillTimer(TIMER_MCU_BLOCK);
+    dialog.KillTimer(TIMER_MCU_RETRY);
+    dialog.KillTimer(TIMER_RESET_START);  // a success shown a moment ago is not counted down
+    ShowStageFailure(dialog, 32);
 }
 
 // --- Reactions, one per message ---------------------------------------------------------------
@@ -155,22 +163,23 @@ void OnBlockAck(CUpdateDialog& dialog, WPARAM block) {
     SetStagePercent(dialog, Percent(dialog.m_blockIndex));
 }
 
-// The first result decides the stage. A failure counts from the first block on; a success
-// only once the end frame has gone, when the MCU can have the whole image.
+// A failure counts from the first block on; a success only once the end frame has gone, when
+// the MCU can have the whole image. A failure is final. A success stands unless the MCU
+// reports a failure while it is still on the screen, before the reset countdown: the loader
+// does not announce a reset over the MCU's own word that its programming failed.
 void OnProgramResult(CUpdateDialog& dialog, WPARAM result) {
     bool good = (result & 0xFF) == 0;
-    if (good && g_mcuStep != MCU_STEP_END_FRAME) {
+    bool succeeded = g_mcuStep == MCU_STEP_SUCCEEDED;
+    if ((good && g_mcuStep != MCU_STEP_END_FRAME) ||
+        (succeeded && dialog.m_screenState != STATE_RESULT)) {
         LogIgnoredMessage(Coprocessor::Mcu, MCU_MSG_PROGRAM_RESULT, g_mcuStep);
         return;
     }
     if (good) {
         Succeed(dialog);
-        return;
+    } else {
+        Fail(dialog);
     }
-    g_mcuStep = MCU_STEP_DONE;
-    dialog.KillTimer(TIMER_MCU_BLOCK);
-    dialog.KillTimer(TIMER_MCU_RETRY);
-    ShowStageFailure(dialog, 32);
 }
 
 constexpr StepSet kWaitingForResult = InSteps(MCU_STEP_BLOCKS, MCU_STEP_END_FRAME);
@@ -181,7 +190,7 @@ constexpr Reaction kReactions[] = {
     {MCU_MSG_STATUS, ANY_STEP, OnStatus},
     {MCU_MSG_PROGRAM_READY, InSteps(MCU_STEP_START_PROGRAM), OnProgramReady},
     {MCU_MSG_BLOCK_ACK, kWaitingForResult, OnBlockAck},
-    {MCU_MSG_PROGRAM_RESULT, kWaitingForResult, OnProgramResult},
+    {MCU_MSG_PROGRAM_RESULT, kWaitingForResult | InSteps(MCU_STEP_SUCCEEDED), OnProgramResult},
     {MCU_MSG_VERSION, InSteps(MCU_STEP_ENTER_LOADER), OnVersion},
 };
 

@@ -98,6 +98,41 @@ TEST_F(FirmwareStepTest, AFailedMcuStageClosesWhileAcknowledgementsKeepComing) {
     EXPECT_EQ(sim.Launches().size(), 1u);
 }
 
+// The MCU reports success, then failure: while the success is still on the screen, its
+// failure is believed and nothing announces a reset; once the countdown runs, it is too late.
+TEST_F(FirmwareStepTest, AnMcuFailureRightAfterItsSuccessIsBelieved) {
+    sim.PutFile(L"SDHC\\ZEL_Update\\MCU", Pattern(MCU_IMAGE_SIZE, 10));
+    ScriptedCoprocessors co(sim);
+    co.mcuModel.secondResult = 5;
+    Boot(UPDATE_MCU, 120000);
+    EXPECT_TRUE(Shown("MCU升级失败！错误码:32"));
+    EXPECT_FALSE(Shown("MCU升级成功！"));  // its paint comes a second after the result
+    EXPECT_FALSE(Shown("系统即将复位"));
+    EXPECT_EQ(sim.Launches().size(), 1u);
+}
+
+TEST_F(FirmwareStepTest, AnMcuFailureIsFinal) {
+    sim.PutFile(L"SDHC\\ZEL_Update\\MCU", Pattern(MCU_IMAGE_SIZE, 12));
+    ScriptedCoprocessors co(sim);
+    co.mcuModel.result = 5;
+    co.mcuModel.secondResult = 0;
+    Boot(UPDATE_MCU, 120000);
+    EXPECT_TRUE(Shown("MCU升级失败！错误码:32"));
+    EXPECT_FALSE(Shown("MCU升级成功！"));
+    EXPECT_FALSE(Shown("系统即将复位"));
+}
+
+TEST_F(FirmwareStepTest, AnMcuFailureDuringTheCountdownChangesNothing) {
+    sim.PutFile(L"SDHC\\ZEL_Update\\MCU", Pattern(MCU_IMAGE_SIZE, 11));
+    ScriptedCoprocessors co(sim);
+    co.mcuModel.secondResult = 5;
+    co.mcuModel.lateResultMs = 10000;
+    Boot(UPDATE_MCU, 60000);
+    EXPECT_TRUE(Shown("系统即将复位，请拔出升级卡！(0)"));
+    EXPECT_FALSE(Shown("MCU升级失败"));
+    EXPECT_TRUE(Logged(L"MCU message 96 ignored in step succeeded\r\n"));
+}
+
 TEST_F(FirmwareStepTest, AStrayUpdateAcknowledgementRestartsNothing) {
     sim.PutFile(L"SDHC\\ZEL_Update\\MCU", Pattern(MCU_IMAGE_SIZE, 7));
     ScriptedCoprocessors co(sim);

@@ -113,6 +113,8 @@ std::vector<Bytes> McuModel::OnEnd() {
         return {};
     for (int i = 0; i < wrongAcksAfterResult; ++i)
         peer->InjectAfter(1000 * (i + 1), BlockAck(0x95, 0x7FFE + i % 2));
+    if (secondResult >= 0)
+        peer->InjectAfter(2 + lateResultMs, Frame(0x96, {static_cast<BYTE>(secondResult)}));
     return {Frame(0x96, {result})};
 }
 

@@ -53,6 +53,8 @@ struct McuModel {
     bool silent = false;
     bool answerEnd = true;
     int ackCopies = 1;             // a line that repeats every block acknowledgement
+    int secondResult = -1;         // a second result right after the first; -1: none
+    int lateResultMs = 0;          // ... or that much later
     int wrongAcksAfterResult = 0;  // then acknowledgements of other blocks, one a second
     // On the first receipt of this block the MCU stops reading for `deafMs`, while its
     // `deafFlood` messages (one every 10 ms) reach the loader.
