@@ -87,7 +87,9 @@ TEST_F(HostOutputTest, AReaderThatStopsReadingNeverHoldsTheWriter) {
 TEST_F(HostOutputTest, EndingWithAReaderThatNeverReadsTakesAtMostTheDrainLimit) {
     auto start = Clock::now();
     {
-        OutputWriter writer(m_pipe[1], false, "test pipe", nullptr);
+        // Its own copy of the pipe: the writer's thread, still blocked in a write, closes it
+        // once the test has closed the reading end.
+        OutputWriter writer(dup(m_pipe[1]), true, "test pipe", nullptr);
         for (int i = 0; i < 200; ++i)
             writer.Write(std::string(4096, 'y'));
     }
