@@ -2,6 +2,8 @@ target_sources(quarrin_core PRIVATE
   dialog/DialogGlobals.cpp
   dialog/FirmwareImages.cpp
   dialog/FirmwareProtocol.cpp
+  dialog/McuStage.cpp
+  dialog/MpegStage.cpp
   dialog/ProgressReport.cpp
   dialog/StageTable.cpp
   dialog/UpdateDialog.cpp
