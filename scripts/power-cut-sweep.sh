@@ -16,7 +16,8 @@
 #   restored      the main application, gone before the first boot, was restored from the
 #                 backup package in that boot and starts
 #   restored-retried  as restored, reached only after later boots (a search for a medium,
-#                 then the restore again)
+#                 then the restore again); in app-away: the old application, restored from
+#                 the backup package at a later boot
 #   stuck         the main application cannot start and no boot retries the update (finding)
 #   corrupt-app   a damaged main application is started (finding)
 #   +backup-damaged  suffix: the backup package is neither the old nor the new one (finding)
@@ -35,9 +36,10 @@
 #
 # Usage: scripts/power-cut-sweep.sh [--size FILES] [--scenario NAME]... [--every N] [--list]
 #                                   [--build DIR] [--work DIR] [--keep]
-# Scenarios: app (application update from SDHC), navi (navigation update), firmware
-# (MPEG and MCU images from SDHC, request 0x0C), restore (the application folder is gone,
-# the backup package is good, no medium).
+# Scenarios: app (application update from SDHC), app-away (the same, with the medium taken
+# out after the cut boot), navi (navigation update), firmware (MPEG and MCU images from SDHC,
+# request 0x0C), restore (the application folder is gone, the backup package is good, no
+# medium).
 # --every N cuts only at every N-th operation (1, 1+N, ...), for a quick run; --list prints
 # the end state of every cut.
 # Exits 1 when a cut ends in a finding.
@@ -59,11 +61,11 @@ while [ $# -gt 0 ]; do
     --build) build="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,44p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,45p' "$0"; exit 0 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ ${#scenarios[@]} -eq 0 ] && scenarios=(app navi restore firmware)
+[ ${#scenarios[@]} -eq 0 ] && scenarios=(app app-away navi restore firmware)
 build=$(cd "$build" && pwd)
 quarrin="$build/quarrin"
 tools="$build/tools"
@@ -121,6 +123,7 @@ make_app_device() {  # DEVICE
   app_content "$work/app-content"
   mkdir -p "$d/SDHC/ZEL_Update"
   "$tools/mkpackage" --version V9.9 -o "$d/SDHC/ZEL_Update/ZEL.bin" "$work/app-content" >/dev/null
+  cp "$d/SDHC/ZEL_Update/ZEL.bin" "$work/package.new"
   printf '\x02\x00\x00\x00' > "$d/ResidentFlash2/UpdateInfo.dat"
   (cd "$work/app-content/ZEL" && find . -type f -exec md5sum {} + | sort -k2) > "$work/app.expected"
   (cd "$d/ResidentFlash3/ZEL" && find . -type f -exec md5sum {} + | sort -k2) > "$work/app.old"
@@ -178,7 +181,7 @@ app_state() {  # DEVICE BOOTS LASTLOG
   local now; now=$(tree_sums "$d/ResidentFlash3/ZEL")
   # The backup package is what a restore would unpack: it must be the old or the new one.
   local backup="$d/ResidentFlash/ZEL.bin" suffix="+backup-damaged"
-  if cmp -s "$backup" "$work/backup.old" || cmp -s "$backup" "$d/SDHC/ZEL_Update/ZEL.bin"; then
+  if cmp -s "$backup" "$work/backup.old" || cmp -s "$backup" "$work/package.new"; then
     suffix=""
   fi
   if [ "$now" = "$(cat "$work/app.expected")" ]; then
@@ -187,6 +190,22 @@ app_state() {  # DEVICE BOOTS LASTLOG
     echo "app-ok$suffix"
   else
     echo corrupt-app
+  fi
+}
+
+# The same unit as app; the boots after the cut have no medium, so nothing repeats the
+# install: a boot either starts what is there or restores from the backup.
+make_app-away_device() {  # DEVICE
+  make_app_device "$1"
+}
+
+app-away_state() {  # DEVICE BOOTS LASTLOG
+  local d="$1" log="$3" state
+  state=$(app_state "$d" 1 "$log")
+  if [ "${state%%+*}" = app-ok ] && grep -qs "Detect SystemFile Damaged" "$d".boot*.log; then
+    echo "restored-retried${state#app-ok}"
+  else
+    echo "$state"
   fi
 }
 
@@ -316,6 +335,8 @@ boot_until_settled() {  # DEVICE SCENARIO
     fi
     code=$?
     set -e
+    # The medium is taken out after the first boot.
+    if [ "$scenario" = app-away ] && [ $boots -eq 1 ]; then rm -rf "$d/SDHC/ZEL_Update"; fi
     if [ $code -eq 99 ] && [ $boots -eq 1 ]; then
       cutline=$(grep -m1 "power cut at" "$d.boot1.err" | sed 's/^quarrin: power cut at //')
       continue
@@ -388,7 +409,7 @@ sweep() {  # SCENARIO
 found=0
 for scenario in "${scenarios[@]}"; do
   case "$scenario" in
-    app|navi|firmware|restore) sweep "$scenario" ;;
+    app|app-away|navi|firmware|restore) sweep "$scenario" ;;
     *) echo "unknown scenario $scenario" >&2; exit 2 ;;
   esac
 done

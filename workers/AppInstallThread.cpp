@@ -17,6 +17,7 @@ namespace {
 const wchar_t kTemporaryFolder[] = L"ResidentFlash3\\_Temp_$";
 const wchar_t kPreviousFolder[] = L"ResidentFlash3\\ZEL_Del";
 const wchar_t kApplicationFolder[] = L"ResidentFlash3\\ZEL";
+const wchar_t kProgramFile[] = L"ResidentFlash3\\ZEL\\Velmoran.exe";
 const wchar_t kDestination[] = L"ResidentFlash3\\";
 const wchar_t kPackageBelowRoot[] = L"ZEL_Update\\ZEL.bin";
 const wchar_t kBackupPackage[] = L"ResidentFlash\\ZEL.bin";
@@ -101,13 +102,27 @@ void RefreshBackupPackage(HWND window, const std::wstring& package) {
     }
 }
 
+// The program goes before the rest of its folder, which is deleted file by file: a power cut
+// meanwhile leaves the whole old application, or a folder without a program that no start
+// launches (the next one repeats the install or restores from the backup), never a half
+// application that starts. Results are ignored, as a failed deletion of the folder is no
+// error: the library puts the new folder in place of whatever remains.
+void DeleteApplicationFolder() {
+    if (!DeleteFileW(kProgramFile) && GetLastError() == ERROR_ACCESS_DENIED &&
+        SetFileAttributesW(kProgramFile, FILE_ATTRIBUTE_NORMAL)) {
+        DeleteFileW(kProgramFile);
+    }
+    DeleteTree(kApplicationFolder);
+}
+
 // Runs the library on the package; returns false when the unpack failed (already reported).
 bool UnpackPackage(HWND window, SetNotifyWndProc setNotifyWnd, UncompressProc uncompress) {
     setNotifyWnd(window, WM_UPDATE_PROGRESS);
     std::wstring package = PackagePath();
     int result = uncompress(package.c_str(), kDestination);
     if (result < 0) {
-        // What the library wrote before it failed is half an application, which later starts
+        // Our library leaves nothing behind when it fails, but one that writes in place (a
+        // library found on the medium) may leave half an application, which later starts
         // would launch instead of restoring it from the backup: it goes, as the whole folder
         // went before the unpack.
         DeleteTree(kApplicationFolder);
@@ -141,7 +156,7 @@ DWORD AppInstallThread(LPVOID dialog) {
     }
     PostProgress(window, 1, 0);
     Sleep(200);
-    DeleteTree(kApplicationFolder);
+    DeleteApplicationFolder();
     Sleep(200);
 
     HMODULE library = LoadDecompressionLibrary();

@@ -14,6 +14,8 @@
 #include "workers/AppInstallThread.h"
 
 using quarrin::platform::FileOp;
+using quarrin::platform::FileOperationHook;
+using quarrin::platform::HookDecision;
 using quarrin::platform::SimPlatform;
 using Post = ProgressWindow::Post;
 
@@ -237,6 +239,45 @@ TEST_F(AppInstallThreadTest, APackageWithoutTheApplicationFailsAndKeepsTheOldBac
         EXPECT_EQ(sim.FileBytes(kBackup), "old backup");
         EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
     }
+}
+
+// Notes the first change below a folder, then hands every operation on.
+class FirstChangeBelow : public FileOperationHook {
+public:
+    FirstChangeBelow(SimPlatform& sim, std::wstring folder)
+        : m_sim(sim), m_next(sim.Files().Hook()), m_folder(std::move(folder)) {
+        sim.Files().SetHook(this);
+    }
+    ~FirstChangeBelow() override { m_sim.Files().SetHook(m_next); }
+    HookDecision Before(FileOp op, const std::wstring& devicePath) override {
+        if (quarrin::platform::IsMutating(op) && m_first.empty() &&
+            devicePath.rfind(m_folder, 0) == 0) {
+            m_first = devicePath;
+        }
+        return m_next->Before(op, devicePath);
+    }
+    std::wstring m_first;
+
+private:
+    SimPlatform& m_sim;
+    FileOperationHook* m_next;
+    std::wstring m_folder;
+};
+
+// The old application is deleted file by file; a power cut in between must not leave its
+// program with only part of the rest, which a start without the medium would launch.
+TEST_F(AppInstallThreadTest, TheOldProgramGoesBeforeTheRestOfItsFolder) {
+    InstallZCompress(sim);
+    PutGoodPackage();
+    sim.PutFile(L"ResidentFlash3\\ZEL\\App.dll", "listed before the program");
+    sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "old");
+    ASSERT_TRUE(SetFileAttributesW(L"ResidentFlash3\\ZEL\\Velmoran.exe", FILE_ATTRIBUTE_READONLY));
+    FirstChangeBelow watch(sim, L"ResidentFlash3\\ZEL\\");
+    Run();
+    EXPECT_EQ(watch.m_first, L"ResidentFlash3\\ZEL\\Velmoran.exe");
+    EXPECT_EQ(g_updateErrorCode, 0);
+    EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\Velmoran.exe"), "new");
+    EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\ZEL\\App.dll"));
 }
 
 TEST_F(AppInstallThreadTest, TheMostNegativeLibraryResultDoesNotOverflowTheCode) {

@@ -81,6 +81,22 @@ TEST(EntryRuleTest, AFileAndAFolderOfOneNameClash) {
               EntryVerdict::Accepted);
 }
 
+// The installer stages a package in that folder; below the top it is an ordinary name.
+TEST(EntryRuleTest, TheInstallersWorkFolderCannotComeFromAPackage) {
+    PackageEntryCheck check;
+    EXPECT_EQ(check.Add(std::string_view("_Unpack_$/ZEL/Velmoran.exe"), EntryKind::File).verdict,
+              EntryVerdict::ReservedName);
+    EXPECT_EQ(check.Add(std::string_view("./_UNPACK_$"), EntryKind::Folder).verdict,
+              EntryVerdict::ReservedName);
+    EXPECT_EQ(check.Add(std::string_view("_unpack_$"), EntryKind::File).verdict,
+              EntryVerdict::ReservedName);
+    EXPECT_STRNE(DescribeVerdict(EntryVerdict::ReservedName), "refused");
+    EXPECT_EQ(check.Add(std::string_view("ZEL/_Unpack_$/x"), EntryKind::File).verdict,
+              EntryVerdict::Accepted);
+    EXPECT_EQ(check.Add(std::string_view("_Unpack_$x"), EntryKind::File).verdict,
+              EntryVerdict::Accepted);
+}
+
 TEST(EntryRuleTest, OnlyAFileEntryOfTheApplicationCountsAsTheProgram) {
     PackageEntryCheck asFolder;
     asFolder.Add(std::string_view("ZEL/Velmoran.exe/"), EntryKind::Folder);

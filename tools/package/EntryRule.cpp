@@ -131,6 +131,8 @@ const char* DescribeVerdict(EntryVerdict verdict) {
             return "a folder where the package has a file of that name (case does not count)";
         case EntryVerdict::BelowFile:
             return "a path below a file of the package";
+        case EntryVerdict::ReservedName:
+            return "the name of the installer's own work folder (_Unpack_$ at the top)";
     }
     return "refused";
 }
@@ -181,6 +183,8 @@ EntryDecision PackageEntryCheck::AddChecked(EntryDecision decision, EntryKind ki
                 L""};
     }
     std::wstring folded = FoldCase(decision.path);
+    if (std::wstring_view(folded).substr(0, folded.find(L'\\')) == FoldCase(INSTALLER_WORK_FOLDER))
+        return {EntryVerdict::ReservedName, L""};
     // The folders on the way are created by the installer, so they count as folders.
     for (std::size_t slash = folded.find(L'\\'); slash != std::wstring::npos;
          slash = folded.find(L'\\', slash + 1)) {

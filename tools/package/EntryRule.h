@@ -43,6 +43,7 @@ enum class EntryVerdict {
     FileOverFolder,    // a file where the package has a folder of that name
     FolderOverFile,    // a folder where the package has a file of that name
     BelowFile,         // a path through a file of the package
+    ReservedName,      // the installer's own work folder at the top of the package
 };
 
 inline bool IsRefused(EntryVerdict verdict) {
@@ -56,6 +57,10 @@ const char* DescribeVerdict(EntryVerdict verdict);
 inline constexpr std::wstring_view PROGRAM_ENTRY_PATH = L"ZEL\\Velmoran.exe";
 inline constexpr const char* NO_PROGRAM_REASON =
     "no ZEL/Velmoran.exe: the package installs no application";
+
+// The folder below the destination in which the installer unpacks a package before it puts
+// the package's entries in place; a package cannot bring an entry of that name.
+inline constexpr std::wstring_view INSTALLER_WORK_FOLDER = L"_Unpack_$";
 
 struct EntryDecision {
     EntryVerdict verdict = EntryVerdict::Accepted;

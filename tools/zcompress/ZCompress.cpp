@@ -9,6 +9,11 @@
 // Entries are judged by the package entry rule (tools/package/EntryRule.h), the same rule
 // that mkpackage packs and verifies with. A package succeeds only when it brought the main
 // application, ZEL\Velmoran.exe, and that file is in place afterwards.
+//
+// Nothing installed below the destination changes until the whole package has been unpacked
+// into a staging folder (tools/zcompress/StagingFolder.h); then renames put the entries in
+// place, the program's folder last. A failure, or a power cut, thus never leaves half an
+// application where the unit would start it.
 #include <archive.h>
 #include <archive_entry.h>
 
@@ -19,11 +24,13 @@
 #include "tools/package/ArchiveEntry.h"
 #include "tools/package/PackageFormat.h"
 #include "tools/zcompress/PackageSource.h"
+#include "tools/zcompress/StagingFolder.h"
 
 namespace {
 
 using namespace quarrin::package;
 using quarrin::zcompress::PackageSource;
+using quarrin::zcompress::StagingFolder;
 
 HWND g_progressWindow = nullptr;
 UINT g_progressMessage = 0;
@@ -43,9 +50,9 @@ private:
     int m_last = -1;
 };
 
-// Creates every folder on the way to `path` (not `path` itself).
-void CreateParentFolders(const std::wstring& destination, const std::wstring& path) {
-    for (std::size_t slash = path.find(L'\\', destination.size() + 1); slash != std::wstring::npos;
+// Creates every folder on the way to `path` (not `path` itself) below `base`.
+void CreateParentFolders(const std::wstring& base, const std::wstring& path) {
+    for (std::size_t slash = path.find(L'\\', base.size() + 1); slash != std::wstring::npos;
          slash = path.find(L'\\', slash + 1)) {
         CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
     }
@@ -106,8 +113,9 @@ bool ProgramInPlace(const std::wstring& destination) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-int ExtractEntries(struct archive* reader, PackageSource& source, const std::wstring& destination) {
-    ProgressReporter progress;
+// Unpacks every entry below `base`; the number of files written, or a failure.
+int ExtractEntries(struct archive* reader, PackageSource& source, const std::wstring& base,
+                   ProgressReporter& progress) {
     progress.Report(0);
     std::vector<char> buffer(WRITE_CHUNK);
     PackageEntryCheck check;
@@ -124,8 +132,8 @@ int ExtractEntries(struct archive* reader, PackageSource& source, const std::wst
             return UNPACK_UNSAFE_ENTRY;
         if (decision.verdict == EntryVerdict::Skipped)
             continue;
-        std::wstring path = BelowDestination(destination, decision.path);
-        CreateParentFolders(destination, path);
+        std::wstring path = BelowDestination(base, decision.path);
+        CreateParentFolders(base, path);
         if (archive_entry_filetype(entry) == AE_IFDIR) {
             CreateDirectoryW(path.c_str(), nullptr);
             continue;
@@ -137,10 +145,33 @@ int ExtractEntries(struct archive* reader, PackageSource& source, const std::wst
     }
     // Installed means the program is in place: an archive that did not bring it is a failure,
     // not an empty success.
-    if (!check.HasProgram() || !ProgramInPlace(destination))
+    if (!check.HasProgram() || !ProgramInPlace(base))
         return UNPACK_NO_PROGRAM;
-    progress.Report(100);
     return files;
+}
+
+// Unpacks the opened package into the staging folder and, when it is complete, puts it in
+// place below `destination`; the staging folder is gone afterwards in either case.
+int UnpackStaged(PackageSource& source, const std::wstring& destination,
+                 ProgressReporter& progress) {
+    StagingFolder staging(destination);
+    if (!staging.Prepare())
+        return UNPACK_WRITE_FAILED;
+    struct archive* reader = archive_read_new();
+    archive_read_support_filter_zstd(reader);
+    archive_read_support_format_tar(reader);
+    int result = UNPACK_CORRUPT_ARCHIVE;
+    if (source.Attach(reader) == ARCHIVE_OK)
+        result = ExtractEntries(reader, source, staging.Root(), progress);
+    archive_read_free(reader);
+    if (result >= 0 && !staging.Commit())
+        result = UNPACK_WRITE_FAILED;
+    if (result >= 0 && !ProgramInPlace(destination))
+        result = UNPACK_NO_PROGRAM;
+    // After a success it holds only what the package replaced. What cannot be removed now
+    // is removed before the next unpack.
+    staging.Discard();
+    return result;
 }
 
 }  // namespace
@@ -165,12 +196,9 @@ ZCOMPRESS_EXPORT int zUncompress(LPCWSTR package, LPCWSTR destination) {
     PackageSource source;
     if (int opened = source.Open(package); opened < 0)
         return opened;
-    struct archive* reader = archive_read_new();
-    archive_read_support_filter_zstd(reader);
-    archive_read_support_format_tar(reader);
-    int result = UNPACK_CORRUPT_ARCHIVE;
-    if (source.Attach(reader) == ARCHIVE_OK)
-        result = ExtractEntries(reader, source, destination);
-    archive_read_free(reader);
+    ProgressReporter progress;
+    int result = UnpackStaged(source, destination, progress);
+    if (result >= 0)
+        progress.Report(100);
     return result;
 }
