@@ -117,11 +117,12 @@ CoprocessorLink* OpenLink(bool mcu) {
     return link;
 }
 
-bool MpegImageUsable(const CUpdateDialog& dialog) {
-    return dialog.m_mpegImageSize >= 34 && dialog.m_mpegBlockCount <= 65536;
-}
-
 }  // namespace
+
+bool IsMpegImageSizeUsable(ULONGLONG bytes) {
+    return bytes >= MPEG_IMAGE_MIN_BYTES &&
+           bytes <= static_cast<ULONGLONG>(MPEG_IMAGE_MAX_BLOCKS) * MPEG_BLOCK_SIZE;
+}
 
 void ResetFirmwareProtocolState() {
     g_mcuStep = -1;
@@ -157,7 +158,9 @@ void StartMcuStage(CUpdateDialog& dialog) {
 }
 
 void StartMpegStage(CUpdateDialog& dialog) {
-    if (dialog.m_mpegImage && !MpegImageUsable(dialog)) {
+    // An image too large to send was measured but not read: it has a size and no bytes.
+    bool opened = dialog.m_mpegImage || dialog.m_mpegImageSize != 0;
+    if (opened && !IsMpegImageSizeUsable(dialog.m_mpegImageSize)) {
         wchar_t line[96];
         wsprintfW(line, L"MPEG update file unusable: %d bytes\r\n",
                   static_cast<int>(dialog.m_mpegImageSize));
@@ -283,7 +286,7 @@ void OnMpegMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
     CoprocessorLink* mpeg = dialog.m_mpegLink;
     if (mpeg == nullptr)
         return;
-    bool imageReady = dialog.m_mpegImage && MpegImageUsable(dialog);
+    bool imageReady = dialog.m_mpegImage && IsMpegImageSizeUsable(dialog.m_mpegImageSize);
     switch (lParam) {
         case 0x80:
             if (!TakeLatch(g_latches.onceMpegUpdateAck))
@@ -402,7 +405,7 @@ void OnFirmwareTimer(CUpdateDialog& dialog, UINT_PTR id) {
         }
     } else if (id == TIMER_MPEG_RETRY && dialog.m_mpegLink != nullptr) {
         CoprocessorLink* mpeg = dialog.m_mpegLink;
-        bool imageReady = dialog.m_mpegImage && MpegImageUsable(dialog);
+        bool imageReady = dialog.m_mpegImage && IsMpegImageSizeUsable(dialog.m_mpegImageSize);
         switch (g_mpegStep) {
             case 0:
                 mpeg->MPEG_CMD_UPDATE_REQUEST();
