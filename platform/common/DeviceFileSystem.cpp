@@ -506,22 +506,33 @@ bool DeviceFileSystem::IsBelowCaseTwin(const std::string& host) const {
 
 void DeviceFileSystem::NoteCaseTwins(const std::string& folderHost, const std::wstring& directory,
                                      const std::vector<FindEntry>& entries, bool wholeFolder) {
+    // The verdict on every name listed, twin or not: a twin whose earlier twin is gone is
+    // the folder's only such name now.
     CaseTwinFilter filter;
-    std::set<std::string> twins;
+    std::map<std::string, bool> verdicts;
+    bool anyTwin = false;
     for (const FindEntry& entry : entries) {
-        if (auto earlier = filter.EarlierTwin(entry.name)) {
-            twins.insert(WideToUtf8(entry.name));
+        std::optional<std::wstring> earlier = filter.EarlierTwin(entry.name);
+        verdicts.emplace(WideToUtf8(entry.name), earlier.has_value());
+        if (earlier) {
+            anyTwin = true;
             ReportUnheld(directory + L"\\" + entry.name,
                          L"same name as " + *earlier + L" but for case");
         }
     }
-    if (twins.empty() && !m_anyCaseTwins.load())
+    if (!anyTwin && !m_anyCaseTwins.load())
         return;
     std::lock_guard lock(m_twinLock);
     std::set<std::string>& noted = m_caseTwins[folderHost];
     if (wholeFolder)
         noted.clear();
-    noted.insert(twins.begin(), twins.end());
+    for (const auto& [name, twin] : verdicts) {
+        if (twin) {
+            noted.insert(name);
+        } else {
+            noted.erase(name);
+        }
+    }
     if (noted.empty())
         m_caseTwins.erase(folderHost);
     m_anyCaseTwins.store(!m_caseTwins.empty());
