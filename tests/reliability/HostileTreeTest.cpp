@@ -119,6 +119,38 @@ TEST(HostileTreeTest, EmptyingTheCardNeverReachesWhatItsLinksLeadTo) {
     device.ExpectChangesOnlyBelow({"Storage Card/"});
 }
 
+// A user puts a real card under the loader by making its volume folder a link to the card's
+// mount point; the navigation update empties and fills the card there.
+TEST(HostileTreeTest, AVolumeFolderMayBeALinkToARealCard) {
+    Device device;
+    fs::path card =
+        device.root.Path().parent_path() / (device.root.Path().filename().string() + "-card");
+    fs::path medium =
+        device.root.Path().parent_path() / (device.root.Path().filename().string() + "-medium");
+    fs::create_directories(card);
+    fs::create_directories(medium / "navi_update" / "sub");
+    std::ofstream(card / "old.map") << "old";
+    std::ofstream(medium / "navi_update" / "a.map") << "a";
+    std::ofstream(medium / "navi_update" / "sub" / "b.map") << "b";
+    fs::remove(device.At("Storage Card"));
+    fs::remove(device.At("SDHC"));
+    fs::create_directory_symlink(card, device.At("Storage Card"));
+    fs::create_directory_symlink(medium, device.At("SDHC"));
+    auto mediumBefore = reliability::Snapshot(medium);
+    reliability::Boot boot = device.Boot(0x40);
+    device.ExpectEndedWithTheApplication(boot);
+    EXPECT_TRUE(boot.Shown("导航升级成功！")) << boot.run.out;
+    EXPECT_TRUE(fs::is_symlink(device.At("Storage Card")));
+    EXPECT_EQ(e2e::ReadFile(card / "a.map"), "a");
+    EXPECT_EQ(e2e::ReadFile(card / "sub" / "b.map"), "b");
+    EXPECT_TRUE(fs::exists(card / "NANDINFO"));
+    EXPECT_FALSE(fs::exists(card / "old.map"));
+    EXPECT_EQ(reliability::Snapshot(medium), mediumBefore);
+    device.ExpectChangesOnlyBelow({});
+    fs::remove_all(card);
+    fs::remove_all(medium);
+}
+
 TEST(HostileTreeTest, AnInstallRemovesLinksInTheApplicationFolderNotWhatTheyLeadTo) {
     Device device;
     device.PutPackage();
