@@ -3,16 +3,22 @@
 // never does.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "app/QuarrinApp.h"
 #include "dialog/FirmwareProtocol.h"
 #include "dialog/WorkerGuard.h"
 #include "plan/SourceRoots.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/registry/RegistryFile.h"
 #include "platform/sim/SimPlatform.h"
 
+using quarrin::platform::Registry;
+using quarrin::platform::RegistryFile;
 using quarrin::platform::SimPlatform;
 
 namespace {
@@ -67,7 +73,7 @@ TEST_F(ResourceLimitsTest, AnMpegImageOfMoreThan65535BlocksFailsWith42WithoutBei
     EXPECT_FALSE(LoggedStart(L"Read MPEG update file"));
 }
 
-TEST_F(ResourceLimitsTest, AnMpegImageOf65535BlocksIsReadAndSent) {
+TEST_F(ResourceLimitsTest, AnMpegImageOf65535BlocksIsReadForTheTransfer) {
     PutSparseImage(65535ULL * MPEG_BLOCK_SIZE);
     Boot(UPDATE_MPEG);
     EXPECT_TRUE(LoggedStart(L"Read MPEG update file: 15359k"));
@@ -87,6 +93,48 @@ TEST_F(ResourceLimitsTest, AWorkerOutOfMemoryFailsItsStageAndTheApplicationStart
     auto launches = sim.Launches();
     ASSERT_FALSE(launches.empty());
     EXPECT_EQ(launches.back().devicePath, L"ResidentFlash3\\ZEL\\Velmoran.exe");
+}
+
+// The registry file is read whole, so only a small regular file is read; anything else gives
+// an empty registry whose changes stay in memory, and the odd file is never replaced.
+TEST(RegistryFileLimits, ARegistryFileThatIsNotASmallRegularFileIsNeitherReadNorReplaced) {
+    const wchar_t kTouch[] = L"HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH";
+    for (const char* kind : {"pipe", "folder", "17 MiB file"}) {
+        SCOPED_TRACE(kind);
+        SimPlatform sim;
+        std::string path = sim.Root() + "/registry.reg";
+        if (kind[0] == 'p') {
+            ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        } else if (kind[0] == 'f') {
+            std::filesystem::create_directory(path);
+        } else {
+            std::ofstream(path) << "Windows Registry Editor Version 5.00\n";
+            std::filesystem::resize_file(path, 17 << 20);
+        }
+        auto status = std::filesystem::status(path);
+        RegistryFile file(path, &sim.Files());
+        Registry registry(file.Load(), &file);
+        EXPECT_FALSE(registry.KeyExists(kTouch));
+        registry.CreateKey(kTouch);
+        EXPECT_EQ(registry.Set(kTouch, L"MIN_X", REG_DWORD, {7, 0, 0, 0}), ERROR_SUCCESS);
+        EXPECT_EQ(registry.Dword(kTouch, L"MIN_X"), 7u);
+        EXPECT_EQ(std::filesystem::status(path).type(), status.type());
+        if (status.type() == std::filesystem::file_type::regular) {
+            EXPECT_EQ(std::filesystem::file_size(path), 17u << 20);
+        }
+    }
+}
+
+TEST(RegistryFileLimits, ASaveNeverWaitsOnAPipeInPlaceOfItsTemporaryFile) {
+    SimPlatform sim;
+    std::string path = sim.Root() + "/registry.reg";
+    ASSERT_EQ(mkfifo((path + ".tmp").c_str(), 0644), 0);
+    RegistryFile file(path, &sim.Files());
+    Registry registry(file.Load(), &file);
+    EXPECT_NE(registry.Set(L"HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH", L"MIN_X", REG_DWORD,
+                           {7, 0, 0, 0}),
+              ERROR_SUCCESS);
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace
