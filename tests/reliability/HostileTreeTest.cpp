@@ -194,6 +194,20 @@ TEST(HostileTreeTest, SystemFilesThatAreNotFilesAreNeitherReadNorReplaced) {
         EXPECT_EQ(fifo ? IsFifo(registry) : fs::is_symlink(registry), true);
     }
 
+    // A touch-key file that is a pipe is not imported, and the install still completes.
+    {
+        Device device;
+        device.PutPackage();
+        fs::create_directories(device.At("硬盘/ZEL_Update"));
+        ASSERT_EQ(mkfifo(device.At("硬盘/ZEL_Update/Touchkey.bin").c_str(), 0644), 0);
+        reliability::Boot boot = device.Boot(2);
+        device.ExpectEndedWithTheApplication(boot);
+        EXPECT_TRUE(boot.Shown("应用程序升级成功！"));
+        EXPECT_TRUE(boot.Logged("Device cannot hold \\硬盘\\ZEL_Update\\Touchkey.bin: not a file"))
+            << boot.run.err;
+        EXPECT_TRUE(IsFifo(device.At("硬盘/ZEL_Update/Touchkey.bin")));
+    }
+
     // An update record that is a pipe cannot be read: it counts as missing, and the main
     // application, which exists, starts.
     Device device;
