@@ -10,7 +10,8 @@
 //    holds the bytes of the file whose name the device gives it (the first of case twins), and
 //    nothing outside the tree and the destination changes (a link's targets included);
 //  - deleting the tree leaves every link's target as it was, and succeeds exactly when no
-//    entry the device cannot see keeps a folder from being removed.
+//    entry the device cannot see, or a folder the walk skips (a dot first), keeps a folder
+//    from being removed.
 //
 // Input: entries, each a byte of kind and parent, a byte of name length, the name's bytes.
 #include <dirent.h>
@@ -90,7 +91,9 @@ void Snapshot(const std::string& root, const std::string& relative,
 
 struct Tree {
     std::vector<std::wstring> folders{L"SDHC\\src"};  // device paths of folders made
-    bool hiddenEntry = false;  // a name the device cannot spell, in a folder it can see
+    // Something keeps a folder from being removed: a name the device cannot spell in a folder
+    // it can see, or a folder whose name begins with a dot, which the tree walk skips.
+    bool blocksDeletion = false;
 };
 
 std::string NameFrom(const std::uint8_t* bytes, std::size_t length) {
@@ -144,7 +147,9 @@ void MakeEntry(Tree& tree, std::uint8_t kind, const std::string& name) {
     // keeps its folder from being removed.
     bool link = (kind & 7) >= 2 && (kind & 7) <= 4;
     if (made && !link && CheckDeviceName(name) != NameProblem::None)
-        tree.hiddenEntry = true;
+        tree.blocksDeletion = true;
+    if (made && (kind & 7) == 1 && name[0] == '.')
+        tree.blocksDeletion = true;
 }
 
 // What the device may list of a host folder: the rules, applied here from the host's view.
@@ -271,7 +276,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(deviceAfter.count(path) != 0);
 
     bool deleted = DeleteTree(L"SDHC\\src");
-    Check(deleted == !tree.hiddenEntry);
+    Check(deleted == !tree.blocksDeletion);
     Check(!deleted || !fs::exists(fs::symlink_status(g_sim->HostPath(L"SDHC\\src"))));
     outsideAfter.clear();
     Snapshot(g_outside, "", outsideAfter);
