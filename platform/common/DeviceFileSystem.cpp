@@ -481,10 +481,12 @@ void DeviceFileSystem::NoteRemoved(const std::string& host) {
     if (slash != std::string::npos) {
         m_listings.Removed(host.substr(0, slash), host.substr(slash + 1));
         if (m_anyCaseTwins.load()) {
+            // The entry is no twin any more, and a removed folder holds none.
             std::lock_guard lock(m_twinLock);
             auto it = m_caseTwins.find(host.substr(0, slash));
             if (it != m_caseTwins.end())
                 it->second.erase(host.substr(slash + 1));
+            m_caseTwins.erase(host);
         }
     }
 }
