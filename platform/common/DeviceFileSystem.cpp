@@ -656,7 +656,9 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
     if (decision.error != ERROR_SUCCESS)
         return FailHandle(decision.error);
 
-    int flags = O_CLOEXEC | O_NOFOLLOW;
+    // Never through a link, and never waiting on a pipe that took the file's place since it
+    // was looked at: the open file is checked again below.
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
     if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) {
         flags |= O_RDWR;
     } else if (access & GENERIC_WRITE) {
@@ -672,13 +674,16 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
         return FailHandle(Win32ErrorFromErrno(errno));
     if (!existed)
         NoteAdded(path.host);
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return FailHandle(ERROR_ACCESS_DENIED);
+    }
     if (truncate && ftruncate(fd, 0) != 0) {
         DWORD error = Win32ErrorFromErrno(errno);
         close(fd);
         return FailHandle(error);
     }
-    struct stat info {};
-    fstat(fd, &info);
     auto file = std::make_shared<FileObject>(*this, fd, FileKey{info.st_dev, info.st_ino}, access,
                                              share, name);
     HANDLE handle = kernel::InsertHandle(std::move(file));
@@ -770,11 +775,17 @@ BOOL DeviceFileSystem::CopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
     if (decision.error != ERROR_SUCCESS)
         return Fail(decision.error);
 
-    int in = open(source.host.c_str(), O_RDONLY | O_CLOEXEC);
+    // As in CreateFile: no link followed, no wait on a pipe swapped in since the checks.
+    int in = open(source.host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (in < 0)
         return Fail(Win32ErrorFromErrno(errno));
-    int out =
-        open(target.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    struct stat opened {};
+    if (fstat(in, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        close(in);
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    int out = open(target.host.c_str(),
+                   O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (out < 0) {
         DWORD error = Win32ErrorFromErrno(errno);
         close(in);
