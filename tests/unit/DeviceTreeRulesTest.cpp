@@ -16,9 +16,7 @@
 
 namespace fs = std::filesystem;
 using quarrin::platform::CheckDeviceName;
-using quarrin::platform::ClassifyEntry;
 using quarrin::platform::DisplayHostName;
-using quarrin::platform::EntryKind;
 using quarrin::platform::NameProblem;
 using quarrin::platform::SimPlatform;
 
@@ -132,27 +130,6 @@ TEST(DeviceEntryRules, NamesAreJudgedAsAFatVolumeWouldHoldThem) {
     for (char c : std::string(":<>\"|*?"))
         EXPECT_EQ(CheckDeviceName(std::string("a") + c + "b"), NameProblem::ReservedCharacter);
     EXPECT_EQ(DisplayHostName("a\xff\x01z中"), L"a<ff><01>z中");
-}
-
-TEST_F(DeviceTreeRulesTest, EntriesAreClassifiedFromTheirStatus) {
-    sim.PutFile(L"SDHC\\small", "x");
-    sim.PutFile(L"SDHC\\edge", "");
-    fs::resize_file(sim.HostPath(L"SDHC\\edge"), 0xFFFFFFFFULL);
-    sim.PutFile(L"SDHC\\big", "");
-    fs::resize_file(sim.HostPath(L"SDHC\\big"), 0x100000000ULL);
-    ASSERT_EQ(mkfifo(sim.HostPath(L"SDHC\\pipe").c_str(), 0644), 0);
-    Link(L"SDHC\\link", "small");
-    auto kind = [&](const wchar_t* path) {
-        struct stat info {};
-        EXPECT_EQ(lstat(sim.HostPath(path).c_str(), &info), 0);
-        return ClassifyEntry(info);
-    };
-    EXPECT_EQ(kind(L"SDHC"), EntryKind::Folder);
-    EXPECT_EQ(kind(L"SDHC\\small"), EntryKind::File);
-    EXPECT_EQ(kind(L"SDHC\\edge"), EntryKind::File);
-    EXPECT_EQ(kind(L"SDHC\\big"), EntryKind::TooLarge);
-    EXPECT_EQ(kind(L"SDHC\\pipe"), EntryKind::NotAFile);
-    EXPECT_EQ(kind(L"SDHC\\link"), EntryKind::Link);
 }
 
 TEST_F(DeviceTreeRulesTest, NoOperationReachesThroughALinkBelowAVolume) {
@@ -272,7 +249,9 @@ TEST_F(DeviceTreeRulesTest, EntriesAFatVolumeCannotHoldAreListedButNeverOpened) 
     sim.PutFile(L"SDHC\\Maps\\x.map", "upper x");
     sim.PutFile(L"SDHC\\maps\\x.map", "lower x");
     sim.PutFile(L"SDHC\\big", "");
-    fs::resize_file(sim.HostPath(L"SDHC\\big"), (4ULL << 30) + 2400);
+    fs::resize_file(sim.HostPath(L"SDHC\\big"), 4ULL << 30);
+    sim.PutFile(L"SDHC\\edge", "");
+    fs::resize_file(sim.HostPath(L"SDHC\\edge"), (4ULL << 30) - 1);
     ASSERT_EQ(mkfifo(sim.HostPath(L"SDHC\\pipe").c_str(), 0644), 0);
 
     // Before any listing, a name in another case leads to the twin first in name order.
@@ -286,7 +265,8 @@ TEST_F(DeviceTreeRulesTest, EntriesAFatVolumeCannotHoldAreListedButNeverOpened) 
 
     std::vector<Listed> expected = {{L"Maps", FILE_ATTRIBUTE_DIRECTORY, 0},
                                     {L"Tile.dat", FILE_ATTRIBUTE_NORMAL, 5},
-                                    {L"big", FILE_ATTRIBUTE_NORMAL, (4ULL << 30) + 2400},
+                                    {L"big", FILE_ATTRIBUTE_NORMAL, 4ULL << 30},
+                                    {L"edge", FILE_ATTRIBUTE_NORMAL, (4ULL << 30) - 1},
                                     {L"maps", FILE_ATTRIBUTE_DIRECTORY, 0},
                                     {L"pipe", FILE_ATTRIBUTE_NORMAL, 0},
                                     {L"tile.dat", FILE_ATTRIBUTE_NORMAL, 5}};
@@ -297,6 +277,7 @@ TEST_F(DeviceTreeRulesTest, EntriesAFatVolumeCannotHoldAreListedButNeverOpened) 
     EXPECT_TRUE(Logged(L"Device cannot hold SDHC\\pipe: not a file"));
 
     EXPECT_EQ(OpenError(L"SDHC\\Tile.dat"), ERROR_SUCCESS);
+    EXPECT_EQ(OpenError(L"SDHC\\edge"), ERROR_SUCCESS);  // the largest file FAT holds
     EXPECT_EQ(OpenError(L"SDHC\\Maps\\x.map"), ERROR_SUCCESS);
     for (const wchar_t* path :
          {L"SDHC\\tile.dat", L"SDHC\\maps\\x.map", L"SDHC\\big", L"SDHC\\pipe"}) {
