@@ -220,8 +220,13 @@ TEST(HostileTreeTest, SystemFilesThatAreNotFilesAreNeitherReadNorReplaced) {
 }
 
 TEST(HostileTreeTest, ImagesTooLargeToSendFailWithoutBeingRead) {
-    // The loader needs far less than this; an image read whole would need more.
+    // The loader needs far less than this; an image read whole would need more. A sanitized
+    // build cannot run under an address-space limit: there the log shows that nothing was read.
+#ifdef QUARRIN_SANITIZED
+    constexpr std::size_t kMemoryKiB = 0;
+#else
     constexpr std::size_t kMemoryKiB = 200 * 1024;
+#endif
     struct Case {
         const char* what;
         std::uintmax_t bytes;
