@@ -21,6 +21,13 @@ inline constexpr DWORD MPEG_BLOCK_SIZE = 240;
 // An MPEG image the protocol cannot carry (empty, without the end frame's bytes 32 and 33,
 // or with more blocks than a 16-bit block number can name).
 inline constexpr int ERROR_MPEG_IMAGE_UNUSABLE = 42;
+inline constexpr DWORD MPEG_IMAGE_MIN_BYTES = 34;
+// Block numbers travel in 16 bits and the module asks for the block after the last one it
+// took, so the last block's number plus one must fit too.
+inline constexpr DWORD MPEG_IMAGE_MAX_BLOCKS = 65535;
+
+// Whether an MPEG image of `bytes` bytes can be sent; checked before the image is read.
+bool IsMpegImageSizeUsable(ULONGLONG bytes);
 
 void StartMcuStage(CUpdateDialog& dialog);
 void StartMpegStage(CUpdateDialog& dialog);

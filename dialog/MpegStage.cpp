@@ -30,7 +30,7 @@ constexpr WPARAM kNoAck = ~WPARAM{0};
 WPARAM g_lastBlockAck = kNoAck;
 
 bool ImageUsable(const CUpdateDialog& dialog) {
-    return dialog.m_mpegImage && dialog.m_mpegImageSize >= 34 && dialog.m_mpegBlockCount <= 65536;
+    return dialog.m_mpegImage && IsMpegImageSizeUsable(dialog.m_mpegImageSize);
 }
 
 void SendBlock(CUpdateDialog& dialog, DWORD block) {
@@ -178,8 +178,15 @@ void ResetMpegStageState() {
     g_lastBlockAck = kNoAck;
 }
 
+bool IsMpegImageSizeUsable(ULONGLONG bytes) {
+    return bytes >= MPEG_IMAGE_MIN_BYTES &&
+           bytes <= static_cast<ULONGLONG>(MPEG_IMAGE_MAX_BLOCKS) * MPEG_BLOCK_SIZE;
+}
+
 void StartMpegStage(CUpdateDialog& dialog) {
-    if (dialog.m_mpegImage && !ImageUsable(dialog)) {
+    // An image too large to send was measured but not read: it has a size and no bytes.
+    bool opened = dialog.m_mpegImage || dialog.m_mpegImageSize != 0;
+    if (opened && !IsMpegImageSizeUsable(dialog.m_mpegImageSize)) {
         wchar_t line[96];
         wsprintfW(line, L"MPEG update file unusable: %d bytes\r\n",
                   static_cast<int>(dialog.m_mpegImageSize));

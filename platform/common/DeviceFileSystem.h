@@ -1,8 +1,11 @@
 // The device's file system, kept in a directory of the host (the device root).
 //
 // Device paths map below the root; the first component is the volume folder ("ResidentFlash2",
-// "Storage Card", "硬盘", "Windows", ...). Names match without regard to case. No path reaches
-// outside the root: ".." is refused, and symbolic links that lead outside are refused.
+// "Storage Card", "硬盘", "Windows", ...). Names match without regard to case. ".." is refused.
+// A volume folder may be a symbolic link to a folder elsewhere (a real card's mount point);
+// below a volume the device has no links: a link is left out of listings, a path that names
+// it or passes through it gives ERROR_ACCESS_DENIED, and removing its folder removes the link
+// itself. Entries a FAT volume cannot hold are judged by DeviceEntryRules.h.
 // The rules of the device hold: a file opened without sharing cannot be opened again, a
 // read-only file cannot be written or deleted, a volume's root folder cannot be removed.
 #pragma once
@@ -63,6 +66,8 @@ struct ResolvedPath {
     DWORD error = ERROR_SUCCESS;  // non-zero: the path cannot be used at all
     std::string host;             // host path of the entry (or where it would be created)
     bool exists = false;
+    bool volume = false;    // the path names a volume's folder (or the device root)
+    bool caseTwin = false;  // a listing found an earlier name of its folder that folds alike
     struct stat info {};
     bool IsDirectory() const { return exists && S_ISDIR(info.st_mode); }
 };
@@ -114,17 +119,39 @@ public:
     HookDecision RunTransferHook(FileOp op, const std::wstring& devicePath, std::size_t bytes);
     FileOperationHook* Hook() const { return m_hook; }
 
+    // One entry of a listing, as the device sees it.
+    struct FindEntry {
+        std::wstring name;
+        struct stat info;
+    };
+
 private:
-    // Resolves a path whose names all exist with their exact case, or whose last name only
-    // differs in case or is missing, without links on the way: the common case, in a few
-    // host calls. Empty when the full walk must decide.
-    std::optional<ResolvedPath> ResolveDirect(const std::vector<std::wstring>& parts,
-                                              bool allowWildcards) const;
+    // Resolves parts[first..] below the canonical folder `base` when their names all exist
+    // with their exact case, or the last name only differs in case or is missing, without
+    // links on the way: the common case, in a few host calls. Empty when the walk must decide.
+    std::optional<ResolvedPath> ResolveDirect(const std::string& base,
+                                              const std::vector<std::wstring>& parts,
+                                              std::size_t first, bool allowWildcards) const;
+    // Name by name; applies the link rules.
     ResolvedPath ResolveByWalk(const std::vector<std::wstring>& parts, bool allowWildcards) const;
+    // The volume's folder; `linked` tells that a link at the top of the root led there.
+    ResolvedPath ResolveVolume(const std::wstring& name, bool& linked) const;
+    // The entries of a folder that the device sees, matching `pattern`, sorted by name.
+    bool ListFolder(const ResolvedPath& folder, const std::wstring& directory,
+                    const std::wstring& pattern, std::vector<FindEntry>& entries);
+    // Removes the links of a folder that holds nothing else (the device sees it empty);
+    // ERROR_DIR_NOT_EMPTY, and nothing removed, when it holds anything else.
+    DWORD RemoveLinksOnly(const std::string& host, const std::wstring& devicePath);
+    void NoteCaseTwins(const std::string& folderHost, const std::wstring& directory,
+                       const std::vector<FindEntry>& entries, bool wholeFolder);
+    bool IsBelowCaseTwin(const std::string& host) const;
+    void ForgetCaseTwins();
+    static void ReportUnheld(const std::wstring& devicePath, const std::wstring& reason);
+    // ERROR_SUCCESS for an existing entry whose content can be read or written as a file.
+    static DWORD CheckFileContent(LPCWSTR devicePath, const ResolvedPath& path);
     // Keeps the folder listings in step with a change made here.
     void NoteAdded(const std::string& host);
     void NoteRemoved(const std::string& host);
-    bool IsVolumeRoot(const std::string& host) const;
     DWORD CheckNoOpens(const FileKey& key);
 
     std::string m_root;  // canonical host path, no trailing slash
@@ -135,6 +162,11 @@ private:
     mutable std::mutex m_mountLock;
     std::set<std::wstring> m_dismounted;  // folded volume names
     mutable FolderListingCache m_listings;
+    // Names a listing found to fold like an earlier name of their folder: host folder ->
+    // host names. Nothing at or below them can be opened.
+    mutable std::mutex m_twinLock;
+    std::map<std::string, std::set<std::string>> m_caseTwins;
+    std::atomic<bool> m_anyCaseTwins{false};
     mutable std::atomic<bool> m_directResolve{true};  // false where the host lacks openat2
 };
 
