@@ -110,7 +110,9 @@ HostPlatform::HostPlatform(const HostOptions& options)
       m_screen(std::make_unique<HostScreen>(options.screenWidth, options.screenHeight,
                                             options.screenshotDir, options.screenTraceFile)),
       m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
-    std::setlocale(LC_ALL, "C.UTF-8");
+    // Only the character classes matter (case folding of names, the archive library's path
+    // names); the other categories would cost a file each at every boot.
+    std::setlocale(LC_CTYPE, "C.UTF-8");
     if (options.window) {
         m_screen->ShowInWindow(
             OpenLiveWindow(options.screenWidth, options.screenHeight, options.windowSnapshot));

@@ -1,0 +1,26 @@
+# The loader runs at every boot, and on most boots it only starts the main application: its
+# start-up is most of what it costs. Loading the shared C++ runtime means resolving a few
+# thousand of its symbols first, about as long as the rest of the start together, so the
+# loader carries the parts of the runtime it uses.
+#
+# The runtime's symbols stay private to the program (--exclude-libs): the modules it loads
+# (zCompress.dll, fatutil.dll, the drawing and window modules) bring the shared runtime with
+# them and use it alone, so no runtime state is ever split between two copies. Only plain C
+# calls and objects with virtual functions cross between the program and a module.
+#
+# Sanitizer and fuzzing builds keep the shared runtime, which their tools expect.
+include(CheckLinkerFlag)
+check_linker_flag(CXX "-static-libstdc++" QUARRIN_HAS_STATIC_LIBSTDCXX)
+
+if(QUARRIN_HAS_STATIC_LIBSTDCXX AND NOT QUARRIN_SANITIZE AND NOT QUARRIN_FUZZ)
+  set(QUARRIN_QUICK_START_LINK ON)
+else()
+  set(QUARRIN_QUICK_START_LINK OFF)
+endif()
+
+function(quarrin_link_for_quick_start target)
+  if(QUARRIN_QUICK_START_LINK)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc
+                        LINKER:--exclude-libs,libstdc++.a:libgcc.a:libgcc_eh.a)
+  endif()
+endfunction()
