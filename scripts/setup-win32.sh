@@ -154,6 +154,7 @@ echo "setup-win32: source index"
 if have_source_index; then
   echo "setup-win32: apt has the source index"
 else
+  echo "setup-win32: apt-get update (apt has no source index yet)"
   $sudo apt-get update -qq
   have_source_index || {
     echo "setup-win32: apt-get update ran, but apt still knows no source package libzstd:" \
