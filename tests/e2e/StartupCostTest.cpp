@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <regex>
 #include <set>
+#include <sstream>
 
 #include "e2e/E2eSupport.h"
 #include "platform/host/PngFile.h"
@@ -20,11 +20,19 @@ namespace {
 // or "... dynamically loaded by") in the LD_DEBUG=files output of every process of a run.
 std::set<std::string> LoadedObjects(const fs::path& folder) {
     std::set<std::string> names;
-    std::regex loaded(R"(file=(\S+) \[0\];  (needed|dynamically loaded) by)");
     for (const auto& entry : fs::directory_iterator(folder)) {
-        std::string text = e2e::ReadFile(entry.path());
-        for (std::sregex_iterator it(text.begin(), text.end(), loaded), end; it != end; ++it)
-            names.insert(fs::path((*it)[1].str()).filename().string());
+        std::istringstream text(e2e::ReadFile(entry.path()));
+        for (std::string line; std::getline(text, line);) {
+            auto name = line.find("file=");
+            auto end = line.find(" [", name);
+            if (name == std::string::npos || end == std::string::npos ||
+                (line.find("needed by", end) == std::string::npos &&
+                 line.find("dynamically loaded by", end) == std::string::npos)) {
+                continue;
+            }
+            name += 5;
+            names.insert(fs::path(line.substr(name, end - name)).filename().string());
+        }
     }
     return names;
 }
