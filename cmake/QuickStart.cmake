@@ -5,8 +5,11 @@
 #
 # The runtime's symbols stay private to the program (--exclude-libs): the modules it loads
 # (zCompress.dll, fatutil.dll, the drawing and window modules) bring the shared runtime with
-# them and use it alone, so no runtime state is ever split between two copies. Only plain C
-# calls and objects with virtual functions cross between the program and a module.
+# them and use it alone, so no runtime state is ever split between two copies. What crosses
+# between the program and a module is plain C calls and objects whose layout both sides take
+# from the same headers (interfaces with virtual functions, std::vector, std::shared_ptr);
+# memory goes back to the C library's allocator whichever side frees it. No stream, locale or
+# exception crosses.
 #
 # --as-needed leaves out the shared libraries the program calls nothing of (the maths library,
 # which the runtime would bring). Sanitizer and fuzzing builds keep the shared runtime, which
