@@ -5,7 +5,7 @@
 #   scripts/build-win32-deps.sh [PREFIX]     (default build-win32/deps)
 # Does nothing when PREFIX already holds both libraries; the win32 configure calls it.
 # Needs deb-src lines in the apt sources and dpkg-dev (scripts/setup-win32.sh).
-set -euo pipefail
+set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 prefix="$(realpath -m "${1:-build-win32/deps}")"
 if [ -f "$prefix/lib/libarchive.a" ] && [ -f "$prefix/lib/libzstd.a" ]; then
@@ -17,13 +17,33 @@ rm -rf "$work" "$prefix/VERSIONS"
 mkdir -p "$work" "$prefix/lib" "$prefix/include"
 cd "$work"
 started=$SECONDS
+trap 'echo "build-win32-deps: failed: $BASH_COMMAND (logs in $work)" >&2' ERR
+
+# Why apt cannot give the source of PACKAGE, in words that say what to do.
+no_source_reason() {
+  if ! command -v dpkg-source >/dev/null; then
+    echo "dpkg-source is missing (package dpkg-dev; scripts/setup-win32.sh installs it)"
+  elif ! grep -rqs '^[[:space:]]*deb-src[[:space:]]\|^Types:.*deb-src' /etc/apt/sources.list \
+    /etc/apt/sources.list.d/; then
+    echo "apt has no deb-src entries (scripts/setup-win32.sh adds them)"
+  else
+    echo "apt has deb-src entries but no source index for $1 (run apt-get update, or" \
+      "scripts/setup-win32.sh, which does)"
+  fi
+}
 
 # fetch PACKAGE DIR: unpacks the newest version of the source package that the mirrors serve
 # (a security update may be listed before its source reaches the mirror) into DIR.
 fetch() {
-  local package="$1" dir="$2" version
-  for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -rVu); do
-    if apt-get source --download-only -qq "$package=$version" >/dev/null 2>&1; then
+  local package="$1" dir="$2" version versions
+  versions="$(apt-cache showsrc "$package" 2>/dev/null | sed -n 's/^Version: //p' | sort -rVu)" ||
+    true  # apt-cache fails when it has no source index at all
+  if [ -z "$versions" ] || ! command -v dpkg-source >/dev/null; then
+    echo "build-win32-deps: cannot fetch the source of $package: $(no_source_reason "$package")" >&2
+    return 1
+  fi
+  for version in $versions; do
+    if apt-get source --download-only -qq "$package=$version" >"$work/fetch-$package.log" 2>&1; then
       # dpkg-source warns that it cannot check the maintainer's signature without
       # debian-keyring; apt has already checked the files against the signed index.
       dpkg-source -x "${package}_${version#*:}.dsc" "$dir" >/dev/null
@@ -31,12 +51,13 @@ fetch() {
       return 0
     fi
   done
-  echo "build-win32-deps: cannot fetch the source of $package (is there a deb-src line?)" >&2
+  echo "build-win32-deps: cannot download the source of $package ($(echo $versions)):" >&2
+  tail -n 5 "$work/fetch-$package.log" >&2
   return 1
 }
 
-fetch libzstd zstd
-fetch libarchive libarchive
+fetch libzstd zstd || exit 1
+fetch libarchive libarchive || exit 1
 
 # zstd: the static library only, single-threaded.
 nice -n 19 cmake -S zstd/build/cmake -B zstd-build -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \

@@ -16,7 +16,7 @@ if [ "${1:-}" = "--rate" ]; then rate="${2:?--rate needs a number}"; fi
 bash scripts/setup.sh
 echo "== build the loader and its tools"
 # Only what the demo runs; scripts/test.sh builds the tests into the same folder.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRIN_WERROR=ON >/dev/null
 if ! cmake --build build --target quarrin zCompress fatutil mkpackage coproc-sim \
   contact-sheet >build/demo-build.log 2>&1; then
   cat build/demo-build.log

@@ -20,7 +20,7 @@ declare -A max_len=(
 bash scripts/setup.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUARRIN_FUZZ=ON -DQUARRIN_TESTS=OFF -DQUARRIN_BENCHMARKS=OFF \
-  -DCMAKE_CXX_FLAGS="-Wno-error" >/dev/null
+  -DQUARRIN_WERROR=ON -DCMAKE_CXX_FLAGS="" >/dev/null
 cmake --build build-fuzz -j2 --target "${targets[@]/%/_fuzzer}"
 
 # The simulated device of a target lives in a temporary folder; keep those in memory when

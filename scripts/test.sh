@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the plain build, quick power-cut
-# sweeps of the navigation update and of a restore, the whole suite again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, a bounded run of every fuzz target, the
-# simulated-platform tests under ThreadSanitizer, and the Windows build's direct-launch runs
-# under Wine when Wine and MinGW-w64 are installed. Each phase says how long it took.
+# sweeps of the navigation update and of a restore, a Release build with clang and its unit
+# tests, the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, a bounded
+# run of every fuzz target, the simulated-platform tests under ThreadSanitizer, and the Windows
+# build's direct-launch runs under Wine when Wine and MinGW-w64 are installed. Each phase says
+# how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,6 +38,13 @@ phase "cut the power during a navigation update (every third operation, about 40
 bash scripts/power-cut-sweep.sh --scenario navi --size 1 --every 3
 phase "cut the power during a restore from the backup (every operation, 20 cuts)"
 bash scripts/power-cut-sweep.sh --scenario restore --size 1
+
+# A user's build: clang, the Release build type (-O3, no assertions), with warnings as errors
+# so that it stays clean. Its fast tests are enough to show that it works.
+phase "build with clang in Release and run the unit tests"
+CC=clang CXX=clang++ bash scripts/build.sh build-release-clang -DCMAKE_BUILD_TYPE=Release \
+  -DQUARRIN_BENCHMARKS=OFF
+ctest --test-dir build-release-clang --output-on-failure -j "$jobs" -L unit
 
 phase "build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 export LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan-suppressions.txt"

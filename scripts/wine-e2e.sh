@@ -30,15 +30,26 @@ if [ -z "${QUARRIN_WINE_DISPLAY:-}" ]; then
   if [ "$build" = "$(realpath -m build-win32)" ]; then
     # zCompress.dll needs zstd and libarchive built for Windows first (about 10 minutes,
     # once); only the install group uses it.
+    # A build folder configured before keeps its choice, unless this run needs the DLL. A
+    # build that lacks the DLL configures again by itself and retries the libraries.
     zcompress=OFF
     for group in "${groups[@]}"; do [ "$group" = install ] && zcompress=ON; done
-    if [ ! -f build-win32/build.ninja ]; then
-      cmake --preset win32 -DQUARRIN_WIN32_ZCOMPRESS="$zcompress" >/dev/null
-    elif [ "$zcompress" = ON ] &&
-      ! grep -q "^QUARRIN_WIN32_ZCOMPRESS:BOOL=ON" build-win32/CMakeCache.txt; then
-      cmake --preset win32 -DQUARRIN_WIN32_ZCOMPRESS=ON >/dev/null
+    cache=build-win32/CMakeCache.txt
+    if [ ! -f build-win32/build.ninja ] || ! grep -q "^QUARRIN_WERROR:BOOL=ON" "$cache" ||
+      { [ "$zcompress" = ON ] && ! grep -q "^QUARRIN_WIN32_ZCOMPRESS:BOOL=ON" "$cache"; }; then
+      grep -q "^QUARRIN_WIN32_ZCOMPRESS:BOOL=ON" "$cache" 2>/dev/null && zcompress=ON
+      cmake --preset win32 -DQUARRIN_WIN32_ZCOMPRESS="$zcompress" -DQUARRIN_WERROR=ON >/dev/null
     fi
     cmake --build build-win32 -j2
+    if [ "$zcompress" = ON ] && [ ! -f build-win32/tools/zCompress.dll ]; then
+      echo "wine-e2e: no build-win32/tools/zCompress.dll: zstd and libarchive for Windows could" \
+        "not be built (build-win32-deps says why above); the install group will fail"
+    fi
+  fi
+  host="$(realpath -m "${QUARRIN_HOST_BUILD:-build}")"
+  if [ ! -x "$host/tools/coproc-sim/coproc-sim" ] || [ ! -f "$host/tools/mkpackage" ]; then
+    echo "wine-e2e: no host build in $host (coproc-sim, mkpackage): the firmware and install" \
+      "groups will fail; run: bash scripts/setup.sh && bash scripts/build.sh build"
   fi
   # Everything below runs on one virtual display of 800 x 480.
   exec env QUARRIN_WINE_DISPLAY=1 xvfb-run -a -s "-screen 0 800x480x24" "$0" --build "$build" "${groups[@]}"

@@ -13,8 +13,6 @@
 #include <tuple>
 #include <unordered_map>
 
-#include "platform/common/TextCodec.h"
-
 namespace quarrin::gdi {
 
 namespace {
@@ -173,9 +171,23 @@ const GlyphImage& FtFontInstance::Glyph(wchar_t character) {
 
 // --- Resolving a LOGFONT ---------------------------------------------------------------------
 
+// The face name in UTF-8, with fontconfig's own encoder: the font engine is also loaded as a
+// module of its own and takes nothing from the rest of the platform.
+std::string FamilyName(const LOGFONTW& logFont) {
+    std::string family;
+    FcChar8 bytes[FC_UTF8_MAX_LEN];
+    for (std::size_t i = 0; i < LF_FACESIZE && logFont.lfFaceName[i] != L'\0'; ++i) {
+        auto code = static_cast<FcChar32>(logFont.lfFaceName[i]);
+        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            code = 0xFFFD;
+        family.append(reinterpret_cast<const char*>(bytes),
+                      static_cast<std::size_t>(FcUcs4ToUtf8(code, bytes)));
+    }
+    return family.empty() ? "sans-serif" : family;
+}
+
 FcPattern* PatternFor(const LOGFONTW& logFont) {
-    std::wstring face(logFont.lfFaceName, wcsnlen(logFont.lfFaceName, LF_FACESIZE));
-    std::string family = face.empty() ? "sans-serif" : platform::WideToUtf8(face);
+    std::string family = FamilyName(logFont);
     FcPattern* pattern = FcPatternCreate();
     FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     int weight = logFont.lfWeight > 0 ? static_cast<int>(logFont.lfWeight) : FW_NORMAL;

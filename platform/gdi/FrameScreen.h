@@ -16,8 +16,10 @@ public:
 
     int Width() const override { return m_width; }
     int Height() const override { return m_height; }
-    std::uint32_t* Pixels() override { return m_pixels.data(); }
-    const std::vector<std::uint32_t>& Frame() const { return m_pixels; }
+    std::uint32_t* Pixels() override;
+    // The frame comes into being, black, when it is first drawn on or shown: a boot that
+    // starts the application at once never pays for a screen's worth of memory.
+    const std::vector<std::uint32_t>& Frame() const;
     // A new, black frame of the given size (before anything is drawn).
     void Resize(int width, int height);
 
@@ -30,7 +32,7 @@ protected:
 private:
     int m_width;
     int m_height;
-    std::vector<std::uint32_t> m_pixels;
+    mutable std::vector<std::uint32_t> m_pixels;  // empty until first used
     int m_presents = 0;
 };
 

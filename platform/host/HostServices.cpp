@@ -137,7 +137,9 @@ HostPlatform::HostPlatform(const HostOptions& options)
           options.screenWidth, options.screenHeight, options.screenshotDir, options.screenTraceFile,
           [this](const std::string& text) { m_debug->Report(text); })),
       m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
-    std::setlocale(LC_ALL, "C.UTF-8");
+    // Only the character classes matter (case folding of names, the archive library's path
+    // names); the other categories would cost a file each at every boot.
+    std::setlocale(LC_CTYPE, "C.UTF-8");
     // A reader of standard output or error that goes away must not end the update: writes
     // to it then fail with EPIPE, which the output writers report once.
     signal(SIGPIPE, SIG_IGN);

@@ -34,7 +34,15 @@ if(QUARRIN_WIN32_ZCOMPRESS)
   execute_process(COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/build-win32-deps.sh ${QUARRIN_WIN32_DEPS}
                   RESULT_VARIABLE QUARRIN_WIN32_DEPS_RESULT)
   if(NOT QUARRIN_WIN32_DEPS_RESULT EQUAL 0)
-    message(WARNING "No zstd and libarchive for Windows (see above), so no zCompress.dll")
+    message(WARNING "No zstd and libarchive for Windows (see above), so no zCompress.dll; "
+                    "every build tries again until they are built")
+    # The build touches a stamp that the configure depends on, so the next build configures
+    # again and with it retries the libraries: a repaired apt set-up needs no manual step.
+    set(retry ${CMAKE_BINARY_DIR}/CMakeFiles/win32-deps-retry)
+    file(TOUCH ${retry})
+    set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${retry})
+    add_custom_target(win32_deps_retry ALL COMMAND ${CMAKE_COMMAND} -E touch ${retry}
+                      COMMENT "zCompress.dll left out: the next build tries zstd and libarchive again")
   endif()
 else()
   message(STATUS "zCompress.dll left out (QUARRIN_WIN32_ZCOMPRESS=OFF)")

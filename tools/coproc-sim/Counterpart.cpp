@@ -75,8 +75,11 @@ std::string Counterpart::Describe(const Bytes& frame, bool fromLoader) const {
                    : (mcu ? NameOf(kMcuMessages, frame[3]) : NameOf(kMpegMessages, frame[3]));
     bool dataBlock = frame[3] == (mcu ? 0x15 : 0x25) && fromLoader;
     bool blockAck = frame[3] == (mcu ? 0x95 : 0xA5) && !fromLoader;
-    if (dataBlock || blockAck)
-        name += " " + std::to_string(Word16(frame, 4));
+    if (dataBlock || blockAck) {
+        // Two appends: GCC 12 at -O3 warns falsely (-Wrestrict) about " " + std::string.
+        name += ' ';
+        name += std::to_string(Word16(frame, 4));
+    }
     return name;
 }
 

@@ -45,8 +45,12 @@ expect_progress() {
     fail "progress lines: $(tr '\n' '|' <"$root/progress.seen"), expected $(tr '\n' '|' <<<"$expected")"
 }
 
-if [ ! -x "$mkpackage" ] || [ ! -f "$build/tools/zCompress.dll" ]; then
-  echo "FAIL install: needs the host's mkpackage ($mkpackage) and $build/tools/zCompress.dll"
+missing=()
+[ -x "$mkpackage" ] || missing+=("the host build's mkpackage ($mkpackage: bash scripts/build.sh build)")
+[ -f "$build/tools/zCompress.dll" ] ||
+  missing+=("$build/tools/zCompress.dll (zstd and libarchive for Windows: bash scripts/setup-win32.sh, then build again)")
+if ((${#missing[@]})); then
+  printf 'FAIL install: missing %s\n' "${missing[@]}"
   failures=$((failures + 1))
   return 0
 fi
@@ -126,20 +130,35 @@ expect_progress "application preparing" "application failed, error code 1003"
 finish
 
 # --- Names that Windows would turn into other names or devices are refused (code -5): "..."
-# would become "..", the parent folder, and "nul.dat" the null device.
-for name in nul.dat ...; do
+# would become "..", the parent folder, and "NUL.dat" the null device. The package holds a
+# file before the bad name and the application and another file after it: the unpack is
+# staged, so a refusal leaves nothing in ResidentFlash3, and with no application the shell
+# starts. Had the name been taken, "..." would put "evil" into ResidentFlash3, the null device
+# would swallow "NUL.dat", and the unpacked application would start.
+for name in NUL.dat ...; do
   install_device "unsafe-name-${name//./dot}"
   content="$work/$scenario-pkg"
-  mkdir -p "$content/ZEL/$name"
-  printf 'payload' >"$content/ZEL/$name/evil"
-  [ "$name" = nul.dat ] && rm -r "$content/ZEL/$name" && printf 'payload' >"$content/ZEL/$name"
+  mkdir -p "$content/ZEL"
+  printf 'first' >"$content/ZEL/-first.dat"
+  if [ "$name" = ... ]; then
+    mkdir -p "$content/ZEL/$name"
+    printf 'payload' >"$content/ZEL/$name/evil"
+  else
+    printf 'payload' >"$content/ZEL/$name"
+  fi
   cp "$build/start-marker.exe" "$content/ZEL/Velmoran.exe"
+  printf 'last' >"$content/ZEL/z-last.dat"
   make_tar_package
   run --progress
   expect_status 0
   expect_file ResidentFlash2/UpdateInfo.dat 02000000
   expect_progress "application preparing" "application failed, error code 1005"
-  [ ! -e "$root/ResidentFlash3/evil" ] || fail "an entry was written outside its folder"
+  left="$(cd "$root/ResidentFlash3" && find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' ')"
+  [ -z "$left" ] || fail "ResidentFlash3 holds $left, expected nothing"
+  [ -z "$(find "$work" -name evil -not -path "$content/*")" ] ||
+    fail "an entry was written outside its folder: $(find "$work" -name evil -not -path "$content/*")"
+  expect_started Windows/explorer.exe
+  expect_not_started ResidentFlash3/ZEL/Velmoran.exe
   finish
 done
 
