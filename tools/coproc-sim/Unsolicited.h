@@ -47,7 +47,6 @@ private:
     bool m_started = false;
     bool m_flooding = false;
     unsigned m_passThroughNumber = 0;
-    unsigned m_floodCount = 0;
     unsigned m_wrongAcks = 0;
     Periodic m_passThrough;
     Periodic m_status;
