@@ -88,9 +88,25 @@ std::string Join(const std::string& directory, const std::string& name) {
     return directory + "/" + name;
 }
 
+// Opens a folder for listing. A quiet listing leaves the folder's access time alone where the
+// host allows it (the folder's owner, or a privileged process).
+DIR* OpenFolderListing(const std::string& folder, bool quiet) {
+    if (quiet) {
+        int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOATIME);
+        if (fd >= 0) {
+            DIR* dir = fdopendir(fd);
+            if (dir == nullptr)
+                close(fd);
+            return dir;
+        }
+    }
+    return opendir(folder.c_str());
+}
+
 // Finds the entry of `directory` whose name equals `name` without regard to case.
-std::optional<std::string> FindFolded(const std::string& directory, const std::wstring& name) {
-    DIR* dir = opendir(directory.c_str());
+std::optional<std::string> FindFolded(const std::string& directory, const std::wstring& name,
+                                      bool quiet) {
+    DIR* dir = OpenFolderListing(directory, quiet);
     if (dir == nullptr)
         return std::nullopt;
     std::wstring folded = FoldCase(name);
@@ -117,6 +133,7 @@ int OpenWithoutLinks(const std::string& host, int extraFlags) {
 struct FindEntry {
     std::wstring name;
     struct stat info;
+    bool link = false;  // the entry is a link, listed with its target's status
 };
 
 class FindObject : public kernel::KernelObject {
@@ -128,6 +145,12 @@ public:
 void FillFindData(const FindEntry& entry, LPWIN32_FIND_DATAW data) {
     *data = WIN32_FIND_DATAW{};
     data->dwFileAttributes = AttributesOf(entry.info);
+    // A link is a reparse point, as on Windows (where FILE_ATTRIBUTE_NORMAL stands alone).
+    if (entry.link) {
+        if (data->dwFileAttributes == FILE_ATTRIBUTE_NORMAL)
+            data->dwFileAttributes = 0;
+        data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    }
     auto size = static_cast<ULONGLONG>(entry.info.st_size);
     if (S_ISDIR(entry.info.st_mode))
         size = 0;
@@ -240,6 +263,40 @@ DeviceFileSystem::DeviceFileSystem(std::string hostRoot) {
 
 DeviceFileSystem::~DeviceFileSystem() = default;
 
+void DeviceFileSystem::SetReadOnly(bool readOnly) {
+    m_readOnly = readOnly;
+    m_listings.SetQuiet(readOnly);
+    for (auto& [name, volume] : m_volumeFolders)
+        volume->SetReadOnly(readOnly);
+}
+
+void DeviceFileSystem::SetVolumeFolder(const std::wstring& volume, const std::string& hostFolder) {
+    auto files = std::make_unique<DeviceFileSystem>(hostFolder);
+    files->SetReadOnly(m_readOnly);
+    m_volumeFolders[FoldCase(volume)] = std::move(files);
+    m_listings.Clear();
+}
+
+std::optional<ResolvedPath> DeviceFileSystem::ResolveInVolumeFolder(
+    const std::vector<std::wstring>& parts, bool allowWildcards) const {
+    if (m_volumeFolders.empty() || parts.empty())
+        return std::nullopt;
+    auto it = m_volumeFolders.find(FoldCase(parts.front()));
+    if (it == m_volumeFolders.end())
+        return std::nullopt;
+    const DeviceFileSystem& volume = *it->second;
+    if (parts.size() == 1) {
+        ResolvedPath result;
+        result.host = volume.Root();
+        result.exists = stat(result.host.c_str(), &result.info) == 0;
+        return result;
+    }
+    std::wstring rest;
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        rest += L"\\" + parts[i];
+    return volume.ResolveIgnoringMounts(rest.c_str(), allowWildcards);
+}
+
 void DeviceFileSystem::SetFreeSpaceOverride(const std::wstring& volume, ULONGLONG bytes) {
     std::lock_guard lock(m_lock);
     m_freeSpace[FoldCase(volume)] = bytes;
@@ -297,6 +354,8 @@ ResolvedPath DeviceFileSystem::ResolveIgnoringMounts(const wchar_t* devicePath,
             return result;
         }
     }
+    if (auto mapped = ResolveInVolumeFolder(parts, allowWildcards))
+        return *mapped;
     if (auto direct = ResolveDirect(parts, allowWildcards))
         return *direct;
     return ResolveByWalk(parts, allowWildcards);
@@ -370,7 +429,7 @@ ResolvedPath DeviceFileSystem::ResolveByWalk(const std::vector<std::wstring>& pa
         std::string candidate = Join(current, WideToUtf8(parts[i]));
         bool found = lstat(candidate.c_str(), &info) == 0;
         if (!found && !(last && allowWildcards && HasWildcard(parts[i]))) {
-            if (auto name = FindFolded(current, parts[i])) {
+            if (auto name = FindFolded(current, parts[i], m_readOnly)) {
                 candidate = Join(current, *name);
                 found = lstat(candidate.c_str(), &info) == 0;
             }
@@ -423,11 +482,17 @@ void DeviceFileSystem::NoteRemoved(const std::string& host) {
 }
 
 bool DeviceFileSystem::IsVolumeRoot(const std::string& host) const {
+    for (const auto& [name, volume] : m_volumeFolders) {
+        if (host == volume->Root())
+            return true;
+    }
     auto slash = host.rfind('/');
     return host == m_root || (slash != std::string::npos && host.substr(0, slash) == m_root);
 }
 
 HookDecision DeviceFileSystem::RunHook(FileOp op, const std::wstring& devicePath) {
+    if (m_readOnly && IsMutating(op))
+        return {ERROR_WRITE_PROTECT, std::nullopt};
     if (m_hook == nullptr)
         return {};
     return m_hook->Before(op, devicePath);
@@ -435,6 +500,8 @@ HookDecision DeviceFileSystem::RunHook(FileOp op, const std::wstring& devicePath
 
 HookDecision DeviceFileSystem::RunTransferHook(FileOp op, const std::wstring& devicePath,
                                                std::size_t bytes) {
+    if (m_readOnly && IsMutating(op))
+        return {ERROR_WRITE_PROTECT, std::nullopt};
     if (m_hook == nullptr)
         return {};
     return m_hook->BeforeTransfer(op, devicePath, bytes);
@@ -512,6 +579,8 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
             return FailHandle(sharing);
     }
     bool creates = !existed || truncate;
+    if (m_readOnly && (access & GENERIC_WRITE))
+        return FailHandle(ERROR_WRITE_PROTECT);
     HookDecision decision = RunHook(creates ? FileOp::Create : FileOp::Open, name);
     if (decision.error != ERROR_SUCCESS)
         return FailHandle(decision.error);
@@ -527,7 +596,11 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
     if (!existed)
         flags |= O_CREAT | O_EXCL;
     mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    int fd = open(path.host.c_str(), flags, mode);
+    int fd = -1;
+    if (m_readOnly)  // leaves the access time alone where the host allows
+        fd = open(path.host.c_str(), flags | O_NOATIME, mode);
+    if (fd < 0)
+        fd = open(path.host.c_str(), flags, mode);
     if (fd < 0)
         return FailHandle(Win32ErrorFromErrno(errno));
     if (!existed)
@@ -720,7 +793,7 @@ HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             return FailHandle(folder.error);
         if (!folder.IsDirectory())
             return FailHandle(ERROR_PATH_NOT_FOUND);
-        DIR* dir = opendir(folder.host.c_str());
+        DIR* dir = OpenFolderListing(folder.host, m_readOnly);
         if (dir == nullptr)
             return FailHandle(Win32ErrorFromErrno(errno));
         while (dirent* entry = readdir(dir)) {
@@ -731,22 +804,32 @@ HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             if (!MatchesWildcard(leaf, wideName))
                 continue;
             // Names the device cannot hold are not part of it, nor are dismounted volumes.
-            if (!IsValidComponent(wideName, false))
+            if (!IsValidComponent(wideName, false)) {
+                if (m_observer != nullptr)
+                    m_observer->LeftOut(directory, hostName, ERROR_INVALID_NAME);
                 continue;
+            }
             if (folder.host == m_root && !IsVolumeMounted(wideName))
                 continue;
             struct stat info {};
             if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
-            if (S_ISLNK(info.st_mode)) {
+            bool link = S_ISLNK(info.st_mode);
+            if (link) {
                 // Resolving the link applies the link rules: links that lead outside the
                 // device root, or nowhere, are not part of the device.
                 ResolvedPath child = Resolve((directory + L"\\" + wideName).c_str());
-                if (child.error != ERROR_SUCCESS || !child.exists)
+                if (child.error != ERROR_SUCCESS || !child.exists) {
+                    if (m_observer != nullptr) {
+                        DWORD reason =
+                            child.error != ERROR_SUCCESS ? child.error : ERROR_FILE_NOT_FOUND;
+                        m_observer->LeftOut(directory, hostName, reason);
+                    }
                     continue;
+                }
                 info = child.info;
             }
-            search->m_entries.push_back({std::move(wideName), info});
+            search->m_entries.push_back({std::move(wideName), info, link});
         }
         closedir(dir);
         std::sort(search->m_entries.begin(), search->m_entries.end(),

@@ -59,6 +59,17 @@ public:
     virtual void AfterTornWrite() {}
 };
 
+// Hears of the entries that a listing leaves out: names the device cannot hold, links that
+// lead outside the device root or nowhere. Without an observer they vanish without a word.
+class ListingObserver {
+public:
+    virtual ~ListingObserver() = default;
+    // `folder` is the device path of the folder listed, `hostName` the entry's name on the
+    // host, `reason` ERROR_INVALID_NAME, ERROR_ACCESS_DENIED (a link out of the root) or
+    // ERROR_FILE_NOT_FOUND (a link to nothing).
+    virtual void LeftOut(const std::wstring& folder, const std::string& hostName, DWORD reason) = 0;
+};
+
 struct ResolvedPath {
     DWORD error = ERROR_SUCCESS;  // non-zero: the path cannot be used at all
     std::string host;             // host path of the entry (or where it would be created)
@@ -74,6 +85,16 @@ public:
 
     const std::string& Root() const { return m_root; }
     void SetHook(FileOperationHook* hook) { m_hook = hook; }
+    // Read-only mode: every mutating operation fails with ERROR_WRITE_PROTECT, and so does an
+    // open for writing once every other rule of the open has passed (so that a caller learns
+    // the open would have succeeded). Reads leave access times alone where the host allows.
+    void SetReadOnly(bool readOnly);
+    bool ReadOnly() const { return m_readOnly; }
+    // Puts the volume `volume` (first path component) at `hostFolder` instead of below the
+    // root: its paths resolve below that folder with the same rules. The device root's own
+    // listing does not show it.
+    void SetVolumeFolder(const std::wstring& volume, const std::string& hostFolder);
+    void SetListingObserver(ListingObserver* observer) { m_observer = observer; }
     // Reports this many free bytes for the volume (first path component) instead of the host's.
     void SetFreeSpaceOverride(const std::wstring& volume, ULONGLONG bytes);
 
@@ -121,6 +142,9 @@ private:
     std::optional<ResolvedPath> ResolveDirect(const std::vector<std::wstring>& parts,
                                               bool allowWildcards) const;
     ResolvedPath ResolveByWalk(const std::vector<std::wstring>& parts, bool allowWildcards) const;
+    // Resolves a path of a volume set with SetVolumeFolder; empty for any other path.
+    std::optional<ResolvedPath> ResolveInVolumeFolder(const std::vector<std::wstring>& parts,
+                                                      bool allowWildcards) const;
     // Keeps the folder listings in step with a change made here.
     void NoteAdded(const std::string& host);
     void NoteRemoved(const std::string& host);
@@ -129,6 +153,10 @@ private:
 
     std::string m_root;  // canonical host path, no trailing slash
     FileOperationHook* m_hook = nullptr;
+    ListingObserver* m_observer = nullptr;
+    bool m_readOnly = false;
+    // Folded volume name -> a file system rooted at the volume's own folder.
+    std::map<std::wstring, std::unique_ptr<DeviceFileSystem>> m_volumeFolders;
     std::mutex m_lock;
     std::map<FileKey, std::vector<const OpenRecord*>> m_opens;
     std::map<std::wstring, ULONGLONG> m_freeSpace;  // folded volume name -> bytes

@@ -119,10 +119,15 @@ HostPlatform::HostPlatform(const HostOptions& options)
         m_powerCut = std::make_unique<PowerCutHook>(std::move(*powerCut));
         m_files->SetHook(m_powerCut.get());
     }
-    std::string registryPath =
-        options.registryFile.empty() ? m_files->Root() + "/registry.reg" : options.registryFile;
-    m_registryFile = std::make_unique<RegistryFile>(registryPath, m_files.get());
-    m_registry = std::make_unique<Registry>(m_registryFile->Load(), m_registryFile.get());
+    for (const auto& [volume, folder] : options.volumeFolders)
+        m_files->SetVolumeFolder(volume, folder);
+    m_files->SetReadOnly(options.readOnly);
+    if (!options.readOnly) {
+        std::string registryPath =
+            options.registryFile.empty() ? m_files->Root() + "/registry.reg" : options.registryFile;
+        m_registryFile = std::make_unique<RegistryFile>(registryPath, m_files.get());
+        m_registry = std::make_unique<Registry>(m_registryFile->Load(), m_registryFile.get());
+    }
     m_storage = std::make_unique<StorageManager>(*m_files);
     DeclareStores(*m_storage, *m_files, options.stores);
     Services services;

@@ -42,6 +42,11 @@ struct HostOptions {
     bool progress = false;       // progress lines on standard output
     bool window = false;         // show the screen in a window on the desktop
     std::string windowSnapshot;  // empty: no PNG of what the window shows
+    // Read-only: the device file system refuses every change, and the registry is neither
+    // read nor written (quarrin check).
+    bool readOnly = false;
+    // Volumes whose folders lie elsewhere on the host: {L"SDHC", "/media/card"}.
+    std::vector<std::pair<std::wstring, std::string>> volumeFolders;
 };
 
 class HostDebugOutput : public DebugOutput {

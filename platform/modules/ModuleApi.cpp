@@ -32,6 +32,31 @@ std::wstring SearchPath(LPCWSTR fileName) {
 
 }  // namespace
 
+DWORD SearchPathW(LPCWSTR path, LPCWSTR fileName, LPCWSTR extension, DWORD bufferLength,
+                  LPWSTR buffer, LPWSTR* filePart) {
+    if (path != nullptr || extension != nullptr || fileName == nullptr || *fileName == L'\0') {
+        SetLastErrorValue(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::wstring devicePath = SearchPath(fileName);
+    quarrin::platform::ResolvedPath found = CurrentServices().files->Resolve(devicePath.c_str());
+    if (found.error != ERROR_SUCCESS || !found.exists || found.IsDirectory()) {
+        SetLastErrorValue(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    auto length = static_cast<DWORD>(devicePath.size());
+    if (buffer == nullptr || bufferLength <= length)
+        return length + 1;
+    devicePath.copy(buffer, length);
+    buffer[length] = L'\0';
+    if (filePart != nullptr) {
+        auto slash = devicePath.find_last_of(L"\\/");
+        *filePart = buffer + (slash == std::wstring::npos ? 0 : slash + 1);
+    }
+    SetLastErrorValue(ERROR_SUCCESS);
+    return length;
+}
+
 HMODULE LoadLibraryW(LPCWSTR fileName) {
     if (fileName == nullptr || *fileName == L'\0') {
         SetLastErrorValue(ERROR_INVALID_PARAMETER);
