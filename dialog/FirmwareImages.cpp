@@ -1,15 +1,13 @@
 // Reading the firmware images into memory, once per process.
 #include <algorithm>
 
+#include "dialog/FirmwareImageRules.h"
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
 
 namespace {
 
 BYTE g_imagesLoaded = 0;
-
-constexpr DWORD kMcuImageSize = 131072;
-constexpr DWORD kMpegBlockSize = 240;
 
 // One image file read into memory.
 struct ImageRead {
@@ -60,19 +58,17 @@ void CUpdateDialog::LoadFirmwareImages() {
         ImageRead image = ReadImage(g_mpegSourceRoot + L"ZEL_Update\\DVDROM.bin", L"MPEG", 0);
         if (image.opened) {
             m_mpegImageSize = image.fileSize;
-            m_mpegBlockCount =
-                m_mpegImageSize / kMpegBlockSize + (m_mpegImageSize % kMpegBlockSize != 0 ? 1 : 0);
+            m_mpegBlockCount = MpegBlockCount(m_mpegImageSize);
             m_mpegImage = std::move(image.bytes);
         }
     }
     if (m_updateFlags & UPDATE_MCU) {
         // NOTE: a shorter file leaves the rest of the 128 KiB buffer as 0xFF, the content of
         // erased flash, so the MCU receives a defined image.
-        ImageRead image = ReadImage(g_mcuSourceRoot + L"ZEL_Update\\MCU", L"MCU", kMcuImageSize);
+        ImageRead image = ReadImage(g_mcuSourceRoot + L"ZEL_Update\\MCU", L"MCU", MCU_IMAGE_SIZE);
         if (image.opened) {
-            if (image.bytes && image.read == 0) {
-                // NOTE: an empty file would go out as 128 KiB of erased flash and leave the
-                // MCU without firmware; it counts as no image, so the stage fails with 31.
+            if (image.bytes && !McuImageUsable(image.read)) {
+                // NOTE: an empty file counts as no image, so the stage fails with 31.
                 NKDbgPrintfW(L"MCU update file is empty\r\n");
                 image.bytes.reset();
             }

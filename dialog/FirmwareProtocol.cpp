@@ -118,7 +118,7 @@ CoprocessorLink* OpenLink(bool mcu) {
 }
 
 bool MpegImageUsable(const CUpdateDialog& dialog) {
-    return dialog.m_mpegImageSize >= 34 && dialog.m_mpegBlockCount <= 65536;
+    return ::MpegImageUsable(dialog.m_mpegImageSize, dialog.m_mpegBlockCount);
 }
 
 }  // namespace
@@ -137,7 +137,7 @@ void ResetFirmwareProtocolState() {
 
 void StartMcuStage(CUpdateDialog& dialog) {
     if (!dialog.m_mcuImage) {
-        g_updateErrorCode = 31;
+        g_updateErrorCode = ERROR_MCU_IMAGE_MISSING;
         dialog.m_screenState = STATE_RESULT;
         dialog.m_outcome = OUTCOME_FAILED;
         dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);

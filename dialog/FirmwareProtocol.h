@@ -2,6 +2,7 @@
 // starts, reactions to their messages, retry timers, block transfer and pass-through.
 #pragma once
 
+#include "dialog/FirmwareImageRules.h"
 #include "dialog/UpdateDialog.h"
 
 extern int g_mcuStep;            // which MCU command TIMER_MCU_RETRY resends: 0, 1 or 2
@@ -11,13 +12,8 @@ extern int g_mpegAliveCount;     // alive messages counted while an MPEG stage r
 extern int g_mpegStartRetries;   // resends of MPEG_CMD_START_PROGRAM in this process
 
 // MCU image transfer.
-inline constexpr DWORD MCU_IMAGE_SIZE = 131072;
 inline constexpr DWORD MCU_BLOCK_SIZE = 128;
 inline constexpr DWORD MCU_BLOCK_COUNT = MCU_IMAGE_SIZE / MCU_BLOCK_SIZE;
-inline constexpr DWORD MPEG_BLOCK_SIZE = 240;
-// An MPEG image the protocol cannot carry (empty, without the end frame's bytes 32 and 33,
-// or with more blocks than a 16-bit block number can name).
-inline constexpr int ERROR_MPEG_IMAGE_UNUSABLE = 42;
 
 void StartMcuStage(CUpdateDialog& dialog);
 void StartMpegStage(CUpdateDialog& dialog);

@@ -1,8 +1,11 @@
 target_sources(quarrin_core PRIVATE
   dialog/DialogGlobals.cpp
+  dialog/FirmwareImageRules.cpp
   dialog/FirmwareImages.cpp
   dialog/FirmwareProtocol.cpp
   dialog/ProgressReport.cpp
+  dialog/ScreenTexts.cpp
+  dialog/StageChain.cpp
   dialog/StageTable.cpp
   dialog/UpdateDialog.cpp
   dialog/UpdateDialogScreen.cpp
