@@ -42,6 +42,7 @@ endif()
 if(QUARRIN_WIN32_DEPS_RESULT EQUAL 0)
   add_library(zCompress MODULE
     ${CMAKE_SOURCE_DIR}/tools/zcompress/EntryPath.cpp
+    ${CMAKE_SOURCE_DIR}/tools/zcompress/PackageEntries.cpp
     ${CMAKE_SOURCE_DIR}/tools/zcompress/PackageSource.cpp
     ${CMAKE_SOURCE_DIR}/tools/zcompress/ZCompress.cpp
   )

@@ -8,19 +8,19 @@
 #include <archive.h>
 #include <archive_entry.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Win32.h"
 #include "tools/package/PackageFormat.h"
-#include "tools/zcompress/EntryPath.h"
+#include "tools/zcompress/PackageEntries.h"
 #include "tools/zcompress/PackageSource.h"
 
 namespace {
 
 using namespace quarrin::package;
-using quarrin::zcompress::DevicePathForEntry;
+using quarrin::zcompress::NextInstallableEntry;
+using quarrin::zcompress::OpenPackageArchive;
 using quarrin::zcompress::PackageSource;
 
 HWND g_progressWindow = nullptr;
@@ -89,33 +89,6 @@ int WriteEntryData(struct archive* reader, const std::wstring& path, PackageSour
     return result;
 }
 
-bool IsAllowedKind(struct archive_entry* entry) {
-    if (archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr) {
-        return false;
-    }
-    auto type = archive_entry_filetype(entry);
-    return type == AE_IFREG || type == AE_IFDIR;
-}
-
-std::optional<std::wstring> EntryDevicePath(struct archive_entry* entry,
-                                            const std::wstring& destination) {
-#ifdef _WIN32
-    // On Windows libarchive keeps a name as wide characters and gives neither a UTF-8 nor a
-    // narrow form of one that the ANSI code page cannot hold (Chinese names, for instance).
-    const wchar_t* wide = archive_entry_pathname_w(entry);
-    if (wide == nullptr)
-        return std::nullopt;
-    return DevicePathForEntry(destination, std::wstring_view(wide));
-#else
-    const char* name = archive_entry_pathname_utf8(entry);
-    if (name == nullptr)
-        name = archive_entry_pathname(entry);
-    if (name == nullptr)
-        return std::nullopt;
-    return DevicePathForEntry(destination, name);
-#endif
-}
-
 int ExtractEntries(struct archive* reader, PackageSource& source, const std::wstring& destination) {
     ProgressReporter progress;
     progress.Report(0);
@@ -123,20 +96,18 @@ int ExtractEntries(struct archive* reader, PackageSource& source, const std::wst
     int files = 0;
     for (;;) {
         struct archive_entry* entry = nullptr;
-        int status = archive_read_next_header(reader, &entry);
-        if (status == ARCHIVE_EOF)
+        std::wstring path;
+        int status = NextInstallableEntry(reader, destination, entry, path);
+        if (status == 0)
             break;
-        if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
-            return UNPACK_CORRUPT_ARCHIVE;
-        std::optional<std::wstring> path = EntryDevicePath(entry, destination);
-        if (!path || !IsAllowedKind(entry))
-            return UNPACK_UNSAFE_ENTRY;
-        CreateParentFolders(destination, *path);
+        if (status < 0)
+            return status;
+        CreateParentFolders(destination, path);
         if (archive_entry_filetype(entry) == AE_IFDIR) {
-            CreateDirectoryW(path->c_str(), nullptr);
+            CreateDirectoryW(path.c_str(), nullptr);
             continue;
         }
-        int written = WriteEntryData(reader, *path, source, progress, buffer);
+        int written = WriteEntryData(reader, path, source, progress, buffer);
         if (written < 0)
             return written;
         ++files;
@@ -167,11 +138,9 @@ ZCOMPRESS_EXPORT int zUncompress(LPCWSTR package, LPCWSTR destination) {
     PackageSource source;
     if (int opened = source.Open(package); opened < 0)
         return opened;
-    struct archive* reader = archive_read_new();
-    archive_read_support_filter_zstd(reader);
-    archive_read_support_format_tar(reader);
-    int result = UNPACK_CORRUPT_ARCHIVE;
-    if (source.Attach(reader) == ARCHIVE_OK)
+    struct archive* reader = nullptr;
+    int result = OpenPackageArchive(source, reader);
+    if (result == 0)
         result = ExtractEntries(reader, source, destination);
     archive_read_free(reader);
     return result;
