@@ -1,0 +1,144 @@
+// `quarrin check`: the entry point that wires the check to the host platform. The device file
+// system runs read-only, so nothing below the root or on the medium can change; a bare medium
+// goes into a slot of a scratch unit laid out like the demo's.
+#include "check/CheckMain.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+
+#include "check/CheckCommandLine.h"
+#include "check/CheckRun.h"
+#include "check/ReportOutput.h"
+#include "check/TextHelpers.h"
+#include "platform/common/DeviceFileSystem.h"
+#include "platform/common/TextCodec.h"
+#include "platform/host/HostServices.h"
+#include "platform/host/ScratchUnit.h"
+
+namespace {
+
+using quarrin::platform::Utf8ToWide;
+
+bool IsFolder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Collects what the device's listings leave out, for the navigation and deletion checks.
+class LeftOutCollector : public quarrin::platform::ListingObserver {
+public:
+    void LeftOut(const std::wstring& folder, const std::string& hostName, DWORD reason) override {
+        std::lock_guard lock(m_lock);
+        m_entries.push_back({folder, Utf8ToWide(hostName), reason});
+    }
+    std::vector<LeftOutEntry> Entries() {
+        std::lock_guard lock(m_lock);
+        return m_entries;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<LeftOutEntry> m_entries;
+};
+
+// One line on standard error for a read that takes a while: rewritten in place on a
+// terminal, one line per tenth otherwise.
+class ProgressLine {
+public:
+    ProgressLine() : m_terminal(isatty(STDERR_FILENO) == 1) {}
+    ~ProgressLine() { End(); }
+
+    void Show(const std::wstring& what, int percent) {
+        auto now = std::chrono::steady_clock::now();
+        if (what != m_what) {
+            End();
+            m_what = what;
+            m_began = now;
+        }
+        bool slow = now - m_began >= std::chrono::milliseconds(300);
+        if (!slow || percent == m_shown || (!m_terminal && percent / 10 == m_shown / 10))
+            return;
+        m_shown = percent;
+        std::string line = "checking " + ToUtf8(m_what) + ": " + std::to_string(percent) + "%";
+        std::fprintf(stderr, m_terminal ? "\r%s" : "%s\n", line.c_str());
+        m_open = m_terminal;
+    }
+
+    void End() {
+        if (m_open)
+            std::fputc('\n', stderr);
+        m_open = false;
+        m_shown = -1;
+        m_what.clear();
+    }
+
+private:
+    bool m_terminal;
+    bool m_open = false;
+    int m_shown = -1;
+    std::wstring m_what;
+    std::chrono::steady_clock::time_point m_began;
+};
+
+int Usage(const std::string& error) {
+    std::fprintf(stderr, "quarrin check: %s\n%s", error.c_str(), CheckUsageText().c_str());
+    return 2;
+}
+
+CheckReport Run(const CheckOptions& options, quarrin::platform::HostPlatform& platform) {
+    LeftOutCollector leftOut;
+    ProgressLine progress;
+    platform.Files().SetListingObserver(&leftOut);
+    CheckEnvironment environment;
+    environment.progress = [&](const std::wstring& what, int percent) {
+        progress.Show(what, percent);
+    };
+    environment.leftOut = [&] { return leftOut.Entries(); };
+    environment.cardCapacity = options.cardSize;
+    CheckInput input;
+    input.root = Utf8ToWide(options.root);
+    input.medium = Utf8ToWide(options.medium);
+    input.slot = options.medium.empty() ? L"" : Utf8ToWide(options.slot);
+    input.requestGiven = options.requestGiven;
+    input.request = options.request;
+    CheckReport report = RunCheck(input, environment);
+    progress.End();
+    platform.Files().SetListingObserver(nullptr);
+    return report;
+}
+
+}  // namespace
+
+int RunCheckCommand(const std::vector<std::string>& arguments) {
+    CheckCommandLineResult parsed = ParseCheckCommandLine(arguments);
+    if (!parsed.options)
+        return Usage(parsed.error);
+    const CheckOptions& options = *parsed.options;
+    if (options.help) {
+        std::fputs(CheckUsageText().c_str(), stdout);
+        return 0;
+    }
+    const std::string& folder = options.medium.empty() ? options.root : options.medium;
+    if (!IsFolder(folder))
+        return Usage("'" + folder + "' is not a folder");
+    quarrin::platform::ScratchUnit scratch;
+    quarrin::platform::HostOptions host;
+    host.readOnly = true;
+    host.deviceRoot = options.root;
+    if (!options.medium.empty()) {
+        if (scratch.Root().empty())
+            return Usage("cannot make a scratch unit for the medium");
+        host.deviceRoot = scratch.Root();
+        host.volumeFolders.push_back({Utf8ToWide(options.slot), options.medium});
+    }
+    quarrin::platform::HostPlatform platform(host);
+    CheckReport report = Run(options, platform);
+    std::string text = options.json ? ReportJson(report) : ReportText(report);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    return report.Failed() ? 1 : 0;
+}

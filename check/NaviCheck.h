@@ -1,0 +1,9 @@
+// The navigation update as the worker would run it: the tree counted with the worker's own
+// count, the walk of its copy, names the card cannot take, room on the card.
+#pragma once
+
+#include "check/CheckEnvironment.h"
+#include "check/CheckReport.h"
+
+// Completes `report` (kind KIND_NAVI, source already located) with its verdict.
+void CheckNavigation(KindReport& report, const CheckEnvironment& environment);

@@ -1,0 +1,29 @@
+// Reads an application package the way zUncompress does, with the same reader and entry
+// rule, but writes nothing: what the library would return, and what the package holds.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Win32.h"
+
+struct PackageReading {
+    int result = 0;  // 0, or the library's negative result (UNPACK_*)
+    ULONGLONG packageBytes = 0;
+    std::wstring marker;
+    int files = 0;
+    int folders = 0;
+    ULONGLONG unpackedBytes = 0;
+    // The library reached the entry of ResidentFlash3\ZEL\Velmoran.exe (and so created the
+    // file) before it stopped.
+    bool installsProgram = false;
+    std::wstring refusedEntry;  // with UNPACK_UNSAFE_ENTRY or UNPACK_WRITE_FAILED
+    std::wstring refusal;       // why the entry is refused, or why it cannot be written
+    std::wstring archiveError;  // with UNPACK_CORRUPT_ARCHIVE: libarchive's reason
+    std::vector<std::wstring> outsideApplication;  // entries written beside ResidentFlash3\ZEL
+};
+
+// `progress` receives the share of the archive read so far, 0 to 100.
+PackageReading ReadPackageAsInstaller(const std::wstring& package,
+                                      const std::function<void(int)>& progress);
