@@ -768,6 +768,65 @@ BOOL DeviceFileSystem::RemoveDirectory(LPCWSTR name) {
     return TRUE;
 }
 
+struct DeviceFileSystem::FolderListing {
+    std::vector<FindEntry> entries;  // sorted by name
+};
+
+std::shared_ptr<const DeviceFileSystem::FolderListing> DeviceFileSystem::ListFolder(
+    const std::string& host, const std::wstring& directory) {
+    // Nothing changes the tree in read-only mode, so each folder is read once.
+    if (m_readOnly) {
+        std::lock_guard lock(m_lock);
+        if (auto it = m_readListings.find(host); it != m_readListings.end())
+            return it->second;
+    }
+    DIR* dir = OpenFolderListing(host, m_readOnly);
+    if (dir == nullptr)
+        return nullptr;
+    auto listing = std::make_shared<FolderListing>();
+    while (dirent* entry = readdir(dir)) {
+        std::string hostName = entry->d_name;
+        if (hostName == "." || hostName == "..")
+            continue;
+        std::wstring wideName = Utf8ToWide(hostName);
+        // Names the device cannot hold are not part of it, nor are dismounted volumes.
+        if (!IsValidComponent(wideName, false)) {
+            if (m_observer != nullptr)
+                m_observer->LeftOut(directory, hostName, ERROR_INVALID_NAME);
+            continue;
+        }
+        if (host == m_root && !IsVolumeMounted(wideName))
+            continue;
+        struct stat info {};
+        if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        bool link = S_ISLNK(info.st_mode);
+        if (link) {
+            // Resolving the link applies the link rules: links that lead outside the device
+            // root, or nowhere, are not part of the device.
+            ResolvedPath child = Resolve((directory + L"\\" + wideName).c_str());
+            if (child.error != ERROR_SUCCESS || !child.exists) {
+                if (m_observer != nullptr) {
+                    DWORD reason =
+                        child.error != ERROR_SUCCESS ? child.error : ERROR_FILE_NOT_FOUND;
+                    m_observer->LeftOut(directory, hostName, reason);
+                }
+                continue;
+            }
+            info = child.info;
+        }
+        listing->entries.push_back({std::move(wideName), info, link});
+    }
+    closedir(dir);
+    std::sort(listing->entries.begin(), listing->entries.end(),
+              [](const FindEntry& a, const FindEntry& b) { return a.name < b.name; });
+    if (m_readOnly) {
+        std::lock_guard lock(m_lock);
+        m_readListings.emplace(host, listing);
+    }
+    return listing;
+}
+
 HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     if (pattern == nullptr || data == nullptr)
         return FailHandle(ERROR_INVALID_PARAMETER);
@@ -793,47 +852,13 @@ HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             return FailHandle(folder.error);
         if (!folder.IsDirectory())
             return FailHandle(ERROR_PATH_NOT_FOUND);
-        DIR* dir = OpenFolderListing(folder.host, m_readOnly);
-        if (dir == nullptr)
+        std::shared_ptr<const FolderListing> listing = ListFolder(folder.host, directory);
+        if (!listing)
             return FailHandle(Win32ErrorFromErrno(errno));
-        while (dirent* entry = readdir(dir)) {
-            std::string hostName = entry->d_name;
-            if (hostName == "." || hostName == "..")
-                continue;
-            std::wstring wideName = Utf8ToWide(hostName);
-            if (!MatchesWildcard(leaf, wideName))
-                continue;
-            // Names the device cannot hold are not part of it, nor are dismounted volumes.
-            if (!IsValidComponent(wideName, false)) {
-                if (m_observer != nullptr)
-                    m_observer->LeftOut(directory, hostName, ERROR_INVALID_NAME);
-                continue;
-            }
-            if (folder.host == m_root && !IsVolumeMounted(wideName))
-                continue;
-            struct stat info {};
-            if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            bool link = S_ISLNK(info.st_mode);
-            if (link) {
-                // Resolving the link applies the link rules: links that lead outside the
-                // device root, or nowhere, are not part of the device.
-                ResolvedPath child = Resolve((directory + L"\\" + wideName).c_str());
-                if (child.error != ERROR_SUCCESS || !child.exists) {
-                    if (m_observer != nullptr) {
-                        DWORD reason =
-                            child.error != ERROR_SUCCESS ? child.error : ERROR_FILE_NOT_FOUND;
-                        m_observer->LeftOut(directory, hostName, reason);
-                    }
-                    continue;
-                }
-                info = child.info;
-            }
-            search->m_entries.push_back({std::move(wideName), info, link});
+        for (const FindEntry& entry : listing->entries) {
+            if (MatchesWildcard(leaf, entry.name))
+                search->m_entries.push_back(entry);
         }
-        closedir(dir);
-        std::sort(search->m_entries.begin(), search->m_entries.end(),
-                  [](const FindEntry& a, const FindEntry& b) { return a.name < b.name; });
         if (search->m_entries.empty())
             return FailHandle(ERROR_FILE_NOT_FOUND);
     }

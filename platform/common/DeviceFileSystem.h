@@ -149,6 +149,11 @@ private:
     void NoteAdded(const std::string& host);
     void NoteRemoved(const std::string& host);
     bool IsVolumeRoot(const std::string& host) const;
+    // The entries of the folder at `host` that the device shows, sorted by name; read once
+    // per folder in read-only mode. Null when the folder cannot be read (errno set).
+    struct FolderListing;
+    std::shared_ptr<const FolderListing> ListFolder(const std::string& host,
+                                                    const std::wstring& directory);
     DWORD CheckNoOpens(const FileKey& key);
 
     std::string m_root;  // canonical host path, no trailing slash
@@ -157,6 +162,7 @@ private:
     bool m_readOnly = false;
     // Folded volume name -> a file system rooted at the volume's own folder.
     std::map<std::wstring, std::unique_ptr<DeviceFileSystem>> m_volumeFolders;
+    std::map<std::string, std::shared_ptr<const FolderListing>> m_readListings;  // read-only
     std::mutex m_lock;
     std::map<FileKey, std::vector<const OpenRecord*>> m_opens;
     std::map<std::wstring, ULONGLONG> m_freeSpace;  // folded volume name -> bytes
