@@ -113,8 +113,13 @@ void CheckUnpackRoom(KindReport& report, const PackageReading& reading,
 
 void CheckPackage(KindReport& report, const std::wstring& package,
                   const CheckEnvironment& environment) {
-    PackageReading reading = ReadPackageAsInstaller(
-        package, [&](int percent) { environment.Progress(package, percent); });
+    bool large = FileBytes(package) >= PROGRESS_PACKAGE_BYTES;
+    int shown = -1;
+    PackageReading reading = ReadPackageAsInstaller(package, [&](int percent) {
+        if (large && percent != shown)
+            environment.Progress(package, percent);
+        shown = percent;
+    });
     report.facts.push_back(L"package: " + Thousands(reading.packageBytes) + L" bytes, marker \"" +
                            reading.marker + L"\"");
     report.leavesProgram = reading.installsProgram;

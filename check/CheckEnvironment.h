@@ -15,8 +15,12 @@ struct LeftOutEntry {
     DWORD reason = 0;     // ERROR_INVALID_NAME, ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND
 };
 
+inline constexpr ULONGLONG PROGRESS_PACKAGE_BYTES = 16 * 1048576;
+inline constexpr int PROGRESS_TREE_FILES = 5000;
+
 struct CheckEnvironment {
-    // Shows how far a long read has come ("SDHC\ZEL_Update\ZEL.bin", 0..100); may be empty.
+    // Shows how far a large read has come ("SDHC\ZEL_Update\ZEL.bin", 0..100); may be empty.
+    // Reads are large from PROGRESS_PACKAGE_BYTES of package or PROGRESS_TREE_FILES files on.
     std::function<void(const std::wstring& what, int percent)> progress;
     // The entries that listings have left out so far; may be empty.
     std::function<std::vector<LeftOutEntry>()> leftOut;

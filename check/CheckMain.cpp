@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 
 #include "check/CheckCommandLine.h"
@@ -45,7 +45,7 @@ private:
     std::vector<LeftOutEntry> m_entries;
 };
 
-// One line on standard error for a read that takes a while: rewritten in place on a
+// One line on standard error while a large package or tree is read: rewritten in place on a
 // terminal, one line per tenth otherwise.
 class ProgressLine {
 public:
@@ -53,14 +53,12 @@ public:
     ~ProgressLine() { End(); }
 
     void Show(const std::wstring& what, int percent) {
-        auto now = std::chrono::steady_clock::now();
         if (what != m_what) {
             End();
             m_what = what;
-            m_began = now;
         }
-        bool slow = now - m_began >= std::chrono::milliseconds(300);
-        if (!slow || percent == m_shown || (!m_terminal && percent / 10 == m_shown / 10))
+        bool sameTenth = m_shown >= 0 && percent / 10 == m_shown / 10;
+        if (percent == m_shown || (!m_terminal && sameTenth && percent != 100))
             return;
         m_shown = percent;
         std::string line = "checking " + ToUtf8(m_what) + ": " + std::to_string(percent) + "%";
@@ -81,7 +79,6 @@ private:
     bool m_open = false;
     int m_shown = -1;
     std::wstring m_what;
-    std::chrono::steady_clock::time_point m_began;
 };
 
 int Usage(const std::string& error) {
@@ -125,14 +122,15 @@ int RunCheckCommand(const std::vector<std::string>& arguments) {
     const std::string& folder = options.medium.empty() ? options.root : options.medium;
     if (!IsFolder(folder))
         return Usage("'" + folder + "' is not a folder");
-    quarrin::platform::ScratchUnit scratch;
+    std::unique_ptr<quarrin::platform::ScratchUnit> scratch;
     quarrin::platform::HostOptions host;
     host.readOnly = true;
     host.deviceRoot = options.root;
     if (!options.medium.empty()) {
-        if (scratch.Root().empty())
+        scratch = std::make_unique<quarrin::platform::ScratchUnit>();
+        if (scratch->Root().empty())
             return Usage("cannot make a scratch unit for the medium");
-        host.deviceRoot = scratch.Root();
+        host.deviceRoot = scratch->Root();
         host.volumeFolders.push_back({Utf8ToWide(options.slot), options.medium});
     }
     quarrin::platform::HostPlatform platform(host);

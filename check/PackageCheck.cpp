@@ -65,10 +65,23 @@ bool IsBelow(const std::wstring& path, const std::wstring& folder) {
     return p.compare(0, f.size(), f) == 0;
 }
 
+bool ReadData(struct archive* reader, PackageSource& source, std::vector<char>& buffer,
+              const std::function<void(int)>& progress) {
+    for (;;) {
+        la_ssize_t n = archive_read_data(reader, buffer.data(), buffer.size());
+        if (n == 0)
+            return true;
+        if (n < 0)
+            return false;
+        progress(source.PercentRead());
+    }
+}
+
 // Walks the entries; returns 0 at the end of the archive or the library's negative result.
 int ReadEntries(struct archive* reader, PackageSource& source, PackageReading& reading,
                 const std::function<void(int)>& progress) {
     WritePlan plan;
+    std::vector<char> buffer(1 << 18);
     std::wstring program = FoldName(std::wstring(APP_FOLDER) + L"\\Velmoran.exe");
     for (;;) {
         struct archive_entry* entry = nullptr;
@@ -96,13 +109,12 @@ int ReadEntries(struct archive* reader, PackageSource& source, PackageReading& r
         }
         if (FoldName(path) == program)
             reading.installsProgram = true;
-        // The data are decompressed to the end of the entry, as the library does when it
-        // writes them, so damage and the checksum of the compressed stream are found.
-        if (archive_read_data_skip(reader) != ARCHIVE_OK)
+        // The data are read to the end of the entry, as the library reads them to write them,
+        // so damage and the checksum of the compressed stream are found.
+        if (!ReadData(reader, source, buffer, progress))
             return UNPACK_CORRUPT_ARCHIVE;
         ++reading.files;
         reading.unpackedBytes += static_cast<ULONGLONG>(archive_entry_size(entry));
-        progress(source.PercentRead());
     }
 }
 

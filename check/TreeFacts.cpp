@@ -93,7 +93,8 @@ TreeFacts GatherTreeFacts(const std::wstring& root, const CheckEnvironment& envi
         WalkFolder(facts, folder, walked == 0, queue);
         walked += 1;
         int percent = walked * 100 / (walked + static_cast<int>(queue.size()));
-        if (!progressName.empty() && percent != lastShown) {
+        bool large = facts.files >= PROGRESS_TREE_FILES;
+        if (!progressName.empty() && large && percent != lastShown) {
             environment.Progress(progressName, percent);
             lastShown = percent;
         }

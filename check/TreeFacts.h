@@ -26,7 +26,8 @@ struct TreeFacts {
     std::vector<std::wstring> topFileNames;  // files directly in the root
 };
 
-// `progress` gets the folders walked so far, as a share of those found so far.
+// A large tree shows, under `progressName`, the folders walked so far as a share of those
+// found so far.
 TreeFacts GatherTreeFacts(const std::wstring& root, const CheckEnvironment& environment,
                           const std::wstring& progressName = L"");
 

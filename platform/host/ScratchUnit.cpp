@@ -22,13 +22,22 @@ const char* const kFolders[] = {"ResidentFlash",
 const char* const kFiles[] = {"ResidentFlash3/ZEL/Velmoran.exe", "Windows/explorer.exe",
                               "Windows/zCompress.dll", "Windows/fatutil.dll"};
 
+// A memory file system where the host has one: the unit is made and removed in a moment.
+std::filesystem::path ScratchFolder() {
+    std::error_code error;
+    if (std::getenv("TMPDIR") == nullptr && std::filesystem::is_directory("/dev/shm", error))
+        return "/dev/shm";
+    std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    return error ? std::filesystem::path("/tmp") : folder;
+}
+
 }  // namespace
 
 ScratchUnit::ScratchUnit() {
     namespace fs = std::filesystem;
     std::error_code error;
-    std::string pattern = (fs::temp_directory_path(error) / "quarrin-check-XXXXXX").string();
-    if (error || mkdtemp(pattern.data()) == nullptr)
+    std::string pattern = (ScratchFolder() / "quarrin-check-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
         return;
     m_root = pattern;
     for (const char* folder : kFolders)
