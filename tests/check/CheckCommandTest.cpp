@@ -160,6 +160,22 @@ TEST(CheckReportTest, TheJsonReportHasTheDocumentedSchema) {
     EXPECT_NE(text.out.find("\nsummary: would fail: application (1005)\n"), std::string::npos);
 }
 
+// The card holds the placeholder files (46 MiB) and the data; a copy that runs out of room
+// skips files, which the unit reports with 20.
+TEST(CheckMediumTest, ACardTooSmallForTheDataFailsWith20) {
+    DeviceRoot medium;
+    medium.Put("navi_update/maps/tile.dat", std::string(4096, 't'));
+    CheckRun fits = RunCheck({"--medium", medium.Path().string(), "--card-size", "64M"});
+    EXPECT_EQ(fits.report["kinds"][1]["verdict"].text, "ok") << fits.run.out;
+    CheckRun small = RunCheck({"--medium", medium.Path().string(), "--card-size", "40M"});
+    const minijson::Value& navigation = small.report["kinds"][1];
+    EXPECT_EQ(navigation["verdict"].text, "fail");
+    EXPECT_EQ(navigation["code"].Int(), 20);
+    EXPECT_NE(navigation["reason"].text.find("the card holds 40.0 MiB"), std::string::npos)
+        << navigation["reason"].text;
+    EXPECT_EQ(small.run.exitCode, 1);
+}
+
 TEST(CheckReportTest, OnlyALargeReadShowsAProgressLine) {
     DeviceRoot medium;
     std::string noise(17 * 1048576, '\0');
