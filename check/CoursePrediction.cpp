@@ -174,13 +174,25 @@ StageCourse NavigationStage(const KindReport& report, BootState& state,
     }
     SetResult(stage, report, state, false);
     if (stage.outcome == StageCourse::FAILURE) {
-        stage.remains = touchesCard ? L"the card's old content is gone: it holds the placeholder "
-                                      L"files and part of the navigation data"
+        stage.remains = touchesCard ? L"the card's old content is gone, and what reached the "
+                                      L"card is incomplete"
                                     : L"the card keeps its content";
     }
     if (stage.outcome == StageCourse::NEVER_ENDS)
         stage.remains = L"the unit stays on the preparing screen and never starts its application";
     return stage;
+}
+
+// The navigation folder was there for the boot's discovery but not for the kind's check (the
+// medium changed in between): the worker counts nothing.
+KindReport VanishedFolder() {
+    KindReport report;
+    report.kind = KIND_NAVI;
+    report.found = true;
+    report.succeeds = false;
+    report.code = NAVI_ERROR_NO_FILES;
+    report.failure = L"the navigation folder is gone";
+    return report;
 }
 
 StageCourse RunStage(DWORD kind, DWORD flags, bool restore, const std::vector<KindReport>& kinds,
@@ -196,7 +208,9 @@ StageCourse RunStage(DWORD kind, DWORD flags, bool restore, const std::vector<Ki
             return FirmwareStage(kind, (flags & UPDATE_MPEG) ? Find(kinds, KIND_MPEG) : nullptr,
                                  state);
         default:
-            return NavigationStage(*Find(kinds, KIND_NAVI), state, environment);
+            if (const KindReport* navigation = Find(kinds, KIND_NAVI))
+                return NavigationStage(*navigation, state, environment);
+            return NavigationStage(VanishedFolder(), state, environment);
     }
 }
 

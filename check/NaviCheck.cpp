@@ -86,10 +86,23 @@ void CheckCount(KindReport& report, const TreeFacts& facts, const std::wstring& 
     int counted = CountNavigationFiles(root);
     report.facts.push_back(L"the unit counts " + Count(counted, L"file") + L" in " +
                            Count(facts.folders, L"folder") + L", " + Bytes(facts.bytes));
-    if (counted == 0) {
+    if (counted == 0)
         Fail(report, NAVI_ERROR_NO_FILES, L"the folder holds no file: the card is not touched");
+}
+
+// Without the formatter the card stays dismounted once its content is deleted: no file
+// reaches it, and a file at the top of the folder ends the copy.
+void CheckFormatter(KindReport& report, const TreeFacts& facts) {
+    wchar_t found[MAX_PATH] = {};
+    if (SearchPathW(nullptr, L"fatutil.dll", nullptr, MAX_PATH, found, nullptr) != 0)
         return;
-    }
+    bool top = !facts.topFileNames.empty();
+    Fail(report, top ? NAVI_ERROR_COPY_FAILED : NAVI_ERROR_COUNT_MISMATCH,
+         L"fatutil.dll is missing: the card stays dismounted after its content is deleted, so no "
+         L"file reaches it");
+}
+
+void CheckDotFolders(KindReport& report, const TreeFacts& facts) {
     if (facts.filesInDotFolders > 0) {
         Fail(report, NAVI_ERROR_COUNT_MISMATCH,
              First(facts.dotFolders) + L" begins with a dot: its " +
@@ -120,6 +133,8 @@ void CheckNavigation(KindReport& report, const CheckEnvironment& environment) {
                                                          L"copied in its place"});
     }
     CheckCount(report, facts, root);
+    CheckFormatter(report, facts);
+    CheckDotFolders(report, facts);
     CheckNames(report, facts);
     CheckRoom(report, facts, environment);
 }

@@ -188,6 +188,21 @@ std::vector<MediumCase> Cases() {
          [](DeviceRoot& r) { NaviFiles(r, "maps/north", 5); },
          0x40,
          {{"navigation", kSuccess}}},
+        {"NoFormatterLibraryAndFilesAtTheTop",
+         [](DeviceRoot& r) {
+             NaviFiles(r, "maps", 2);
+             r.Put("硬盘/navi_update/index.dat", "index");
+             fs::remove(r.Path() / "Windows" / "fatutil.dll");
+         },
+         0x40,
+         {{"navigation", 21}}},
+        {"NoFormatterLibrary",
+         [](DeviceRoot& r) {
+             NaviFiles(r, "maps", 2);
+             fs::remove(r.Path() / "Windows" / "fatutil.dll");
+         },
+         0x40,
+         {{"navigation", 20}}},
         {"NavigationFolderWithoutFiles",
          [](DeviceRoot& r) {
              fs::create_directories(r.Path() / fs::u8path("硬盘/navi_update/maps"));
