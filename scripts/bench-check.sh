@@ -6,14 +6,14 @@
 # Environment: PACKAGE_FILES files in the package (default 5000, 40 KiB each, half random:
 #   about 100 MiB packed), NAVI_MIB size of the navigation folder (default 2048), NAVI_FILES
 #   its files (default 20000) in 100 folders, BENCH_DIR where the medium goes (default /tmp;
-#   needs NAVI_MIB plus about 300 MiB), REPEAT runs of each timing, the fastest counts
-#   (default 5). The files are read warm, from the host's cache, by every tool alike.
+#   needs NAVI_MIB plus about 300 MiB), REPEAT turns of each timing, the fastest counts
+#   (default 15). The files are read warm, from the host's cache, by every tool alike.
 set -euo pipefail
 build="$(cd "${1:-build}" && pwd)"
 package_files="${PACKAGE_FILES:-5000}"
 mib="${NAVI_MIB:-2048}"
 files="${NAVI_FILES:-20000}"
-repeat="${REPEAT:-5}"
+repeat="${REPEAT:-15}"
 work="$(mktemp -d "${BENCH_DIR:-/tmp}/quarrin-check-bench-XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 medium="$work/card"
@@ -45,25 +45,28 @@ done
 echo "package: $(du -m "$medium/ZEL_Update/ZEL.bin" | cut -f1) MiB, $package_files files;" \
   "navigation: $(du -sm "$navi" | cut -f1) MiB in $(find "$navi" -type f | wc -l) files"
 
-# Fastest of $repeat runs of the command line given as one string.
-fastest() {
-  local best="" t s
-  for _ in $(seq 1 "$repeat"); do
-    s=$(date +%s.%N)
-    eval "$1" >/dev/null 2>&1 || true
-    t=$(echo "$(date +%s.%N) - $s" | bc)
-    if [[ -z "$best" ]] || (( $(echo "$t < $best" | bc) )); then best=$t; fi
-  done
-  printf '%.3f' "$best"
+# Milliseconds of one run of the command line given as one string.
+millis() {
+  local s
+  s=$(date +%s%N)
+  eval "$1" >/dev/null 2>&1 || true
+  echo $(( ($(date +%s%N) - s) / 1000000 ))
 }
 
-# Warm every file once, for all tools alike.
+# Warm every file once, for all tools alike; then the check and the tools take turns, so that
+# the load of a shared machine falls on both alike, and the fastest run of each counts.
 cat "$medium/ZEL_Update/ZEL.bin" "$work/archive.tar.zst" >/dev/null
 du -s "$navi" >/dev/null
-check=$(fastest "'$build/quarrin' check --medium '$medium' --as SDHC")
-tools=$(fastest "zstd -t -q '$work/archive.tar.zst' && du -s '$navi'")
-zstd_t=$(fastest "zstd -t -q '$work/archive.tar.zst'")
-du_s=$(fastest "du -s '$navi'")
-echo "quarrin check --medium      ${check} s"
-echo "zstd -t + du -s             ${tools} s   (zstd -t ${zstd_t} s, du -s ${du_s} s)"
+check_cmd="'$build/quarrin' check --medium '$medium' --as SDHC"
+zstd_cmd="zstd -t -q '$work/archive.tar.zst'"
+du_cmd="du -s '$navi'"
+check=999999 tools=999999 zstd_t=999999 du_s=999999
+for _ in $(seq 1 "$repeat"); do
+  t=$(millis "$check_cmd"); (( t < check )) && check=$t
+  t=$(millis "$zstd_cmd && $du_cmd"); (( t < tools )) && tools=$t
+  t=$(millis "$zstd_cmd"); (( t < zstd_t )) && zstd_t=$t
+  t=$(millis "$du_cmd"); (( t < du_s )) && du_s=$t
+done
+echo "quarrin check --medium      ${check} ms"
+echo "zstd -t + du -s             ${tools} ms   (zstd -t ${zstd_t} ms, du -s ${du_s} ms)"
 echo "ratio                       $(echo "scale=2; $check / $tools" | bc)   (goal: at most 1.2)"
