@@ -26,13 +26,17 @@ void ShowTaskBar(int command) {
 }  // namespace
 
 int CheckSystemFiles() {
-    // The backup package is opened for reading; the check, as designed, reports intact
-    // whatever the open gives.
-    HANDLE file = CreateFileW(L"ResidentFlash\\ZEL.bin", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    return 0;
+    // Damaged only when the main application is gone and the backup package can bring it
+    // back: the start-up then restores it. With the application present (the usual boot) the
+    // check costs one attribute query; without a backup there is nothing to restore from.
+    if (GetFileAttributesW(L"ResidentFlash3\\ZEL\\Velmoran.exe") != INVALID_FILE_ATTRIBUTES)
+        return 0;
+    HANDLE backup = CreateFileW(L"ResidentFlash\\ZEL.bin", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (backup == INVALID_HANDLE_VALUE || backup == nullptr)
+        return 0;
+    CloseHandle(backup);
+    return 1;
 }
 
 DWORD ModeWithoutRecord() {

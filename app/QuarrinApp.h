@@ -9,7 +9,8 @@ public:
     BOOL InitInstance() override;
 };
 
-// The system-file check: 0 when the system files are intact.
+// The system-file check: 0 when the system files are intact, 1 when the main application's
+// program is missing and the backup package opens for reading, so it can be restored.
 int CheckSystemFiles();
 
 // The start-up mode when the update record cannot be opened: the application and both

@@ -11,12 +11,18 @@
 #include "plan/TouchKeyImport.h"
 #include "plan/UpdatePlan.h"
 #include "plan/UpdateRecord.h"
+#include "tools/package/EntryRule.h"
 #include "tools/package/PackageFormat.h"
 #include "workers/AppInstallThread.h"
 
 namespace {
 
 using namespace quarrin::package;
+
+// Whether the folded path `path` is `folder` or lies below it.
+bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder) {
+    return path == folder || path.starts_with(folder + L"\\");
+}
 
 void Fail(KindReport& report, int code, const std::wstring& why) {
     if (!report.succeeds)
@@ -48,6 +54,23 @@ ULONGLONG FreeBytes(const wchar_t* volume) {
     if (!GetDiskFreeSpaceExW(volume, &available, nullptr, nullptr))
         return 0;
     return available.QuadPart;
+}
+
+// The library's work folder goes before each unpack, whatever its names (dot folders and links
+// included); a name the device cannot list stays and keeps it from being made afresh, and a
+// link in its place is never followed, so never removed.
+std::wstring WorkFolderObstacle(const CheckEnvironment& environment) {
+    std::wstring work = std::wstring(APP_DESTINATION) + std::wstring(INSTALLER_WORK_FOLDER);
+    for (const UnheldEntry& hidden : environment.UnheldBelow(APP_DESTINATION)) {
+        bool inWork = FoldName(hidden.Path()).starts_with(FoldName(work + L"\\"));
+        if (hidden.kind == UnheldEntry::NAME && inWork) {
+            return hidden.Path() + L" (" + hidden.why + L") cannot be listed by the device, so " +
+                   work + L" cannot be cleared";
+        }
+        if (hidden.kind == UnheldEntry::LINK && FoldName(hidden.Path()) == FoldName(work))
+            return work + L" is a link, which the device never follows, so it cannot be cleared";
+    }
+    return L"";
 }
 
 void CheckLeftovers(KindReport& report, const CheckEnvironment& environment) {
@@ -89,8 +112,8 @@ std::wstring UnpackFailure(const PackageReading& reading) {
                    reading.archiveError;
         case UNPACK_UNSAFE_ENTRY:
             return L"the entry " + reading.refusedEntry + L" is refused: " + reading.refusal;
-        case UNPACK_WRITE_FAILED:
-            return L"the entry " + reading.refusedEntry + L" cannot be written: " + reading.refusal;
+        case UNPACK_NO_PROGRAM:
+            return FromUtf8(NO_PROGRAM_REASON);
         default:
             return L"the library returns " + std::to_wstring(reading.result);
     }
@@ -111,6 +134,26 @@ void CheckUnpackRoom(KindReport& report, const PackageReading& reading,
     }
 }
 
+// An entry of the package that the library would rename into the place of a link, or below
+// one: the device never follows a link, so the rename fails.
+std::wstring LinkInTheWay(const PackageReading& reading, const CheckEnvironment& environment) {
+    std::vector<std::wstring> placed = reading.outsideApplication;
+    placed.push_back(APP_FOLDER);
+    for (const UnheldEntry& hidden : environment.UnheldBelow(APP_DESTINATION)) {
+        std::wstring link = FoldName(hidden.Path());
+        // What lies below the application folder goes with it.
+        if (hidden.kind != UnheldEntry::LINK || link.starts_with(FoldName(APP_FOLDER) + L"\\"))
+            continue;
+        for (const std::wstring& path : placed) {
+            if (IsAtOrBelow(FoldName(path), link)) {
+                return hidden.Path() + L" is a link, which the device never follows: the " +
+                       L"package's " + path + L" cannot be put in its place";
+            }
+        }
+    }
+    return L"";
+}
+
 void CheckPackage(KindReport& report, const std::wstring& package,
                   const CheckEnvironment& environment) {
     bool large = FileBytes(package) >= PROGRESS_PACKAGE_BYTES;
@@ -122,7 +165,15 @@ void CheckPackage(KindReport& report, const std::wstring& package,
     });
     report.facts.push_back(L"package: " + Thousands(reading.packageBytes) + L" bytes, marker \"" +
                            reading.marker + L"\"");
-    report.leavesProgram = reading.installsProgram;
+    // The library unpacks into its work folder and puts the package in place only when it is
+    // complete: a failure leaves nothing of it, so the application deleted before is gone.
+    report.leavesProgram = reading.result == 0;
+    bool opened = reading.result != UNPACK_CANNOT_OPEN && reading.result != UNPACK_BAD_HEADER;
+    if (std::wstring obstacle = WorkFolderObstacle(environment); opened && !obstacle.empty()) {
+        report.leavesProgram = false;
+        Fail(report, UnpackErrorCode(UNPACK_WRITE_FAILED), obstacle);
+        return;
+    }
     if (reading.result < 0) {
         Fail(report, UnpackErrorCode(reading.result), UnpackFailure(reading));
         return;
@@ -135,21 +186,17 @@ void CheckPackage(KindReport& report, const std::wstring& package,
                                                       L": the next update does not delete it"});
     }
     CheckUnpackRoom(report, reading, environment);
-    if (!reading.installsProgram && report.succeeds) {
-        report.harms = true;
-        report.failure =
-            L"the package holds no ZEL/Velmoran.exe: the screen shows success, "
-            L"the unit then starts the shell at every boot";
-        report.findings.push_back({Finding::FAILURE, report.failure});
-    }
+    if (std::wstring link = LinkInTheWay(reading, environment); !link.empty())
+        Fail(report, UnpackErrorCode(UNPACK_WRITE_FAILED), link);
+    if (!report.succeeds)
+        report.leavesProgram = false;
 }
 
 void CheckBackup(KindReport& report, const std::wstring& package) {
     ULONGLONG free = FreeBytes(BACKUP_VOLUME);
     if (free != 0)
         free += FileBytes(BACKUP_PACKAGE_PATH);  // the old backup is deleted first
-    auto packageBytes = static_cast<DWORD>(FileBytes(package));
-    if (BackupFits(free, packageBytes)) {
+    if (BackupFits(free, FileBytes(package))) {
         report.facts.push_back(std::wstring(L"backup: ") + BACKUP_PACKAGE_PATH +
                                L" is replaced by this package");
         return;

@@ -14,6 +14,7 @@
 #include "check/CheckRun.h"
 #include "check/ReportOutput.h"
 #include "check/TextHelpers.h"
+#include "platform/common/DeviceEntryRules.h"
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/common/TextCodec.h"
 #include "platform/host/HostServices.h"
@@ -28,21 +29,44 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Collects what the device's listings leave out, for the navigation and deletion checks.
-class LeftOutCollector : public quarrin::platform::ListingObserver {
+// Collects what the device's listings meet that a device volume cannot hold, for the
+// navigation and deletion checks.
+class UnheldCollector : public quarrin::platform::ListingObserver {
 public:
     void LeftOut(const std::wstring& folder, const std::string& hostName, DWORD reason) override {
-        std::lock_guard lock(m_lock);
-        m_entries.push_back({folder, Utf8ToWide(hostName), reason});
+        using namespace quarrin::platform;
+        UnheldEntry entry{folder, DisplayHostName(hostName), UnheldEntry::NAME, L""};
+        if (reason == ERROR_ACCESS_DENIED) {
+            entry.kind = UnheldEntry::LINK;
+            entry.why = DescribeEntryKind(EntryKind::Link);
+        } else if (reason == ERROR_PATH_NOT_FOUND) {
+            entry.kind = UnheldEntry::DEAD_VOLUME;
+            entry.why = L"a link to no folder a volume can be";
+        } else {
+            entry.why = DescribeNameProblem(CheckDeviceName(hostName));
+        }
+        Add(std::move(entry));
     }
-    std::vector<LeftOutEntry> Entries() {
+    void Unopenable(const std::wstring& folder, const std::wstring& name,
+                    quarrin::platform::EntryKind kind) override {
+        using quarrin::platform::EntryKind;
+        Add({folder, name,
+             kind == EntryKind::TooLarge ? UnheldEntry::TOO_LARGE : UnheldEntry::NOT_A_FILE,
+             quarrin::platform::DescribeEntryKind(kind)});
+    }
+    std::vector<UnheldEntry> Entries() {
         std::lock_guard lock(m_lock);
         return m_entries;
     }
 
 private:
+    void Add(UnheldEntry entry) {
+        std::lock_guard lock(m_lock);
+        m_entries.push_back(std::move(entry));
+    }
+
     std::mutex m_lock;
-    std::vector<LeftOutEntry> m_entries;
+    std::vector<UnheldEntry> m_entries;
 };
 
 // One line on standard error while a large package or tree is read: rewritten in place on a
@@ -87,14 +111,14 @@ int Usage(const std::string& error) {
 }
 
 CheckReport Run(const CheckOptions& options, quarrin::platform::HostPlatform& platform) {
-    LeftOutCollector leftOut;
+    UnheldCollector unheld;
     ProgressLine progress;
-    platform.Files().SetListingObserver(&leftOut);
+    platform.Files().SetListingObserver(&unheld);
     CheckEnvironment environment;
     environment.progress = [&](const std::wstring& what, int percent) {
         progress.Show(what, percent);
     };
-    environment.leftOut = [&] { return leftOut.Entries(); };
+    environment.unheld = [&] { return unheld.Entries(); };
     environment.cardCapacity = options.cardSize;
     CheckInput input;
     input.root = Utf8ToWide(options.root);

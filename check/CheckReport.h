@@ -25,7 +25,7 @@ struct Finding {
     enum Severity {
         NOTE,     // worth knowing
         WARNING,  // the update goes through, with a consequence the user may not want
-        FAILURE,  // the stage fails, or shows success without doing its work
+        FAILURE,  // the stage fails
     };
     Severity severity = NOTE;
     std::wstring text;
@@ -46,12 +46,10 @@ struct KindReport {
     bool succeeds = true;
     bool codeKept = false;
     int code = 0;
-    bool harms = false;      // success shown, but the work is not done (see findings)
-    bool neverEnds = false;  // the stage would not end (a walk without end)
     // The application stage: the main application is in place after it (the package's
     // program, or the old one when the stage fails before deleting it).
     bool leavesProgram = true;
-    std::wstring failure;  // the reason of a failure, harm or endless stage
+    std::wstring failure;  // the reason of a failure
     std::vector<std::wstring> facts;
     std::vector<Finding> findings;
 };
@@ -61,11 +59,10 @@ struct StageCourse {
     DWORD kind = 0;
     std::vector<std::wstring> screens;  // main texts, in order
     std::vector<std::wstring> deletes;  // what the stage deletes
-    enum Outcome { SUCCESS, FAILURE, NEVER_ENDS } outcome = SUCCESS;
-    bool harms = false;  // success shown without the work done
+    enum Outcome { SUCCESS, FAILURE } outcome = SUCCESS;
     int code = 0;        // with FAILURE: the code shown
     std::wstring resultText;
-    std::wstring why;      // reason of a failure or harm
+    std::wstring why;      // reason of a failure
     std::wstring remains;  // what the unit is left with when the stage fails
 };
 
@@ -81,7 +78,7 @@ struct BootCourse {
     std::wstring ending;  // how the dialog ends
     std::wstring launch;  // what starts after the loader (or why nothing does)
     std::wstring record;  // the update record afterwards
-    bool failed = false;  // a stage fails, harms or never ends
+    bool failed = false;  // a stage fails
 };
 
 struct CheckReport {

@@ -3,6 +3,7 @@
 #include "app/Launch.h"
 #include "app/QuarrinApp.h"
 #include "check/ApplicationCheck.h"
+#include "check/NaviCheck.h"
 #include "check/TextHelpers.h"
 #include "check/TreeFacts.h"
 #include "dialog/FirmwareImageRules.h"
@@ -24,6 +25,7 @@ struct BootState {
     bool applicationPresent = false;
     bool applicationStageRan = false;
     bool applicationFailed = false;
+    bool cardRewritten = false;  // a navigation stage emptied the card
 };
 
 const KindReport* Find(const std::vector<KindReport>& kinds, DWORD kind) {
@@ -53,19 +55,11 @@ void AddIfAny(std::vector<std::wstring>& list, const std::wstring& item) {
 }
 
 void SetResult(StageCourse& stage, const KindReport& report, BootState& state, bool restore) {
-    if (report.neverEnds) {
-        stage.outcome = StageCourse::NEVER_ENDS;
-        stage.why = report.failure;
-        return;
-    }
     if (!report.succeeds) {
         stage.outcome = StageCourse::FAILURE;
         if (!report.codeKept)
             state.errorCode = report.code;
         stage.code = state.errorCode;
-        stage.why = report.failure;
-    } else if (report.harms) {
-        stage.harms = true;
         stage.why = report.failure;
     }
     bool success = stage.outcome == StageCourse::SUCCESS;
@@ -73,26 +67,27 @@ void SetResult(StageCourse& stage, const KindReport& report, BootState& state, b
     stage.screens.push_back(stage.resultText);
 }
 
-std::wstring ApplicationRemains(int code, bool program) {
+std::wstring ApplicationRemains(int code, bool restore) {
     if (code == APP_ERROR_TEMP_FOLDER)
         return L"the installed application stays; the record says 2, so the next boot tries "
                L"again";
     if (code == APP_ERROR_PREVIOUS_FOLDER)
         return std::wstring(APP_TEMPORARY_FOLDER) +
                L" is gone, the installed application stays; the record says 2";
-    std::wstring retry =
-        L"; the record says 2, so the next boot with the medium repeats the "
-        L"update";
-    if (program) {
-        return std::wstring(L"a partly unpacked application: ") + APP_FOLDER +
-               L" was deleted, and the package's entries up to the failure are in place, its "
-               L"program among them" +
-               retry;
+    // The library unpacks into its work folder and removes it after a failure, and the
+    // worker removes whatever else stands in ResidentFlash3\ZEL: no half application starts.
+    std::wstring text = std::wstring(L"the unit is left without an application: ") + APP_FOLDER +
+                        L" was deleted before the failure, and nothing of the package is in "
+                        L"place; the record says 2, so the next boot ";
+    if (restore) {
+        return text + L"looks for a package on the media; one that finds none starts the "
+                      L"shell, and the boot after it tries the restore again";
     }
-    return std::wstring(L"the unit is left without an application: ") + APP_FOLDER +
-           L" was deleted before the failure" + retry +
-           L", and until then the unit starts "
-           L"the shell";
+    text += L"with the medium repeats the update";
+    if (!ProbeSourceFile(BACKUP_PACKAGE_PATH))
+        return text + L", and until then the unit starts the shell";
+    return text + L"; a boot without it starts the shell, and the boot after that restores the "
+                  L"application from " + BACKUP_PACKAGE_PATH;
 }
 
 StageCourse ApplicationStage(const KindReport* found, bool restore, BootState& state,
@@ -129,7 +124,7 @@ StageCourse ApplicationStage(const KindReport* found, bool restore, BootState& s
     state.applicationStageRan = true;
     state.applicationFailed = stage.outcome != StageCourse::SUCCESS;
     if (stage.outcome == StageCourse::FAILURE)
-        stage.remains = ApplicationRemains(stage.code, report.leavesProgram);
+        stage.remains = ApplicationRemains(stage.code, restore);
     state.applicationPresent = report.leavesProgram;
     if (report.succeeds)
         state.errorCode = 0;  // the worker clears the code when it starts
@@ -166,11 +161,15 @@ StageCourse NavigationStage(const KindReport& report, BootState& state,
     StageCourse stage;
     stage.kind = KIND_NAVI;
     stage.screens.push_back(PreparingText(KIND_NAVI, false));
-    bool touchesCard = report.neverEnds || report.succeeds || report.code != NAVI_ERROR_NO_FILES;
-    if (touchesCard && !report.neverEnds) {
-        AddIfAny(stage.deletes, TreeToDelete(NAVI_DESTINATION, environment,
-                                             L": everything on the card, which is then formatted"));
+    bool touchesCard = report.succeeds || report.code != NAVI_ERROR_NO_FILES;
+    if (touchesCard) {
+        AddIfAny(stage.deletes,
+                 TreeToDelete(NAVI_DESTINATION, environment,
+                              FormatterPresent()
+                                  ? L": everything on the card, which is then formatted"
+                                  : L": what the deletion reaches (no formatter to format it)"));
         stage.screens.push_back(report.runningText);
+        state.cardRewritten = true;
     }
     SetResult(stage, report, state, false);
     if (stage.outcome == StageCourse::FAILURE) {
@@ -178,8 +177,6 @@ StageCourse NavigationStage(const KindReport& report, BootState& state,
                                       L"card is incomplete"
                                     : L"the card keeps its content";
     }
-    if (stage.outcome == StageCourse::NEVER_ENDS)
-        stage.remains = L"the unit stays on the preparing screen and never starts its application";
     return stage;
 }
 
@@ -247,13 +244,8 @@ void RunStages(BootCourse& boot, const UpdatePlanFields& plan, const std::vector
         StageCourse stage =
             RunStage(kind, plan.m_updateFlags, boot.restore, kinds, state, environment);
         StageCourse::Outcome outcome = stage.outcome;
-        boot.failed = boot.failed || outcome != StageCourse::SUCCESS || stage.harms;
+        boot.failed = boot.failed || outcome != StageCourse::SUCCESS;
         boot.stages.push_back(std::move(stage));
-        if (outcome == StageCourse::NEVER_ENDS) {
-            boot.ending = L"the stage never ends";
-            boot.launch = L"nothing: the loader never gets to start a program";
-            return;
-        }
         int dialogOutcome = outcome == StageCourse::FAILURE ? OUTCOME_FAILED : OUTCOME_SUCCESS;
         StageChainStep step = NextStage(kind, plan.m_updateFlags, dialogOutcome);
         if (step.action == StageChainStep::NEXT_KIND) {
@@ -275,6 +267,10 @@ void RunStages(BootCourse& boot, const UpdatePlanFields& plan, const std::vector
 std::wstring RecordAfter(const BootState& state, bool recordOpened) {
     if (state.applicationStageRan) {
         return state.applicationFailed ? L"2: the next boot repeats the application update" : L"0";
+    }
+    if (state.cardRewritten) {
+        return L"0: it says 0x40 while the card is rewritten, so that a power cut repeats the "
+               L"navigation update, and 0 again once the copy has returned";
     }
     return recordOpened ? L"0: the request is consumed at start" : L"missing, as before";
 }

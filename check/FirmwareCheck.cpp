@@ -1,7 +1,7 @@
 #include "check/FirmwareCheck.h"
 
 #include "check/TextHelpers.h"
-#include "dialog/FirmwareImageRules.h"
+#include "dialog/FirmwareProtocol.h"
 #include "dialog/ScreenTexts.h"
 #include "plan/SourceSearch.h"
 #include "plan/UpdatePlan.h"
@@ -10,8 +10,7 @@ namespace {
 
 struct ImageFile {
     bool opened = false;
-    ULONGLONG size = 0;    // the whole size
-    DWORD loaderSize = 0;  // what GetFileSize gives without its high half, as the loader reads it
+    ULONGLONG size = 0;
     BYTE endValue[2] = {};
     DWORD endValueRead = 0;
 };
@@ -25,8 +24,8 @@ ImageFile OpenImage(const std::wstring& path) {
         return image;
     image.opened = true;
     DWORD high = 0;
-    image.loaderSize = GetFileSize(file, &high);
-    image.size = static_cast<ULONGLONG>(high) << 32 | image.loaderSize;
+    DWORD low = GetFileSize(file, &high);
+    image.size = static_cast<ULONGLONG>(high) << 32 | low;
     SetFilePointer(file, static_cast<LONG>(MPEG_END_VALUE_OFFSET), nullptr, FILE_BEGIN);
     ReadFile(file, image.endValue, 2, &image.endValueRead, nullptr);
     CloseHandle(file);
@@ -84,8 +83,10 @@ void CheckMcuImage(KindReport& report) {
                                    L"sent"});
     }
     report.facts.push_back(
-        L"the MCU receives 1,024 blocks of 128 bytes; it decides the result "
-        L"(code 32 when it reports a programming error)");
+        L"the MCU receives 1,024 blocks of 128 bytes and the end frame; it decides the result "
+        L"(code 32 when it reports a programming error). The unit resends the end frame once a "
+        L"second, " + std::to_wstring(MCU_END_PROGRAM_RESENDS) +
+        L" times at most: without a result it shows success and the reset countdown");
 }
 
 void CheckMpegImage(KindReport& report) {
@@ -97,24 +98,21 @@ void CheckMpegImage(KindReport& report) {
         Fail(report, 0, true, L"the image cannot be opened");
         return;
     }
-    // The loader takes the size without its high half, as GetFileSize gives it.
-    DWORD size = image.loaderSize;
-    DWORD blocks = MpegBlockCount(size);
-    report.facts.push_back(L"image: " + Thousands(image.size) + L" bytes, " + Thousands(blocks) +
-                           L" blocks of 240 bytes");
-    if (image.size != size) {
-        report.findings.push_back(
-            {Finding::WARNING,
-             L"the image is 4 GiB or more: the unit takes only its low 32 bits, " +
-                 Thousands(size) + L" bytes"});
-    }
-    if (!MpegImageUsable(size, blocks)) {
+    // Image loading measures the file first and reads only one the protocol can carry.
+    if (!IsMpegImageSizeUsable(image.size)) {
+        bool large = image.size >= MPEG_IMAGE_MIN_BYTES;
         Fail(report, ERROR_MPEG_IMAGE_UNUSABLE, false,
-             L"the protocol cannot carry the image: " + Thousands(size) + L" bytes, " +
-                 Thousands(blocks) + L" blocks (at least 34 bytes, at most 65,536 blocks)");
+             L"the protocol cannot carry the image: " + Thousands(image.size) +
+                 L" bytes (at least " + Thousands(MPEG_IMAGE_MIN_BYTES) + L" bytes, at most " +
+                 Thousands(MPEG_IMAGE_MAX_BLOCKS) + L" blocks of 240 bytes)" +
+                 (large ? L"; the unit does not read it" : L""));
         return;
     }
+    DWORD blocks = MpegBlockCount(static_cast<DWORD>(image.size));
+    report.facts.push_back(L"image: " + Thousands(image.size) + L" bytes, " + Thousands(blocks) +
+                           L" blocks of 240 bytes");
     report.facts.push_back(L"end frame value " + Hex(image.endValue[0], image.endValue[1]) +
-                           L" (bytes 32 and 33); the module decides the result (code 40 or 41 "
-                           L"when it refuses or never answers)");
+                           L" (bytes 32 and 33); the module decides the result: code 40 when it "
+                           L"reports a programming error, 41 when it does not answer the start "
+                           L"of programming after 10 resends");
 }

@@ -1,7 +1,5 @@
 #include "check/NaviCheck.h"
 
-#include <algorithm>
-
 #include "check/TextHelpers.h"
 #include "check/TreeFacts.h"
 #include "dialog/ScreenTexts.h"
@@ -11,20 +9,12 @@
 namespace {
 
 void Fail(KindReport& report, int code, const std::wstring& why) {
-    if (!report.succeeds || report.neverEnds)
+    if (!report.succeeds)
         return;
     report.succeeds = false;
     report.code = code;
     report.failure = why;
     report.findings.push_back({Finding::FAILURE, why});
-}
-
-void Harm(KindReport& report, const std::wstring& why) {
-    report.findings.push_back({Finding::FAILURE, why});
-    if (report.succeeds && !report.harms && !report.neverEnds) {
-        report.harms = true;
-        report.failure = why;
-    }
 }
 
 std::wstring First(const std::vector<std::wstring>& paths) {
@@ -34,31 +24,39 @@ std::wstring First(const std::vector<std::wstring>& paths) {
     return text;
 }
 
-// Names the card cannot take as they are: the copy fails on them, or lands two on one file.
-void CheckNames(KindReport& report, const TreeFacts& facts) {
-    if (!facts.slashNames.empty()) {
-        // A file that fails twice ends the copy of its folder: at the top, the whole copy.
-        bool top = facts.slashNameAtTop;
-        Fail(report, top ? NAVI_ERROR_COPY_FAILED : NAVI_ERROR_COUNT_MISMATCH,
-             First(facts.slashNames) + L": a host name with a backslash cannot be copied, and " +
-                 (top ? L"the copy ends there" : L"the rest of its folder is not copied"));
+// Entries the device's listings leave out: the unit neither counts nor copies them, and
+// names each in its log.
+void NoteLeftOut(KindReport& report, const TreeFacts& facts) {
+    for (const UnheldEntry& hidden : facts.leftOut) {
+        report.findings.push_back(
+            {Finding::WARNING, hidden.Path() + L": " + hidden.why +
+                                   L"; the unit leaves it out, so the card never receives it"});
     }
-    if (!facts.undecodable.empty()) {
-        Fail(report, NAVI_ERROR_COUNT_MISMATCH,
-             First(facts.undecodable) + L": a host name that is not UTF-8 cannot be copied");
-    }
+}
+
+// Why the copy's count of copied files differs from the worker's count, in the order a
+// reader can act on.
+std::wstring CountMismatch(const TreeFacts& facts) {
+    std::vector<std::wstring> causes;
     if (!facts.caseTwins.empty()) {
-        Harm(report, First(facts.caseTwins) +
-                         L" differs from another name only in case: both land on one card file, "
-                         L"and one file's data are lost");
+        causes.push_back(First(facts.caseTwins) +
+                         L" has the name of an earlier entry but for case: the card holds only "
+                         L"the first, so it and what lies below it are not copied");
     }
-    for (const LeftOutEntry& hidden : facts.leftOut) {
-        Harm(report, hidden.folder + L"\\" + hidden.name +
-                         (hidden.reason == ERROR_INVALID_NAME
-                              ? L" has a name the card cannot hold: the unit leaves it out "
-                                L"without a word"
-                              : L" is a link that leads nowhere the unit reaches: left out"));
+    if (!facts.unopenable.empty()) {
+        causes.push_back(First(facts.unopenable) +
+                         L" is no file a FAT card can hold (a pipe or device, or 4 GiB or "
+                         L"more): counted, but not copied");
     }
+    if (facts.filesInDotFolders > 0) {
+        causes.push_back(First(facts.dotFolders) + L" begins with a dot: its " +
+                         Thousands(facts.filesInDotFolders) +
+                         L" files are copied but not counted");
+    }
+    std::wstring text;
+    for (const std::wstring& cause : causes)
+        text += (text.empty() ? L"" : L"; ") + cause;
+    return text;
 }
 
 // Room on the card once it is formatted: the placeholders plus the tree, where a file of the
@@ -81,37 +79,44 @@ void CheckRoom(KindReport& report, const TreeFacts& facts, const CheckEnvironmen
     }
 }
 
+// The worker counts the files outside dot folders and compares that count with the files its
+// copy could copy, dot folders included.
 void CheckCount(KindReport& report, const TreeFacts& facts, const std::wstring& root) {
-    // The worker's own count; it cannot end on a tree with a link to a folder above it.
     int counted = CountNavigationFiles(root);
     report.facts.push_back(L"the unit counts " + Count(counted, L"file") + L" in " +
                            Count(facts.folders, L"folder") + L", " + Bytes(facts.bytes));
-    if (counted == 0)
+    if (counted == 0) {
         Fail(report, NAVI_ERROR_NO_FILES, L"the folder holds no file: the card is not touched");
-}
-
-// Without the formatter the card stays dismounted once its content is deleted: no file
-// reaches it, and a file at the top of the folder ends the copy.
-void CheckFormatter(KindReport& report, const TreeFacts& facts) {
-    wchar_t found[MAX_PATH] = {};
-    if (SearchPathW(nullptr, L"fatutil.dll", nullptr, MAX_PATH, found, nullptr) != 0)
         return;
-    bool top = !facts.topFileNames.empty();
-    Fail(report, top ? NAVI_ERROR_COPY_FAILED : NAVI_ERROR_COUNT_MISMATCH,
-         L"fatutil.dll is missing: the card stays dismounted after its content is deleted, so no "
-         L"file reaches it");
-}
-
-void CheckDotFolders(KindReport& report, const TreeFacts& facts) {
-    if (facts.filesInDotFolders > 0) {
+    }
+    int copied = facts.files - facts.unopenableFiles;
+    if (copied != counted) {
         Fail(report, NAVI_ERROR_COUNT_MISMATCH,
-             First(facts.dotFolders) + L" begins with a dot: its " +
-                 Thousands(facts.filesInDotFolders) +
-                 L" files are copied but not counted, so the copied count differs");
+             L"the unit counts " + Thousands(counted) + L" files and copies " + Thousands(copied) +
+                 L": " + CountMismatch(facts));
+    } else if (facts.unopenableFiles > 0 || facts.filesInDotFolders > 0) {
+        report.findings.push_back(
+            {Finding::WARNING, L"the counts agree only by chance, " + CountMismatch(facts)});
     }
 }
 
+// Without the formatter the card is emptied and mounted again, but not formatted: what the
+// deletion cannot remove stays beside the new data.
+void CheckFormatter(KindReport& report) {
+    if (FormatterPresent())
+        return;
+    report.findings.push_back(
+        {Finding::WARNING,
+         L"fatutil.dll is missing: the card is not formatted, only emptied of what the "
+         L"deletion reaches (folders whose names begin with a dot stay)"});
+}
+
 }  // namespace
+
+bool FormatterPresent() {
+    wchar_t found[MAX_PATH] = {};
+    return SearchPathW(nullptr, L"fatutil.dll", nullptr, MAX_PATH, found, nullptr) != 0;
+}
 
 void CheckNavigation(KindReport& report, const CheckEnvironment& environment) {
     if (!report.found)
@@ -119,22 +124,8 @@ void CheckNavigation(KindReport& report, const CheckEnvironment& environment) {
     report.runningText = RunningText(KIND_NAVI, false, L"");
     const std::wstring& root = report.source;
     TreeFacts facts = GatherTreeFacts(root, environment, root);
-    if (!facts.folderLinks.empty()) {
-        report.neverEnds = true;
-        report.failure = First(facts.folderLinks) +
-                         L" is a link to a folder: the unit's walks follow it, and one that "
-                         L"leads to a folder above it never ends";
-        report.findings.push_back({Finding::FAILURE, report.failure});
-        return;
-    }
-    if (!facts.fileLinks.empty()) {
-        report.findings.push_back({Finding::WARNING, First(facts.fileLinks) +
-                                                         L" is a link: the file it leads to is "
-                                                         L"copied in its place"});
-    }
     CheckCount(report, facts, root);
-    CheckFormatter(report, facts);
-    CheckDotFolders(report, facts);
-    CheckNames(report, facts);
+    CheckFormatter(report);
+    NoteLeftOut(report, facts);
     CheckRoom(report, facts, environment);
 }

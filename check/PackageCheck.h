@@ -15,11 +15,8 @@ struct PackageReading {
     int files = 0;
     int folders = 0;
     ULONGLONG unpackedBytes = 0;
-    // The library reached the entry of ResidentFlash3\ZEL\Velmoran.exe (and so created the
-    // file) before it stopped.
-    bool installsProgram = false;
-    std::wstring refusedEntry;  // with UNPACK_UNSAFE_ENTRY or UNPACK_WRITE_FAILED
-    std::wstring refusal;       // why the entry is refused, or why it cannot be written
+    std::wstring refusedEntry;  // with UNPACK_UNSAFE_ENTRY: the entry's name in the archive
+    std::wstring refusal;       // why the entry rule refuses it
     std::wstring archiveError;  // with UNPACK_CORRUPT_ARCHIVE: libarchive's reason
     std::vector<std::wstring> outsideApplication;  // entries written beside ResidentFlash3\ZEL
 };

@@ -33,16 +33,10 @@ const wchar_t* Severity(Finding::Severity severity) {
 std::wstring Verdict(const KindReport& kind) {
     if (!kind.found)
         return L"not-found";
-    if (kind.neverEnds)
-        return L"never-ends";
-    if (!kind.succeeds)
-        return L"fail";
-    return kind.harms ? L"harm" : L"ok";
+    return kind.succeeds ? L"ok" : L"fail";
 }
 
 const wchar_t* Outcome(const StageCourse& stage) {
-    if (stage.outcome == StageCourse::NEVER_ENDS)
-        return L"never-ends";
     return stage.outcome == StageCourse::FAILURE ? L"failure" : L"success";
 }
 
@@ -79,15 +73,11 @@ private:
 };
 
 std::wstring VerdictText(const KindReport& kind) {
-    if (kind.neverEnds)
-        return L"NEVER ENDS: " + kind.failure;
     if (!kind.succeeds) {
         std::wstring code = kind.codeKept ? L"the code an earlier stage left (0 in a fresh boot)"
                                           : std::to_wstring(kind.code);
         return L"FAILS with " + code + L": " + kind.failure;
     }
-    if (kind.harms)
-        return L"SHOWS SUCCESS WITHOUT THE WORK DONE: " + kind.failure;
     return L"succeeds";
 }
 
@@ -124,8 +114,6 @@ void StageText(TextOut& out, const StageCourse& stage, int number) {
         out.Row(L"   deletes", deleted);
     if (stage.outcome == StageCourse::FAILURE)
         out.Row(L"   fails", std::to_wstring(stage.code) + L": " + stage.why);
-    if (stage.outcome == StageCourse::NEVER_ENDS || stage.harms)
-        out.Row(L"   but", stage.why);
     if (!stage.remains.empty())
         out.Row(L"   leaves", stage.remains);
 }
@@ -182,7 +170,7 @@ void KindJson(JsonWriter& json, const KindReport& kind) {
     OptionalString(json, "screen", kind.runningText);
     json.Member("verdict", Verdict(kind));
     json.Key("code");
-    if (kind.found && !kind.succeeds && !kind.codeKept && !kind.neverEnds) {
+    if (kind.found && !kind.succeeds && !kind.codeKept) {
         json.Number(kind.code);
     } else {
         json.Null();
@@ -204,7 +192,6 @@ void StageJson(JsonWriter& json, const StageCourse& stage) {
     json.BeginObject();
     json.Member("kind", KindKey(stage.kind));
     json.Member("outcome", Outcome(stage));
-    json.Key("harms").Bool(stage.harms);
     json.Key("code");
     if (stage.outcome == StageCourse::FAILURE) {
         json.Number(stage.code);
@@ -246,16 +233,9 @@ std::wstring Summary(const CheckReport& report) {
     for (const BootCourse& boot : report.boots) {
         for (const StageCourse& stage : boot.stages) {
             ++stages;
-            std::wstring what;
             if (stage.outcome == StageCourse::FAILURE)
-                what = std::to_wstring(stage.code);
-            if (stage.outcome == StageCourse::NEVER_ENDS)
-                what = L"never ends";
-            if (stage.harms)
-                what = L"success shown, work not done";
-            if (!what.empty())
                 failing += (failing.empty() ? L"" : L", ") + std::wstring(KindName(stage.kind)) +
-                           L" (" + what + L")";
+                           L" (" + std::to_wstring(stage.code) + L")";
         }
     }
     if (stages == 0) {

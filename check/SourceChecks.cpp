@@ -91,7 +91,8 @@ std::wstring ErrorText(DWORD error) {
         case ERROR_PATH_NOT_FOUND:
             return L"its folder is missing (3)";
         case ERROR_ACCESS_DENIED:
-            return L"access denied: not a regular file, or a link out of the device (5)";
+            return L"access denied (5): a link, a name twinned but for case, or no file a FAT "
+                   L"volume holds (a pipe or device, 4 GiB or more)";
         case ERROR_SHARING_VIOLATION:
             return L"in use (32)";
         case ERROR_INVALID_NAME:

@@ -6,24 +6,25 @@
 
 #include "check/CheckEnvironment.h"
 
-// One walk that enters every folder the unit's copy would enter (all but links, which the
-// check does not follow): what the navigation worker and DeleteTree will meet.
+// One walk that enters every folder the unit's copy would enter: what the navigation worker
+// and DeleteTree will meet. Links below a volume are not in the device's listings, so no walk
+// follows one.
 struct TreeFacts {
     bool exists = false;
+    DWORD error = ERROR_SUCCESS;  // why the root cannot be reached, if it cannot
+    bool rootIsFile = false;
     int folders = 0;
     int files = 0;              // every file of the walk
-    ULONGLONG bytes = 0;        // their sizes
+    ULONGLONG bytes = 0;        // the sizes of those the copy can read
     int filesInDotFolders = 0;  // in folders the count leaves out (names beginning with a dot)
-    std::vector<std::wstring> dotFolders;   // such folders, outermost only
-    std::vector<std::wstring> folderLinks;  // links to folders: the unit's walks follow them
-    std::vector<std::wstring> fileLinks;    // links to files: copied as their targets
-    std::vector<std::wstring> caseTwins;    // names equal to an earlier one but for case
-    std::vector<std::wstring> slashNames;   // host names holding a backslash
-    bool slashNameAtTop = false;            // one of them directly in the root
-    std::vector<std::wstring> undecodable;  // host names that are not valid UTF-8
+    std::vector<std::wstring> dotFolders;  // such folders, outermost only
+    // Names that fold like an earlier name of their folder: the device's name is the first
+    // one, so neither a twin nor anything below it opens.
+    std::vector<std::wstring> caseTwins;
+    int unopenableFiles = 0;  // files of the walk no open reaches (twins, pipes, 4 GiB or more)
+    std::vector<std::wstring> unopenable;  // such files, apart from those below case twins
     std::vector<std::wstring> readOnlyFolders;
-    std::vector<LeftOutEntry> leftOut;       // entries the listings hide
-    std::vector<std::wstring> topFileNames;  // files directly in the root
+    std::vector<UnheldEntry> leftOut;  // entries the listings leave out (names, links)
 };
 
 // A large tree shows, under `progressName`, the folders walked so far as a share of those

@@ -4,8 +4,9 @@ DWORD MpegBlockCount(DWORD size) {
     return size / MPEG_BLOCK_SIZE + (size % MPEG_BLOCK_SIZE != 0 ? 1 : 0);
 }
 
-bool MpegImageUsable(DWORD size, DWORD blockCount) {
-    return size >= MPEG_END_VALUE_OFFSET + 2 && blockCount <= 65536;
+bool IsMpegImageSizeUsable(ULONGLONG bytes) {
+    return bytes >= MPEG_IMAGE_MIN_BYTES &&
+           bytes <= static_cast<ULONGLONG>(MPEG_IMAGE_MAX_BLOCKS) * MPEG_BLOCK_SIZE;
 }
 
 bool McuImageUsable(DWORD bytesRead) {

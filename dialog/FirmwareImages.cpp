@@ -1,5 +1,6 @@
 // Reading the firmware images into memory, once per process.
 #include <algorithm>
+#include <new>
 
 #include "dialog/FirmwareImageRules.h"
 #include "dialog/UpdateDialog.h"
@@ -20,19 +21,34 @@ struct ImageRead {
 // Reads the image file at `path` in one call into a new buffer of `bufferSize` bytes (0: the
 // file's size). Bytes the file does not fill stay 0xFF, the content of erased flash. Logs
 // "Read <name> update file: <n>k" and, when the read fails, "Load <name> Update File Failed".
-ImageRead ReadImage(const std::wstring& path, const wchar_t* name, DWORD bufferSize) {
+// A file larger than `maxFileBytes` is measured but not read: it cannot be sent anyway, and
+// may be far larger than the unit's memory.
+ImageRead ReadImage(const std::wstring& path, const wchar_t* name, DWORD bufferSize,
+                    ULONGLONG maxFileBytes = ~0ULL) {
     ImageRead image;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == nullptr || file == INVALID_HANDLE_VALUE)
         return image;
     image.opened = true;
-    image.fileSize = GetFileSize(file, nullptr);
+    DWORD high = 0;
+    image.fileSize = GetFileSize(file, &high);
+    if ((static_cast<ULONGLONG>(high) << 32 | image.fileSize) > maxFileBytes) {
+        CloseHandle(file);
+        return image;
+    }
     DWORD size = bufferSize != 0 ? bufferSize : image.fileSize;
-    image.bytes = std::make_unique<BYTE[]>(size);
+    wchar_t line[64];
+    try {
+        image.bytes = std::make_unique<BYTE[]>(size);
+    } catch (const std::bad_alloc&) {
+        wsprintfW(line, L"Load %s Update File Failed: out of memory\r\n", name);
+        NKDbgPrintfW(L"%s", line);
+        CloseHandle(file);
+        return image;
+    }
     std::fill_n(image.bytes.get(), size, BYTE{0xFF});
     BOOL ok = ReadFile(file, image.bytes.get(), size, &image.read, nullptr);
-    wchar_t line[64];
     wsprintfW(line, L"Read %s update file: %dk\r\n", name, static_cast<int>(image.read / 1024));
     NKDbgPrintfW(L"%s", line);
     if (!ok) {
@@ -55,7 +71,8 @@ void CUpdateDialog::LoadFirmwareImages() {
         return;
     g_imagesLoaded = 1;
     if (m_updateFlags & UPDATE_MPEG) {
-        ImageRead image = ReadImage(g_mpegSourceRoot + L"ZEL_Update\\DVDROM.bin", L"MPEG", 0);
+        ImageRead image = ReadImage(g_mpegSourceRoot + L"ZEL_Update\\DVDROM.bin", L"MPEG", 0,
+                                    ULONGLONG{MPEG_IMAGE_MAX_BLOCKS} * MPEG_BLOCK_SIZE);
         if (image.opened) {
             m_mpegImageSize = image.fileSize;
             m_mpegBlockCount = MpegBlockCount(m_mpegImageSize);

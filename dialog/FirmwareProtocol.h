@@ -1,19 +1,22 @@
 // The firmware update protocol that the dialog runs with the MCU and the MPEG module: stage
-// starts, reactions to their messages, retry timers, block transfer and pass-through.
+// starts, reactions to their messages, retry timers, block transfer and pass-through. Each
+// stage keeps its step (FirmwareSteps.h), and each message acts only in the steps it answers.
 #pragma once
 
 #include "dialog/FirmwareImageRules.h"
 #include "dialog/UpdateDialog.h"
 
-extern int g_mcuStep;            // which MCU command TIMER_MCU_RETRY resends: 0, 1 or 2
-extern int g_mpegStep;           // which MPEG command TIMER_MPEG_RETRY resends: 0..4
-extern BYTE g_mpegFlashPending;  // the module took the image; the next alive message ends the stage
-extern int g_mpegAliveCount;     // alive messages counted while an MPEG stage runs
-extern int g_mpegStartRetries;   // resends of MPEG_CMD_START_PROGRAM in this process
+extern int g_mcuStep;           // where the MCU side stands: MCU_STEP_*
+extern int g_mpegStep;          // where the MPEG stage stands: MPEG_STEP_*
+extern int g_mpegAliveCount;    // alive messages counted while an MPEG stage runs
+extern int g_mpegStartRetries;  // resends of MPEG_CMD_START_PROGRAM in this process
+extern int g_mcuEndResends;     // resends of MCU_CMD_END_PROGRAM in this process
 
 // MCU image transfer.
 inline constexpr DWORD MCU_BLOCK_SIZE = 128;
 inline constexpr DWORD MCU_BLOCK_COUNT = MCU_IMAGE_SIZE / MCU_BLOCK_SIZE;
+// Resends of the end frame, one a second, before the MCU stage stops waiting for the result.
+inline constexpr int MCU_END_PROGRAM_RESENDS = 10;
 
 void StartMcuStage(CUpdateDialog& dialog);
 void StartMpegStage(CUpdateDialog& dialog);

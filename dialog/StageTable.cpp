@@ -2,14 +2,15 @@
 // update protocol.
 #include "dialog/FirmwareProtocol.h"
 #include "dialog/UpdateDialog.h"
+#include "dialog/WorkerGuard.h"
 #include "link/CoprocessorLink.h"
 #include "workers/AppInstallThread.h"
 #include "workers/NaviUpdateThread.h"
 
 StageStarters DefaultStages() {
     StageStarters stages;
-    stages.appWorker = AppInstallThread;
-    stages.naviWorker = NaviUpdateThread;
+    stages.appWorker = GuardedWorker<AppInstallThread>;
+    stages.naviWorker = GuardedWorker<NaviUpdateThread>;
     stages.startMcu = StartMcuStage;
     stages.startMpeg = StartMpegStage;
     stages.onMcuMessage = OnMcuMessage;

@@ -3,6 +3,8 @@ target_sources(quarrin_core PRIVATE
   dialog/FirmwareImageRules.cpp
   dialog/FirmwareImages.cpp
   dialog/FirmwareProtocol.cpp
+  dialog/McuStage.cpp
+  dialog/MpegStage.cpp
   dialog/ProgressReport.cpp
   dialog/ScreenTexts.cpp
   dialog/StageChain.cpp

@@ -41,7 +41,11 @@ int CoprocessorLink::PostCommand(BYTE command, const BYTE* payload, int count) {
     int length = BuildFrame(command, payload, count, frame);
     if (length < 0)
         return -1;
-    return SendRaw(frame, length);
+    // A command sent again (a resend, or an answer to a repeated message) is not queued
+    // while the same frame still waits: the waiting copy says the same.
+    if (m_sendChannel != nullptr)
+        m_sendChannel->PostFrame(frame, length, true);
+    return 0;
 }
 
 int CoprocessorLink::MCU_CMD_UPDATE_REQUEST() {

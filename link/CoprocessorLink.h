@@ -50,7 +50,8 @@ public:
     int MPEG_CMD_DATA_BLOCK(int block, const BYTE* data, int count);
     int MPEG_CMD_END_PROGRAM(int value);  // the low 16 bits, high byte first
 
-    // Queues the bytes unchanged: a pass-through frame from the other co-processor.
+    // Queues the bytes unchanged: a pass-through frame from the other co-processor. Every
+    // such frame is queued, also one identical to a frame still waiting.
     int SendRaw(const BYTE* bytes, int count);
 
     SendChannel* m_sendChannel = nullptr;
@@ -59,6 +60,7 @@ public:
 
 private:
     bool OpenLink(int portNumber, DWORD baudRate, int flag);
-    // Builds the frame of `command` with `payload` and queues it.
+    // Builds the frame of `command` with `payload` and queues it, unless the same frame
+    // still waits to be written.
     int PostCommand(BYTE command, const BYTE* payload, int count);
 };

@@ -1,5 +1,23 @@
 #include "link/FrameQueue.h"
 
+#include <algorithm>
+
+namespace {
+
+// Holds the critical section for the life of one statement block.
+class Hold {
+public:
+    explicit Hold(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
+    ~Hold() { LeaveCriticalSection(&m_lock); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    CRITICAL_SECTION& m_lock;
+};
+
+}  // namespace
+
 FrameQueue::FrameQueue() {
     InitializeCriticalSection(&m_lock);
 }
@@ -8,37 +26,40 @@ FrameQueue::~FrameQueue() {
     DeleteCriticalSection(&m_lock);
 }
 
-void FrameQueue::Append(std::vector<BYTE> frame) {
-    EnterCriticalSection(&m_lock);
-    m_frames.push_back(std::move(frame));
-    LeaveCriticalSection(&m_lock);
-}
-
-bool FrameQueue::CopyFront(std::vector<BYTE>& frame) {
-    EnterCriticalSection(&m_lock);
-    bool any = !m_frames.empty();
-    if (any)
-        frame = m_frames.front();
-    LeaveCriticalSection(&m_lock);
-    return any;
-}
-
-void FrameQueue::RemoveFront() {
-    EnterCriticalSection(&m_lock);
-    if (!m_frames.empty())
+FrameQueue::Added FrameQueue::Append(std::vector<BYTE> frame, bool once) {
+    Hold hold(m_lock);
+    if (once && std::find(m_frames.begin(), m_frames.end(), frame) != m_frames.end())
+        return Added::AlreadyWaiting;
+    Added added = Added::Queued;
+    if (m_frames.size() >= SEND_QUEUE_LIMIT) {
         m_frames.pop_front();
-    LeaveCriticalSection(&m_lock);
+        added = ++m_dropped == 1 ? Added::StartedDropping : Added::ReplacedOldest;
+    }
+    m_frames.push_back(std::move(frame));
+    return added;
+}
+
+bool FrameQueue::TakeFront(std::vector<BYTE>& frame, std::size_t& dropped) {
+    Hold hold(m_lock);
+    dropped = 0;
+    if (m_frames.empty())
+        return false;
+    frame = std::move(m_frames.front());
+    m_frames.pop_front();
+    if (m_frames.empty()) {
+        dropped = m_dropped;
+        m_dropped = 0;
+    }
+    return true;
 }
 
 void FrameQueue::Clear() {
-    EnterCriticalSection(&m_lock);
+    Hold hold(m_lock);
     m_frames.clear();
-    LeaveCriticalSection(&m_lock);
+    m_dropped = 0;
 }
 
 std::size_t FrameQueue::Count() {
-    EnterCriticalSection(&m_lock);
-    std::size_t count = m_frames.size();
-    LeaveCriticalSection(&m_lock);
-    return count;
+    Hold hold(m_lock);
+    return m_frames.size();
 }

@@ -5,8 +5,10 @@
 #include "dialog/DialogGlobals.h"
 #include "dialog/DialogMessages.h"
 #include "link/FrameTrace.h"
+#include "link/LinkKinds.h"
 #include "link/ParserSupport.h"
 #include "link/PassThrough.h"
+#include "link/PostBudget.h"
 
 BYTE g_mcuVersionRecord[MCU_VERSION_RECORD_SIZE];
 
@@ -22,7 +24,7 @@ constexpr TextField kVersionTexts[] = {
 HANDLE g_mcuToMpegMapping = nullptr;
 
 void Post(WPARAM value, BYTE code) {
-    PostMessageW(g_notifyWindow, WM_MCU_MESSAGE, value, code);
+    PostWithinBudget(LINK_MCU, value, code);
 }
 
 void StoreVersion(const BYTE* frame) {
@@ -44,7 +46,7 @@ int ParseMcuFrame(CoprocessorLink*, const BYTE* frame, int length) {
     switch (code) {
         case MCU_MSG_TO_MPEG:
             StorePassThroughFrame(g_mcuToMpegMapping, PASS_THROUGH_MCU_TO_MPEG, frame, length,
-                                  WM_MCU_MESSAGE, code);
+                                  LINK_MCU);
             break;
         case MCU_MSG_UPDATE_ACK:
             NKDbgPrintfW(L"hWnd=0x%x\r\n",

@@ -3,8 +3,10 @@
 #include "dialog/DialogGlobals.h"
 #include "dialog/DialogMessages.h"
 #include "link/FrameTrace.h"
+#include "link/LinkKinds.h"
 #include "link/ParserSupport.h"
 #include "link/PassThrough.h"
+#include "link/PostBudget.h"
 
 namespace {
 
@@ -18,7 +20,7 @@ constexpr int kVersionLastOffset = 45;
 HANDLE g_mpegToMcuMapping = nullptr;
 
 void Post(WPARAM value, BYTE code) {
-    PostMessageW(g_notifyWindow, WM_MPEG_MESSAGE, value, code);
+    PostWithinBudget(LINK_MPEG, value, code);
 }
 
 bool IsTraced(BYTE code) {
@@ -55,7 +57,7 @@ int ParseMpegFrame(CoprocessorLink*, const BYTE* frame, int length) {
             break;
         case MPEG_MSG_TO_MCU:
             StorePassThroughFrame(g_mpegToMcuMapping, PASS_THROUGH_MPEG_TO_MCU, frame, length,
-                                  WM_MPEG_MESSAGE, code);
+                                  LINK_MPEG);
             break;
         default:
             break;

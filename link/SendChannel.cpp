@@ -14,6 +14,7 @@ const wchar_t* const kStopOkTexts[LINK_KINDS] = {L"MCU Send UnInit OK\r\n",
                                                  L"MPEG Send UnInit OK\r\n"};
 const wchar_t* const kStopTimeoutTexts[LINK_KINDS] = {L"MCU Send UnInit TIMEOUT\r\n",
                                                       L"MPEG Send UnInit TIMEOUT\r\n"};
+const wchar_t* const kLinkNames[LINK_KINDS] = {L"MCU", L"MPEG"};
 
 }  // namespace
 
@@ -37,11 +38,20 @@ bool SendChannel::Start(SerialPort* port, int flag) {
     return true;
 }
 
-bool SendChannel::PostFrame(const BYTE* bytes, int count) {
+bool SendChannel::PostFrame(const BYTE* bytes, int count, bool once) {
     if (bytes == nullptr || count <= 0)
         return true;
-    m_queue.Append(std::vector<BYTE>(bytes, bytes + count));
-    ReleaseSemaphore(m_dataSemaphore, 1, nullptr);
+    switch (m_queue.Append(std::vector<BYTE>(bytes, bytes + count), once)) {
+        case FrameQueue::Added::Queued:
+            ReleaseSemaphore(m_dataSemaphore, 1, nullptr);
+            break;
+        case FrameQueue::Added::StartedDropping:
+            NKDbgPrintfW(L"%s Send queue full, oldest frames dropped\r\n", kLinkNames[m_flag]);
+            break;
+        case FrameQueue::Added::ReplacedOldest:  // the queue kept its length: no new frame
+        case FrameQueue::Added::AlreadyWaiting:
+            break;
+    }
     return true;
 }
 
@@ -89,10 +99,13 @@ DWORD SendChannel::SendThread(LPVOID parameter) {
 
 void SendChannel::SendOneFrame() {
     std::vector<BYTE> frame;
-    if (!m_queue.CopyFront(frame))
+    std::size_t dropped = 0;
+    if (!m_queue.TakeFront(frame, dropped))
         return;
-    // The frame stays at the front of the queue while it is written; a failed write is not
-    // repeated: the protocol above resends what goes unanswered.
+    if (dropped > 0) {
+        NKDbgPrintfW(L"%s Send queue: %d frames dropped\r\n", kLinkNames[m_flag],
+                     static_cast<int>(dropped));
+    }
+    // A failed write is not repeated: the protocol above resends what goes unanswered.
     m_port->Write(frame.data(), static_cast<DWORD>(frame.size()));
-    m_queue.RemoveFront();
 }

@@ -8,6 +8,7 @@ target_sources(quarrin_core PRIVATE
   link/MpegParser.cpp
   link/ParserSupport.cpp
   link/PassThrough.cpp
+  link/PostBudget.cpp
   link/ReceiveChannel.cpp
   link/ReceiveStep.cpp
   link/SendChannel.cpp

@@ -42,12 +42,20 @@ bool CarriesStorageCard(HANDLE store, const wchar_t* storeName, PARTINFO& info) 
     return volume.find(STORE_CARD_VOLUME) != std::wstring::npos;
 }
 
+void MountAgain(HANDLE partition) {
+    if (!MountPartition(partition)) {
+        Log(L"MountPartition Failed!Error Code:%d\r\n", LastError());
+    }
+}
+
 // Formats, re-creates and mounts the dismounted partition; each step runs even when the one
-// before it failed, so the partition is mounted again whenever the library could be used.
+// before it failed. Without a usable library the card is not formatted but still mounted
+// again, so that it is not lost to the rest of the boot.
 void FormatWithLibrary(HANDLE store, HANDLE partition, const PARTINFO& info) {
     HMODULE library = LoadLibraryW(L"fatutil.dll");
     if (library == nullptr) {
         Log(L"Error LoadLibrary fatutil.dll!Error Code:%d\r\n", LastError());
+        MountAgain(partition);
         return;
     }
     auto formatVolume =
@@ -55,6 +63,7 @@ void FormatWithLibrary(HANDLE store, HANDLE partition, const PARTINFO& info) {
     if (formatVolume == nullptr) {
         Log(L"Error GetProcAddress pfnFormatVolume\r\n");
         FreeLibrary(library);
+        MountAgain(partition);
         return;
     }
     if (formatVolume(partition, nullptr, nullptr, nullptr, nullptr) != 0) {
@@ -64,9 +73,7 @@ void FormatWithLibrary(HANDLE store, HANDLE partition, const PARTINFO& info) {
     if (!CreatePartition(store, STORE_PARTITION, info.snNumSectors)) {
         Log(L"CreatePartition Failed!Error Code:%d\r\n", LastError());
     }
-    if (!MountPartition(partition)) {
-        Log(L"MountPartition Failed!Error Code:%d\r\n", LastError());
-    }
+    MountAgain(partition);
     FreeLibrary(library);
 }
 

@@ -103,3 +103,11 @@ void ResetUpdateRecord() {
     WriteWord(0, 0);
     HandOverOperatingSystemImage();
 }
+
+void ArmNavigationRetry() {
+    WriteWord(FILE_SHARE_READ, UPDATE_NAVI);
+}
+
+void DisarmNavigationRetry() {
+    WriteWord(FILE_SHARE_READ, 0);
+}

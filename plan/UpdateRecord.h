@@ -34,3 +34,12 @@ void ResetUpdateRecord();
 inline constexpr wchar_t OS_HANDOVER_FOLDER[] = L"Storage Card\\UPD";
 inline constexpr wchar_t OS_HANDOVER_TARGET[] = L"Storage Card\\UPDOS";
 bool OperatingSystemImageWaits();
+
+// Writes the request word 0x40 (UPDATE_NAVI) before the card is emptied: a power failure
+// before the copy has finished then makes the next start with the medium repeat the
+// navigation update, instead of starting with a card that lost its data.
+void ArmNavigationRetry();
+
+// Writes the request word 0 once the navigation copy has returned, whatever its outcome: a
+// finished update is done, and a failed one is not repeated.
+void DisarmNavigationRetry();

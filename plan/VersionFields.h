@@ -12,7 +12,8 @@ inline constexpr std::size_t PACKAGE_MARKER_BYTES = 20;
 // Offset of the package's version text.
 inline constexpr LONG PACKAGE_VERSION_OFFSET_BYTES = 20;
 
-// Text of a little-endian UTF-16 field of `count` bytes, up to its first NUL.
+// Text of a little-endian UTF-16 field of `count` bytes, up to its first NUL; a surrogate
+// pair gives one character where wchar_t holds a whole code point.
 std::wstring Utf16FieldText(const BYTE* bytes, std::size_t count);
 
 // Length in characters of the package's version text: 120 after the marker "ZEL-OKUN-2",

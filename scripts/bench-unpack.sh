@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Compares the loader's file work with the host's tools:
-#   unpacking a 200 MiB / 5,000-file package (zCompress.dll) against tar --zstd -xf, and
+#   checking (mkpackage --verify) and unpacking a 200 MiB / 5,000-file package (zCompress.dll)
+#   against tar --zstd -xf, and
 #   DeleteTree / CopyTree on 20,000 files against rm -rf / cp -r.
 # Usage: scripts/bench-unpack.sh [BUILD_DIR] (default build). Needs about 1 GiB in /tmp.
 set -euo pipefail
@@ -22,10 +23,12 @@ for d in $(seq 1 50); do
       > "$src/ZEL/dir$d/file$f.dat"
   done
 done
+printf '#!/bin/sh\n' >"$src/ZEL/Velmoran.exe"  # a package must bring the application
 "$build/tools/mkpackage" -o "$root/SDHC/ZEL_Update/ZEL.bin" "$src" >/dev/null
 tail -c +65 "$root/SDHC/ZEL_Update/ZEL.bin" > "$work/plain.tar.zst"
 echo "package: $(du -m "$root/SDHC/ZEL_Update/ZEL.bin" | cut -f1) MiB, $(find "$src" -type f | wc -l) files"
 
+echo "verify  mkpackage     $(seconds "$build/tools/mkpackage" --verify "$root/SDHC/ZEL_Update/ZEL.bin") s"
 sync
 echo "unpack  zUncompress   $("$build/tools/workbench" "$root" unpack 'SDHC\ZEL_Update\ZEL.bin' 'ResidentFlash3\' | cut -d' ' -f2) s"
 mkdir -p "$work/tar-out"

@@ -8,13 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
-all_targets=(link_frame package update_record update_header registry_file)
+all_targets=(link_frame package update_record update_header registry_file device_tree)
 targets=("$@")
 ((${#targets[@]})) || targets=("${all_targets[@]}")
 
 declare -A max_len=(
   [link_frame]=4096 [package]=16384 [update_record]=64 [update_header]=512
-  [registry_file]=4096
+  [registry_file]=4096 [device_tree]=1024
 )
 
 bash scripts/setup.sh

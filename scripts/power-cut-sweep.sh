@@ -10,8 +10,14 @@
 #   app-ok        the main application starts and is the new one or the intact old one
 #   retried       as app-ok, reached only after a later boot repeated the update
 #   navi-updated  the card holds the whole navigation tree
+#   navi-retried  as navi-updated, reached only after a later boot repeated the update
 #   navi-old      the card keeps its old navigation data; the update was not repeated
-#   navi-lost     the card lacks navigation data that the medium holds
+#   navi-lost     the card lacks navigation data that the medium holds (finding)
+#   restored      the main application, gone before the first boot, was restored from the
+#                 backup package in that boot and starts
+#   restored-retried  as restored, reached only after later boots (a search for a medium,
+#                 then the restore again); in app-away: the old application, restored from
+#                 the backup package at a later boot
 #   stuck         the main application cannot start and no boot retries the update (finding)
 #   corrupt-app   a damaged main application is started (finding)
 #   +backup-damaged  suffix: the backup package is neither the old nor the new one (finding)
@@ -28,13 +34,20 @@
 #   fw-interrupted  the co-processor was told to start programming, no boot completed it,
 #                 and no later boot retries
 #
-# Usage: scripts/power-cut-sweep.sh [--size FILES] [--scenario NAME]... [--build DIR]
-#                                   [--work DIR] [--keep]
-# Scenarios: app (application update from SDHC), navi (navigation update), firmware
-# (MPEG and MCU images from SDHC, request 0x0C).
+# Usage: scripts/power-cut-sweep.sh [--size FILES] [--scenario NAME]... [--every N] [--list]
+#                                   [--build DIR] [--work DIR] [--keep]
+# Scenarios: app (application update from SDHC), app-away (the same, with the medium taken
+# out after the cut boot), navi (navigation update), firmware (MPEG and MCU images from SDHC,
+# request 0x0C), restore (the application folder is gone, the backup package is good, no
+# medium).
+# --every N cuts only at every N-th operation (1, 1+N, ...), for a quick run; --list prints
+# the end state of every cut.
+# Exits 1 when a cut ends in a finding.
 set -euo pipefail
 
 size=3
+every=1
+list=0
 build=build
 work=""
 keep=0
@@ -43,14 +56,16 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --size) size="$2"; shift 2 ;;
     --scenario) scenarios+=("$2"); shift 2 ;;
+    --every) every="$2"; shift 2 ;;
+    --list) list=1; shift ;;
     --build) build="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,35p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,45p' "$0"; exit 0 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ ${#scenarios[@]} -eq 0 ] && scenarios=(app navi firmware)
+[ ${#scenarios[@]} -eq 0 ] && scenarios=(app app-away navi restore firmware)
 build=$(cd "$build" && pwd)
 quarrin="$build/quarrin"
 tools="$build/tools"
@@ -102,12 +117,13 @@ make_app_device() {  # DEVICE
   common_device "$d"
   cp "$tools/zCompress.dll" "$d/Windows/"
   # The unit carries the backup package of its current application.
-  mkdir -p "$work/old-content/ZEL"; echo "old" > "$work/old-content/ZEL/old.dat"
+  put_main_application "$work/old-content" ZEL; echo "old" > "$work/old-content/ZEL/old.dat"
   "$tools/mkpackage" --version V1.0 -o "$d/ResidentFlash/ZEL.bin" "$work/old-content" >/dev/null
   rm -rf "$work/old-content"
   app_content "$work/app-content"
   mkdir -p "$d/SDHC/ZEL_Update"
   "$tools/mkpackage" --version V9.9 -o "$d/SDHC/ZEL_Update/ZEL.bin" "$work/app-content" >/dev/null
+  cp "$d/SDHC/ZEL_Update/ZEL.bin" "$work/package.new"
   printf '\x02\x00\x00\x00' > "$d/ResidentFlash2/UpdateInfo.dat"
   (cd "$work/app-content/ZEL" && find . -type f -exec md5sum {} + | sort -k2) > "$work/app.expected"
   (cd "$d/ResidentFlash3/ZEL" && find . -type f -exec md5sum {} + | sort -k2) > "$work/app.old"
@@ -126,6 +142,20 @@ make_navi_device() {  # DEVICE
   done
   echo "voice" > "$d/硬盘/navi_update/voice/zh.wav"
   printf '\x40\x00\x00\x00' > "$d/ResidentFlash2/UpdateInfo.dat"
+}
+
+# A unit whose application folder is gone (a failed install after its deletion, a cut
+# followed by a boot without the medium), with the backup package of its application.
+make_restore_device() {  # DEVICE
+  local d="$1"
+  common_device "$d"
+  cp "$tools/zCompress.dll" "$d/Windows/"
+  app_content "$work/backup-content"
+  "$tools/mkpackage" --version V1.0 -o "$d/ResidentFlash/ZEL.bin" "$work/backup-content" >/dev/null
+  (cd "$work/backup-content/ZEL" && find . -type f -exec md5sum {} + | sort -k2) > "$work/restore.expected"
+  rm -rf "$work/backup-content" "$d/ResidentFlash3/ZEL"
+  cp "$d/ResidentFlash/ZEL.bin" "$work/backup.old"
+  printf '\x00\x00\x00\x00' > "$d/ResidentFlash2/UpdateInfo.dat"
 }
 
 make_firmware_device() {  # DEVICE
@@ -151,7 +181,7 @@ app_state() {  # DEVICE BOOTS LASTLOG
   local now; now=$(tree_sums "$d/ResidentFlash3/ZEL")
   # The backup package is what a restore would unpack: it must be the old or the new one.
   local backup="$d/ResidentFlash/ZEL.bin" suffix="+backup-damaged"
-  if cmp -s "$backup" "$work/backup.old" || cmp -s "$backup" "$d/SDHC/ZEL_Update/ZEL.bin"; then
+  if cmp -s "$backup" "$work/backup.old" || cmp -s "$backup" "$work/package.new"; then
     suffix=""
   fi
   if [ "$now" = "$(cat "$work/app.expected")" ]; then
@@ -163,17 +193,47 @@ app_state() {  # DEVICE BOOTS LASTLOG
   fi
 }
 
+# The same unit as app; the boots after the cut have no medium, so nothing repeats the
+# install: a boot either starts what is there or restores from the backup.
+make_app-away_device() {  # DEVICE
+  make_app_device "$1"
+}
+
+app-away_state() {  # DEVICE BOOTS LASTLOG
+  local d="$1" log="$3" state
+  state=$(app_state "$d" 1 "$log")
+  if [ "${state%%+*}" = app-ok ] && grep -qs "Detect SystemFile Damaged" "$d".boot*.log; then
+    echo "restored-retried${state#app-ok}"
+  else
+    echo "$state"
+  fi
+}
+
 navi_state() {  # DEVICE BOOTS LASTLOG
-  local d="$1" log="$3"
+  local d="$1" boots="$2" log="$3"
   if ! grep -q "CP OK!" "$log"; then echo stuck; return; fi
   if [ -f "$d/Storage Card/old/map.dat" ]; then
     echo navi-old
   elif diff -rq "$d/硬盘/navi_update" "$d/Storage Card" 2>/dev/null | grep -q "^Only in $d/硬盘\|differ$"; then
     echo navi-lost
   elif [ -d "$d/Storage Card/maps" ]; then
-    echo navi-updated
+    if [ "$boots" -gt 2 ]; then echo navi-retried; else echo navi-updated; fi
   else
     echo navi-lost
+  fi
+}
+
+restore_state() {  # DEVICE BOOTS LASTLOG
+  local d="$1" boots="$2" log="$3"
+  if ! grep -q "CP OK!" "$log"; then echo stuck; return; fi
+  local suffix="+backup-damaged"
+  cmp -s "$d/ResidentFlash/ZEL.bin" "$work/backup.old" && suffix=""
+  if [ "$(tree_sums "$d/ResidentFlash3/ZEL")" != "$(cat "$work/restore.expected")" ]; then
+    echo corrupt-app
+  elif [ "$boots" -gt 2 ]; then
+    echo "restored-retried$suffix"
+  else
+    echo "restored$suffix"
   fi
 }
 
@@ -275,6 +335,8 @@ boot_until_settled() {  # DEVICE SCENARIO
     fi
     code=$?
     set -e
+    # The medium is taken out after the first boot.
+    if [ "$scenario" = app-away ] && [ $boots -eq 1 ]; then rm -rf "$d/SDHC/ZEL_Update"; fi
     if [ $code -eq 99 ] && [ $boots -eq 1 ]; then
       cutline=$(grep -m1 "power cut at" "$d.boot1.err" | sed 's/^quarrin: power cut at //')
       continue
@@ -290,6 +352,13 @@ boot_until_settled() {  # DEVICE SCENARIO
 
 # --- sweep ---------------------------------------------------------------------------------
 
+is_finding() {  # KIND
+  case "$1" in
+    stuck|corrupt-app|navi-lost|boot-loop|crash|*+backup-damaged|*fw-interrupted*) return 0 ;;
+  esac
+  return 1
+}
+
 sweep() {  # SCENARIO
   local scenario="$1" base="$work/$1-base" n k mode kind
   "make_${scenario}_device" "$base"
@@ -301,7 +370,8 @@ sweep() {  # SCENARIO
   echo "== scenario $scenario: $n mutating operations; clean run ends ${clean_state%% *}"
   declare -A counts=()
   local cuts=0 torn=0 findings=()
-  for k in $(seq 1 "$n"); do
+  if is_finding "${clean_state%% *}"; then findings+=("${clean_state%% *} without a cut"); fi
+  for k in $(seq 1 "$every" "$n"); do
     local op; op=$(sed -n "$((k + 1))p" "$work/$scenario.ops")
     for mode in clean torn; do
       if [ $mode = torn ]; then
@@ -317,9 +387,11 @@ sweep() {  # SCENARIO
       local result; result=$(boot_until_settled "$d" "$scenario")
       kind=${result%% *}
       counts[$kind]=$(( ${counts[$kind]:-0} + 1 ))
-      case "$kind" in
-        stuck|corrupt-app|boot-loop|crash|*+backup-damaged|*fw-interrupted*) findings+=("$kind k=$k $mode: $op") ;;
-      esac
+      if is_finding "$kind"; then findings+=("$kind k=$k $mode: $op"); fi
+      if [ "$list" = 1 ]; then
+        local boots=${result#* }
+        echo "   $op ($mode): $kind after ${boots%% *} boots"
+      fi
       [ "$keep" = 1 ] || rm -rf "$d" "$d".*
     done
   done
@@ -330,14 +402,15 @@ sweep() {  # SCENARIO
   else
     echo "   findings: ${#findings[@]}"
     printf '     %s\n' "${findings[@]}"
+    found=1
   fi
 }
 
+found=0
 for scenario in "${scenarios[@]}"; do
   case "$scenario" in
-    app|navi|firmware) sweep "$scenario" ;;
-    restore)
-      echo "== scenario restore: skipped, no boot reaches a restore (the system-file check reports intact)" ;;
+    app|app-away|navi|firmware|restore) sweep "$scenario" ;;
     *) echo "unknown scenario $scenario" >&2; exit 2 ;;
   esac
 done
+exit $found

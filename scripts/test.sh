@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the plain build, the whole suite
-# again under AddressSanitizer and UndefinedBehaviorSanitizer, a bounded run of every fuzz
-# target, the simulated-platform tests under ThreadSanitizer, and the Windows build's
-# direct-launch runs under Wine when Wine and MinGW-w64 are installed. Each phase says how long
-# it took.
+# Installs what is missing, builds, and runs every test: the plain build, quick power-cut
+# sweeps of the navigation update and of a restore, the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, a bounded run of every fuzz target, the
+# simulated-platform tests under ThreadSanitizer, and the Windows build's direct-launch runs
+# under Wine when Wine and MinGW-w64 are installed. Each phase says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +32,11 @@ fi
 phase "build and test"
 bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+phase "cut the power during a navigation update (every third operation, about 40 cuts)"
+bash scripts/power-cut-sweep.sh --scenario navi --size 1 --every 3
+phase "cut the power during a restore from the backup (every operation, 20 cuts)"
+bash scripts/power-cut-sweep.sh --scenario restore --size 1
 
 phase "build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 export LSAN_OPTIONS="suppressions=$(pwd)/scripts/lsan-suppressions.txt"

@@ -15,6 +15,7 @@
 
 namespace {
 
+const wchar_t kProgramFile[] = L"ResidentFlash3\\ZEL\\Velmoran.exe";
 const wchar_t kLibraryName[] = L"zCompress.dll";
 
 using SetNotifyWndProc = int (*)(HWND, UINT);
@@ -63,8 +64,10 @@ void RefreshBackupPackage(HWND window, const std::wstring& package) {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
-    DWORD packageBytes = GetFileSize(file, nullptr);
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
     CloseHandle(file);
+    ULONGLONG packageBytes = static_cast<ULONGLONG>(high) << 32 | low;
     DWORD freeMiB = WholeMebibytes(freeBytes.QuadPart);
     DWORD packageMiB = WholeMebibytes(packageBytes);
     wchar_t line[64];
@@ -77,12 +80,30 @@ void RefreshBackupPackage(HWND window, const std::wstring& package) {
     }
 }
 
+// The program goes before the rest of its folder, which is deleted file by file: a power cut
+// meanwhile leaves the whole old application, or a folder without a program that no start
+// launches (the next one repeats the install or restores from the backup), never a half
+// application that starts. Results are ignored, as a failed deletion of the folder is no
+// error: the library puts the new folder in place of whatever remains.
+void DeleteApplicationFolder() {
+    if (!DeleteFileW(kProgramFile) && GetLastError() == ERROR_ACCESS_DENIED &&
+        SetFileAttributesW(kProgramFile, FILE_ATTRIBUTE_NORMAL)) {
+        DeleteFileW(kProgramFile);
+    }
+    DeleteTree(APP_FOLDER);
+}
+
 // Runs the library on the package; returns false when the unpack failed (already reported).
 bool UnpackPackage(HWND window, SetNotifyWndProc setNotifyWnd, UncompressProc uncompress) {
     setNotifyWnd(window, WM_UPDATE_PROGRESS);
     std::wstring package = PackagePath();
     int result = uncompress(package.c_str(), APP_DESTINATION);
     if (result < 0) {
+        // Our library leaves nothing behind when it fails, but one that writes in place (a
+        // library found on the medium) may leave half an application, which later starts
+        // would launch instead of restoring it from the backup: it goes, as the whole folder
+        // went before the unpack.
+        DeleteTree(APP_FOLDER);
         ReportFailure(window, UnpackErrorCode(result));
         return false;
     }
@@ -112,7 +133,9 @@ int UnpackErrorCode(int result) {
     return code > INT_MAX ? INT_MAX : static_cast<int>(code);
 }
 
-bool BackupFits(ULONGLONG freeBytes, DWORD packageBytes) {
+bool BackupFits(ULONGLONG freeBytes, ULONGLONG packageBytes) {
+    if (packageBytes > 0xFFFFFFFFULL)
+        return false;
     return WholeMebibytes(freeBytes) > WholeMebibytes(packageBytes) + 2;
 }
 
@@ -133,7 +156,7 @@ DWORD AppInstallThread(LPVOID dialog) {
     }
     PostProgress(window, 1, 0);
     Sleep(200);
-    DeleteTree(APP_FOLDER);
+    DeleteApplicationFolder();
     Sleep(200);
 
     HMODULE library = LoadDecompressionLibrary();

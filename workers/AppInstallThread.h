@@ -35,7 +35,8 @@ int UnpackErrorCode(int result);
 
 // Whether a package of `packageBytes` becomes the new backup when the backup volume has
 // `freeBytes` free (after the old backup was deleted): in whole MiB, more than 2 to spare.
-bool BackupFits(ULONGLONG freeBytes, DWORD packageBytes);
+// A FAT volume keeps a file's size in 32 bits, so a package of 4 GiB or more never does.
+bool BackupFits(ULONGLONG freeBytes, ULONGLONG packageBytes);
 
 // Thread procedure; `dialog` is the CUpdateDialog, of which only m_hWnd is read. Reports by
 // posting WM_UPDATE_PROGRESS and by g_updateErrorCode; always returns 0.

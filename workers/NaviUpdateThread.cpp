@@ -6,6 +6,7 @@
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
 #include "plan/StorageFormat.h"
+#include "plan/UpdateRecord.h"
 #include "workers/TreeOperations.h"
 
 namespace {
@@ -51,7 +52,12 @@ void PostFailure(HWND window, int code) {
 }
 
 void CopyNavigationFolder(HWND window, const std::wstring& source) {
-    if (!CopyTree(window, source, NAVI_DESTINATION)) {
+    bool copied = CopyTree(window, source, NAVI_DESTINATION);
+    // The request armed before the card was emptied is withdrawn whatever the copy gave (a
+    // failed update is not repeated), and before the final post, after which the loader
+    // may end at any moment.
+    DisarmNavigationRetry();
+    if (!copied) {
         PostFailure(window, NAVI_ERROR_COPY_FAILED);
     } else if (g_copiedFileCount != g_totalFileCount) {
         PostFailure(window, NAVI_ERROR_COUNT_MISMATCH);
@@ -103,6 +109,9 @@ DWORD NaviUpdateThread(LPVOID dialog) {
     }
 
     Sleep(100);
+    // From here on the card's old content goes: a power cut before the copy has returned
+    // finds the request again at the next start, which repeats the update.
+    ArmNavigationRetry();
     DeleteTree(NAVI_DESTINATION);
     FormatStorageCard();
     LayDownPlaceholders();

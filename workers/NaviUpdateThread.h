@@ -16,6 +16,8 @@ inline constexpr wchar_t NAVI_DESTINATION[] = L"Storage Card";
 
 // Thread procedure; `dialog` is the CUpdateDialog, of which only m_hWnd is read. Reports by
 // posting WM_UPDATE_PROGRESS and by g_updateErrorCode (20, 21, 22); always returns 0.
+// While the card is rewritten the update record holds UPDATE_NAVI, so a power cut repeats
+// the update at the next start; it holds 0 again before the final post.
 DWORD NaviUpdateThread(LPVOID dialog);
 
 // The files of the navigation folder that the worker counts: those of the folder and of every

@@ -1,5 +1,7 @@
 #include "workers/TreeOperations.h"
 
+#include <algorithm>
+
 #include "dialog/DialogMessages.h"
 
 std::vector<std::wstring> g_directoryList;
@@ -64,7 +66,9 @@ void PostCopyProgress(HWND notifyWindow) {
     if (g_totalFileCount > 0) {
         percent = static_cast<LPARAM>(g_copiedFileCount * 100.0 / g_totalFileCount);
     }
-    PostMessageW(notifyWindow, WM_UPDATE_PROGRESS, 1, percent);
+    // Files in dot folders are copied but not counted, so the share can pass 100; capped, it
+    // never reads as the backup state (120) or as done (8888), which only the worker posts.
+    PostMessageW(notifyWindow, WM_UPDATE_PROGRESS, 1, std::min<LPARAM>(percent, 100));
 }
 
 enum class CopyResult { Copied, Skipped, Failed };

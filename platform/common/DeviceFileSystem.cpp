@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cwctype>
 
+#include "platform/Platform.h"
+#include "platform/common/DeviceEntryRules.h"
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/FileObject.h"
 #include "platform/common/TextCodec.h"
@@ -71,10 +73,8 @@ bool IsValidComponent(const std::wstring& name, bool allowWildcards) {
     if (name.size() > kMaxComponent)
         return false;
     for (wchar_t c : name) {
-        if (c < 0x20 || c == L':' || c == L'<' || c == L'>' || c == L'"' || c == L'|') {
-            return false;
-        }
-        if (!allowWildcards && (c == L'*' || c == L'?'))
+        bool wildcard = c == L'*' || c == L'?';
+        if (IsReservedNameCharacter(c) && !(allowWildcards && wildcard))
             return false;
     }
     return true;
@@ -103,7 +103,9 @@ DIR* OpenFolderListing(const std::string& folder, bool quiet) {
     return opendir(folder.c_str());
 }
 
-// Finds the entry of `directory` whose name equals `name` without regard to case.
+// Finds the entry of `directory` whose name equals `name` without regard to case; of names
+// that fold alike, the first in name order, as the device's listing keeps it. Names the
+// device cannot hold are not candidates.
 std::optional<std::string> FindFolded(const std::string& directory, const std::wstring& name,
                                       bool quiet) {
     DIR* dir = OpenFolderListing(directory, quiet);
@@ -112,13 +114,23 @@ std::optional<std::string> FindFolded(const std::string& directory, const std::w
     std::wstring folded = FoldCase(name);
     std::optional<std::string> found;
     while (dirent* entry = readdir(dir)) {
-        if (FoldCase(Utf8ToWide(entry->d_name)) == folded) {
-            found = entry->d_name;
-            break;
+        std::string_view hostName = entry->d_name;
+        if (found && hostName >= *found)
+            continue;
+        if (CheckDeviceName(hostName) == NameProblem::None &&
+            FoldCase(Utf8ToWide(hostName)) == folded) {
+            found = hostName;
         }
     }
     closedir(dir);
     return found;
+}
+
+// Whether `folder` is `path` or one of the folders that hold it.
+bool HoldsOrIs(const std::string& folder, const std::string& path) {
+    if (folder == "/" || folder == path)
+        return true;
+    return path.rfind(folder + "/", 0) == 0;
 }
 
 // Opens `host` (absolute, below the canonical root, without "..") as an O_PATH descriptor
@@ -130,27 +142,15 @@ int OpenWithoutLinks(const std::string& host, int extraFlags) {
     return static_cast<int>(syscall(SYS_openat2, AT_FDCWD, host.c_str(), &how, sizeof how));
 }
 
-struct FindEntry {
-    std::wstring name;
-    struct stat info;
-    bool link = false;  // the entry is a link, listed with its target's status
-};
-
 class FindObject : public kernel::KernelObject {
 public:
-    std::vector<FindEntry> m_entries;
+    std::vector<DeviceFileSystem::FindEntry> m_entries;
     std::size_t m_next = 0;
 };
 
-void FillFindData(const FindEntry& entry, LPWIN32_FIND_DATAW data) {
+void FillFindData(const DeviceFileSystem::FindEntry& entry, LPWIN32_FIND_DATAW data) {
     *data = WIN32_FIND_DATAW{};
     data->dwFileAttributes = AttributesOf(entry.info);
-    // A link is a reparse point, as on Windows (where FILE_ATTRIBUTE_NORMAL stands alone).
-    if (entry.link) {
-        if (data->dwFileAttributes == FILE_ATTRIBUTE_NORMAL)
-            data->dwFileAttributes = 0;
-        data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    }
     auto size = static_cast<ULONGLONG>(entry.info.st_size);
     if (S_ISDIR(entry.info.st_mode))
         size = 0;
@@ -266,35 +266,20 @@ DeviceFileSystem::~DeviceFileSystem() = default;
 void DeviceFileSystem::SetReadOnly(bool readOnly) {
     m_readOnly = readOnly;
     m_listings.SetQuiet(readOnly);
-    for (auto& [name, volume] : m_volumeFolders)
-        volume->SetReadOnly(readOnly);
+    std::lock_guard lock(m_lock);
+    m_readListings.clear();
 }
 
 void DeviceFileSystem::SetVolumeFolder(const std::wstring& volume, const std::string& hostFolder) {
-    auto files = std::make_unique<DeviceFileSystem>(hostFolder);
-    files->SetReadOnly(m_readOnly);
-    m_volumeFolders[FoldCase(volume)] = std::move(files);
+    m_placedVolumes[FoldCase(volume)] = hostFolder;
     m_listings.Clear();
 }
 
-std::optional<ResolvedPath> DeviceFileSystem::ResolveInVolumeFolder(
-    const std::vector<std::wstring>& parts, bool allowWildcards) const {
-    if (m_volumeFolders.empty() || parts.empty())
-        return std::nullopt;
-    auto it = m_volumeFolders.find(FoldCase(parts.front()));
-    if (it == m_volumeFolders.end())
-        return std::nullopt;
-    const DeviceFileSystem& volume = *it->second;
-    if (parts.size() == 1) {
-        ResolvedPath result;
-        result.host = volume.Root();
-        result.exists = stat(result.host.c_str(), &result.info) == 0;
-        return result;
-    }
-    std::wstring rest;
-    for (std::size_t i = 1; i < parts.size(); ++i)
-        rest += L"\\" + parts[i];
-    return volume.ResolveIgnoringMounts(rest.c_str(), allowWildcards);
+const std::string* DeviceFileSystem::PlacedVolume(const std::wstring& name) const {
+    if (m_placedVolumes.empty())
+        return nullptr;
+    auto it = m_placedVolumes.find(FoldCase(name));
+    return it != m_placedVolumes.end() ? &it->second : nullptr;
 }
 
 void DeviceFileSystem::SetFreeSpaceOverride(const std::wstring& volume, ULONGLONG bytes) {
@@ -320,6 +305,7 @@ ResolvedPath DeviceFileSystem::Resolve(const wchar_t* devicePath, bool allowWild
 void DeviceFileSystem::SetVolumeMounted(const std::wstring& volume, bool mounted) {
     // A volume is formatted while it is dismounted, behind the file system's back.
     m_listings.Clear();
+    ForgetCaseTwins();
     std::lock_guard guard(m_mountLock);
     if (mounted) {
         m_dismounted.erase(FoldCase(volume));
@@ -354,21 +340,30 @@ ResolvedPath DeviceFileSystem::ResolveIgnoringMounts(const wchar_t* devicePath,
             return result;
         }
     }
-    if (auto mapped = ResolveInVolumeFolder(parts, allowWildcards))
-        return *mapped;
-    if (auto direct = ResolveDirect(parts, allowWildcards))
-        return *direct;
-    return ResolveByWalk(parts, allowWildcards);
+    // A placed volume is not below the root: only the walk, through ResolveVolume, finds it.
+    std::optional<ResolvedPath> direct;
+    if (parts.empty() || PlacedVolume(parts.front()) == nullptr)
+        direct = ResolveDirect(m_root, parts, 0, allowWildcards);
+    if (direct) {
+        result = std::move(*direct);
+    } else {
+        result = ResolveByWalk(parts, allowWildcards);
+    }
+    result.volume = parts.size() <= 1;
+    result.caseTwin = result.exists && IsBelowCaseTwin(result.host);
+    return result;
 }
 
-std::optional<ResolvedPath> DeviceFileSystem::ResolveDirect(const std::vector<std::wstring>& parts,
+std::optional<ResolvedPath> DeviceFileSystem::ResolveDirect(const std::string& base,
+                                                            const std::vector<std::wstring>& parts,
+                                                            std::size_t first,
                                                             bool allowWildcards) const {
-    if (parts.empty() || !m_directResolve.load(std::memory_order_relaxed))
+    if (parts.size() <= first || !m_directResolve.load(std::memory_order_relaxed))
         return std::nullopt;
-    // The root is canonical and the names hold neither "..", nor slashes, so a walk that
-    // meets no link stays below the root.
-    std::string parent = m_root;
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+    // The base is canonical and the names hold neither "..", nor slashes, so a walk that
+    // meets no link stays below the base.
+    std::string parent = base;
+    for (std::size_t i = first; i + 1 < parts.size(); ++i)
         parent = Join(parent, WideToUtf8(parts[i]));
     const std::wstring& leaf = parts.back();
     ResolvedPath result;
@@ -415,16 +410,71 @@ std::optional<ResolvedPath> DeviceFileSystem::ResolveDirect(const std::vector<st
     return result;
 }
 
+ResolvedPath DeviceFileSystem::ResolveVolume(const std::wstring& name, bool& linked) const {
+    ResolvedPath result;
+    linked = false;
+    const std::string* placed = PlacedVolume(name);
+    std::string candidate = placed != nullptr ? *placed : Join(m_root, WideToUtf8(name));
+    struct stat info {};
+    bool found = lstat(candidate.c_str(), &info) == 0;
+    if (!found && placed == nullptr) {
+        if (auto folded = FindFolded(m_root, name, m_readOnly)) {
+            candidate = Join(m_root, *folded);
+            found = lstat(candidate.c_str(), &info) == 0;
+        }
+    }
+    if (!found) {
+        result.host = candidate;
+        return result;
+    }
+    if (S_ISLNK(info.st_mode) || placed != nullptr) {
+        // A volume may live elsewhere, a real card's mount point say, but it must be a folder
+        // and must not hold the device itself. Anything else is a volume that is not there.
+        char* real = realpath(candidate.c_str(), nullptr);
+        std::string target = real != nullptr ? real : "";
+        std::free(real);
+        if (target.empty() || stat(target.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+            HoldsOrIs(target, m_root)) {
+            result.error = ERROR_PATH_NOT_FOUND;
+            return result;
+        }
+        candidate = std::move(target);
+        linked = true;
+    }
+    result.host = std::move(candidate);
+    result.exists = true;
+    result.info = info;
+    return result;
+}
+
 ResolvedPath DeviceFileSystem::ResolveByWalk(const std::vector<std::wstring>& parts,
                                              bool allowWildcards) const {
     ResolvedPath result;
-    std::string current = m_root;
     struct stat info {};
-    if (stat(current.c_str(), &info) != 0) {
+    if (stat(m_root.c_str(), &info) != 0) {
         result.error = ERROR_PATH_NOT_FOUND;
         return result;
     }
-    for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (parts.empty()) {
+        result.host = m_root;
+        result.exists = true;
+        result.info = info;
+        return result;
+    }
+    bool linked = false;
+    ResolvedPath volume = ResolveVolume(parts[0], linked);
+    if (volume.error != ERROR_SUCCESS || parts.size() == 1)
+        return volume;
+    if (!volume.IsDirectory()) {
+        result.error = ERROR_PATH_NOT_FOUND;
+        return result;
+    }
+    if (linked) {
+        if (auto direct = ResolveDirect(volume.host, parts, 1, allowWildcards))
+            return *direct;
+    }
+    std::string current = volume.host;
+    for (std::size_t i = 1; i < parts.size(); ++i) {
         bool last = i + 1 == parts.size();
         std::string candidate = Join(current, WideToUtf8(parts[i]));
         bool found = lstat(candidate.c_str(), &info) == 0;
@@ -434,19 +484,11 @@ ResolvedPath DeviceFileSystem::ResolveByWalk(const std::vector<std::wstring>& pa
                 found = lstat(candidate.c_str(), &info) == 0;
             }
         }
+        // The device has no links: below a volume a link is never followed, wherever it
+        // leads, so no operation reaches through one and no walk can loop.
         if (found && S_ISLNK(info.st_mode)) {
-            char* real = realpath(candidate.c_str(), nullptr);
-            std::string target = real != nullptr ? real : "";
-            std::free(real);
-            bool inside =
-                !target.empty() && (target == m_root || target.rfind(m_root + "/", 0) == 0);
-            if (!target.empty() && !inside) {
-                result.error = ERROR_ACCESS_DENIED;
-                return result;
-            }
-            found = !target.empty() && stat(target.c_str(), &info) == 0;
-            if (found)
-                candidate = target;
+            result.error = ERROR_ACCESS_DENIED;
+            return result;
         }
         if (!found) {
             if (!last) {
@@ -478,16 +520,105 @@ void DeviceFileSystem::NoteRemoved(const std::string& host) {
     auto slash = host.rfind('/');
     if (slash != std::string::npos) {
         m_listings.Removed(host.substr(0, slash), host.substr(slash + 1));
+        if (m_anyCaseTwins.load()) {
+            // The entry is no twin any more, and a removed folder holds none.
+            std::lock_guard lock(m_twinLock);
+            auto it = m_caseTwins.find(host.substr(0, slash));
+            if (it != m_caseTwins.end())
+                it->second.erase(host.substr(slash + 1));
+            m_caseTwins.erase(host);
+        }
     }
 }
 
-bool DeviceFileSystem::IsVolumeRoot(const std::string& host) const {
-    for (const auto& [name, volume] : m_volumeFolders) {
-        if (host == volume->Root())
+bool DeviceFileSystem::IsBelowCaseTwin(const std::string& host) const {
+    if (!m_anyCaseTwins.load())
+        return false;
+    std::lock_guard lock(m_twinLock);
+    for (std::string path = host;;) {
+        auto slash = path.rfind('/');
+        if (slash == std::string::npos || slash == 0)
+            return false;
+        auto it = m_caseTwins.find(path.substr(0, slash));
+        if (it != m_caseTwins.end() && it->second.count(path.substr(slash + 1)) != 0)
             return true;
+        path.resize(slash);
     }
-    auto slash = host.rfind('/');
-    return host == m_root || (slash != std::string::npos && host.substr(0, slash) == m_root);
+}
+
+void DeviceFileSystem::NoteCaseTwins(const std::string& folderHost, const std::wstring& directory,
+                                     const std::vector<FindEntry>& entries, bool wholeFolder) {
+    // The verdict on every name listed, twin or not: a twin whose earlier twin is gone is
+    // the folder's only such name now.
+    CaseTwinFilter filter;
+    std::map<std::string, bool> verdicts;
+    bool anyTwin = false;
+    for (const FindEntry& entry : entries) {
+        std::optional<std::wstring> earlier = filter.EarlierTwin(entry.name);
+        verdicts.emplace(WideToUtf8(entry.name), earlier.has_value());
+        if (earlier) {
+            anyTwin = true;
+            ReportUnheld(directory + L"\\" + entry.name,
+                         L"same name as " + *earlier + L" but for case");
+        }
+    }
+    if (!anyTwin && !m_anyCaseTwins.load())
+        return;
+    std::lock_guard lock(m_twinLock);
+    std::set<std::string>& noted = m_caseTwins[folderHost];
+    if (wholeFolder)
+        noted.clear();
+    for (const auto& [name, twin] : verdicts) {
+        if (twin) {
+            noted.insert(name);
+        } else {
+            noted.erase(name);
+        }
+    }
+    if (noted.empty())
+        m_caseTwins.erase(folderHost);
+    m_anyCaseTwins.store(!m_caseTwins.empty());
+}
+
+void DeviceFileSystem::ForgetCaseTwins() {
+    std::lock_guard lock(m_twinLock);
+    m_caseTwins.clear();
+    m_anyCaseTwins.store(false);
+}
+
+void DeviceFileSystem::ReportUnheld(const std::wstring& devicePath, const std::wstring& reason) {
+    DebugOutput* debug = CurrentServices().debug;
+    if (debug != nullptr)
+        debug->Write(L"Device cannot hold " + devicePath + L": " + reason + L"\r\n");
+}
+
+void DeviceFileSystem::ReportLeftOut(const std::wstring& directory, std::string_view hostName,
+                                     DWORD reason, const std::wstring& why) {
+    if (!why.empty())
+        ReportUnheld(directory + L"\\" + DisplayHostName(hostName), why);
+    if (m_observer != nullptr)
+        m_observer->LeftOut(directory, std::string(hostName), reason);
+}
+
+void DeviceFileSystem::ReportUnopenable(const std::wstring& directory, const std::wstring& name,
+                                        EntryKind kind) {
+    ReportUnheld(directory + L"\\" + name, DescribeEntryKind(kind));
+    if (m_observer != nullptr)
+        m_observer->Unopenable(directory, name, kind);
+}
+
+DWORD DeviceFileSystem::CheckFileContent(LPCWSTR devicePath, const ResolvedPath& path) {
+    // Folders are no files. A host pipe or device node would block an open or never end a
+    // read; a file of 4 GiB or more would show the low 32 bits of its size; a case twin is
+    // not the file its name gives on the device. None of them is opened.
+    EntryKind kind = ClassifyEntry(path.info);
+    if (kind == EntryKind::Folder)
+        return ERROR_ACCESS_DENIED;
+    if (kind != EntryKind::File || path.caseTwin) {
+        ReportUnheld(devicePath, path.caseTwin ? L"a case twin" : DescribeEntryKind(kind));
+        return ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
 }
 
 HookDecision DeviceFileSystem::RunHook(FileOp op, const std::wstring& devicePath) {
@@ -561,9 +692,10 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
     if (path.error != ERROR_SUCCESS)
         return FailHandle(path.error);
     bool existed = path.exists;
-    // Folders, and host pipes or device nodes (an open of a pipe would block), are not files.
-    if (existed && !S_ISREG(path.info.st_mode))
-        return FailHandle(ERROR_ACCESS_DENIED);
+    if (existed) {
+        if (DWORD error = CheckFileContent(name, path))
+            return FailHandle(error);
+    }
     if (existed && disposition == CREATE_NEW)
         return FailHandle(ERROR_FILE_EXISTS);
     if (!existed && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)) {
@@ -585,7 +717,9 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
     if (decision.error != ERROR_SUCCESS)
         return FailHandle(decision.error);
 
-    int flags = O_CLOEXEC | O_NOFOLLOW;
+    // Never through a link, and never waiting on a pipe that took the file's place since it
+    // was looked at: the open file is checked again below.
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
     if ((access & GENERIC_READ) && (access & GENERIC_WRITE)) {
         flags |= O_RDWR;
     } else if (access & GENERIC_WRITE) {
@@ -605,13 +739,16 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
         return FailHandle(Win32ErrorFromErrno(errno));
     if (!existed)
         NoteAdded(path.host);
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return FailHandle(ERROR_ACCESS_DENIED);
+    }
     if (truncate && ftruncate(fd, 0) != 0) {
         DWORD error = Win32ErrorFromErrno(errno);
         close(fd);
         return FailHandle(error);
     }
-    struct stat info {};
-    fstat(fd, &info);
     auto file = std::make_shared<FileObject>(*this, fd, FileKey{info.st_dev, info.st_ino}, access,
                                              share, name);
     HANDLE handle = kernel::InsertHandle(std::move(file));
@@ -651,7 +788,7 @@ BOOL DeviceFileSystem::MoveFile(LPCWSTR from, LPCWSTR to) {
         return Fail(target.error);
     if (target.exists)
         return Fail(ERROR_ALREADY_EXISTS);
-    if (IsVolumeRoot(source.host))
+    if (source.volume)
         return Fail(ERROR_ACCESS_DENIED);
     DWORD sharing = CheckNoOpens({source.info.st_dev, source.info.st_ino});
     if (sharing != ERROR_SUCCESS)
@@ -664,6 +801,7 @@ BOOL DeviceFileSystem::MoveFile(LPCWSTR from, LPCWSTR to) {
     }
     if (source.IsDirectory()) {
         m_listings.Clear();  // every listing below the folder moved with it
+        ForgetCaseTwins();
     } else {
         NoteRemoved(source.host);
         NoteAdded(target.host);
@@ -677,17 +815,17 @@ BOOL DeviceFileSystem::CopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
         return Fail(source.error);
     if (!source.exists)
         return Fail(ERROR_FILE_NOT_FOUND);
-    // The device holds files and folders only: a host pipe or device node would block or
-    // never end, so it cannot be copied.
-    if (!S_ISREG(source.info.st_mode))
-        return Fail(ERROR_ACCESS_DENIED);
+    if (DWORD error = CheckFileContent(from, source))
+        return Fail(error);
     ResolvedPath target = Resolve(to);
     if (target.error != ERROR_SUCCESS)
         return Fail(target.error);
     if (target.exists) {
         if (failIfExists)
             return Fail(ERROR_FILE_EXISTS);
-        if (target.IsDirectory() || IsReadOnly(target.info))
+        if (DWORD error = CheckFileContent(to, target))
+            return Fail(error);
+        if (IsReadOnly(target.info))
             return Fail(ERROR_ACCESS_DENIED);
         DWORD sharing = CheckSharing({target.info.st_dev, target.info.st_ino}, GENERIC_WRITE, 0);
         if (sharing != ERROR_SUCCESS)
@@ -702,11 +840,17 @@ BOOL DeviceFileSystem::CopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
     if (decision.error != ERROR_SUCCESS)
         return Fail(decision.error);
 
-    int in = open(source.host.c_str(), O_RDONLY | O_CLOEXEC);
+    // As in CreateFile: no link followed, no wait on a pipe swapped in since the checks.
+    int in = open(source.host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (in < 0)
         return Fail(Win32ErrorFromErrno(errno));
-    int out =
-        open(target.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    struct stat opened {};
+    if (fstat(in, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        close(in);
+        return Fail(ERROR_ACCESS_DENIED);
+    }
+    int out = open(target.host.c_str(),
+                   O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (out < 0) {
         DWORD error = Win32ErrorFromErrno(errno);
         close(in);
@@ -756,75 +900,53 @@ BOOL DeviceFileSystem::RemoveDirectory(LPCWSTR name) {
     if (!path.IsDirectory())
         return Fail(267);  // ERROR_DIRECTORY
     // A volume's root folder is the mounted volume itself: it cannot be removed.
-    if (IsVolumeRoot(path.host) || IsReadOnly(path.info))
+    if (path.volume || IsReadOnly(path.info))
         return Fail(ERROR_ACCESS_DENIED);
     HookDecision decision = RunHook(FileOp::RemoveDirectory, name);
     if (decision.error != ERROR_SUCCESS)
         return Fail(decision.error);
     if (rmdir(path.host.c_str()) != 0) {
-        return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : Win32ErrorFromErrno(errno));
+        int error = errno;
+        if (error != ENOTEMPTY && error != EEXIST)
+            return Fail(Win32ErrorFromErrno(error));
+        if (DWORD cleared = RemoveLinksOnly(path.host, name))
+            return Fail(cleared);
+        if (rmdir(path.host.c_str()) != 0) {
+            error = errno;
+            return Fail(error == ENOTEMPTY || error == EEXIST ? ERROR_DIR_NOT_EMPTY
+                                                              : Win32ErrorFromErrno(error));
+        }
     }
     NoteRemoved(path.host);
     return TRUE;
 }
 
-struct DeviceFileSystem::FolderListing {
-    std::vector<FindEntry> entries;  // sorted by name
-};
-
-std::shared_ptr<const DeviceFileSystem::FolderListing> DeviceFileSystem::ListFolder(
-    const std::string& host, const std::wstring& directory) {
-    // Nothing changes the tree in read-only mode, so each folder is read once.
-    if (m_readOnly) {
-        std::lock_guard lock(m_lock);
-        if (auto it = m_readListings.find(host); it != m_readListings.end())
-            return it->second;
-    }
-    DIR* dir = OpenFolderListing(host, m_readOnly);
+DWORD DeviceFileSystem::RemoveLinksOnly(const std::string& host, const std::wstring& devicePath) {
+    DIR* dir = opendir(host.c_str());
     if (dir == nullptr)
-        return nullptr;
-    auto listing = std::make_shared<FolderListing>();
+        return Win32ErrorFromErrno(errno);
+    std::vector<std::string> links;
+    DWORD result = ERROR_SUCCESS;
     while (dirent* entry = readdir(dir)) {
-        std::string hostName = entry->d_name;
-        if (hostName == "." || hostName == "..")
-            continue;
-        std::wstring wideName = Utf8ToWide(hostName);
-        // Names the device cannot hold are not part of it, nor are dismounted volumes.
-        if (!IsValidComponent(wideName, false)) {
-            if (m_observer != nullptr)
-                m_observer->LeftOut(directory, hostName, ERROR_INVALID_NAME);
-            continue;
-        }
-        if (host == m_root && !IsVolumeMounted(wideName))
+        std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
             continue;
         struct stat info {};
-        if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        bool link = S_ISLNK(info.st_mode);
-        if (link) {
-            // Resolving the link applies the link rules: links that lead outside the device
-            // root, or nowhere, are not part of the device.
-            ResolvedPath child = Resolve((directory + L"\\" + wideName).c_str());
-            if (child.error != ERROR_SUCCESS || !child.exists) {
-                if (m_observer != nullptr) {
-                    DWORD reason =
-                        child.error != ERROR_SUCCESS ? child.error : ERROR_FILE_NOT_FOUND;
-                    m_observer->LeftOut(directory, hostName, reason);
-                }
-                continue;
-            }
-            info = child.info;
+        if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISLNK(info.st_mode)) {
+            result = ERROR_DIR_NOT_EMPTY;
+            break;
         }
-        listing->entries.push_back({std::move(wideName), info, link});
+        links.emplace_back(name);
+    }
+    for (std::size_t i = 0; result == ERROR_SUCCESS && i < links.size(); ++i) {
+        // unlinkat removes the link itself, never what it leads to.
+        result = RunHook(FileOp::Delete, devicePath + L"\\" + DisplayHostName(links[i])).error;
+        if (result == ERROR_SUCCESS && unlinkat(dirfd(dir), links[i].c_str(), 0) != 0)
+            result = Win32ErrorFromErrno(errno);
     }
     closedir(dir);
-    std::sort(listing->entries.begin(), listing->entries.end(),
-              [](const FindEntry& a, const FindEntry& b) { return a.name < b.name; });
-    if (m_readOnly) {
-        std::lock_guard lock(m_lock);
-        m_readListings.emplace(host, listing);
-    }
-    return listing;
+    return result;
 }
 
 HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
@@ -844,21 +966,17 @@ HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
     if (!HasWildcard(leaf)) {
         if (!full.exists)
             return FailHandle(ERROR_FILE_NOT_FOUND);
+        // A volume's folder may be a link: its name is the device's, not its target's.
         std::string hostName = full.host.substr(full.host.rfind('/') + 1);
-        search->m_entries.push_back({Utf8ToWide(hostName), full.info});
+        search->m_entries.push_back({full.volume ? leaf : Utf8ToWide(hostName), full.info});
     } else {
         ResolvedPath folder = Resolve(directory.empty() ? L"\\" : directory.c_str());
         if (folder.error != ERROR_SUCCESS)
             return FailHandle(folder.error);
         if (!folder.IsDirectory())
             return FailHandle(ERROR_PATH_NOT_FOUND);
-        std::shared_ptr<const FolderListing> listing = ListFolder(folder.host, directory);
-        if (!listing)
+        if (!ListFolder(folder, directory, leaf, search->m_entries))
             return FailHandle(Win32ErrorFromErrno(errno));
-        for (const FindEntry& entry : listing->entries) {
-            if (MatchesWildcard(leaf, entry.name))
-                search->m_entries.push_back(entry);
-        }
         if (search->m_entries.empty())
             return FailHandle(ERROR_FILE_NOT_FOUND);
     }
@@ -866,6 +984,81 @@ HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
     search->m_next = 1;
     SetLastErrorValue(ERROR_SUCCESS);
     return kernel::InsertHandle(std::move(search));
+}
+
+bool DeviceFileSystem::ListFolder(const ResolvedPath& folder, const std::wstring& directory,
+                                  const std::wstring& pattern, std::vector<FindEntry>& entries) {
+    if (!m_readOnly)
+        return ReadFolder(folder, directory, pattern, entries);
+    // Nothing changes the tree in read-only mode, so each folder is read once, whole.
+    std::unique_lock lock(m_lock);
+    auto it = m_readListings.find(folder.host);
+    if (it == m_readListings.end()) {
+        lock.unlock();
+        std::vector<FindEntry> all;
+        if (!ReadFolder(folder, directory, L"*", all))
+            return false;
+        lock.lock();
+        it = m_readListings.emplace(folder.host, std::move(all)).first;
+    }
+    for (const FindEntry& entry : it->second) {
+        if (MatchesWildcard(pattern, entry.name))
+            entries.push_back(entry);
+    }
+    return true;
+}
+
+bool DeviceFileSystem::ReadFolder(const ResolvedPath& folder, const std::wstring& directory,
+                                  const std::wstring& pattern, std::vector<FindEntry>& entries) {
+    DIR* dir = OpenFolderListing(folder.host, m_readOnly);
+    if (dir == nullptr)
+        return false;
+    bool atRoot = folder.host == m_root;
+    while (dirent* entry = readdir(dir)) {
+        std::string_view hostName = entry->d_name;
+        if (hostName == "." || hostName == "..")
+            continue;
+        // Names the device cannot hold are not part of it; each is named in the log.
+        if (NameProblem problem = CheckDeviceName(hostName); problem != NameProblem::None) {
+            if (MatchesWildcard(pattern, DisplayHostName(hostName))) {
+                DWORD reason = problem == NameProblem::TooLong ? ERROR_FILENAME_EXCED_RANGE
+                                                               : ERROR_INVALID_NAME;
+                ReportLeftOut(directory, hostName, reason, DescribeNameProblem(problem));
+            }
+            continue;
+        }
+        std::wstring name = Utf8ToWide(hostName);
+        if (!MatchesWildcard(pattern, name))
+            continue;
+        if (atRoot && !IsVolumeMounted(name))
+            continue;  // a dismounted volume is absent
+        struct stat info {};
+        if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISLNK(info.st_mode) || (atRoot && PlacedVolume(name) != nullptr)) {
+            if (!atRoot) {
+                ReportLeftOut(directory, hostName, ERROR_ACCESS_DENIED,
+                              DescribeEntryKind(EntryKind::Link));
+                continue;
+            }
+            // A volume that is a link: listed as the folder it leads to, if it may be one.
+            ResolvedPath volume = Resolve((L"\\" + name).c_str());
+            if (volume.error != ERROR_SUCCESS || !volume.exists) {
+                ReportLeftOut(directory, hostName, ERROR_PATH_NOT_FOUND, L"");
+                continue;
+            }
+            info = volume.info;
+        }
+        EntryKind kind = ClassifyEntry(info);
+        if (kind == EntryKind::NotAFile || kind == EntryKind::TooLarge)
+            ReportUnopenable(directory, name, kind);
+        entries.push_back({std::move(name), info});
+    }
+    closedir(dir);
+    std::sort(entries.begin(), entries.end(),
+              [](const FindEntry& a, const FindEntry& b) { return a.name < b.name; });
+    NoteCaseTwins(folder.host, directory, entries, pattern == L"*" || pattern == L"*.*");
+    return true;
 }
 
 BOOL DeviceFileSystem::FindNextFile(HANDLE handle, LPWIN32_FIND_DATAW data) {

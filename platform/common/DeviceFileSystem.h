@@ -1,8 +1,12 @@
 // The device's file system, kept in a directory of the host (the device root).
 //
 // Device paths map below the root; the first component is the volume folder ("ResidentFlash2",
-// "Storage Card", "硬盘", "Windows", ...). Names match without regard to case. No path reaches
-// outside the root: ".." is refused, and symbolic links that lead outside are refused.
+// "Storage Card", "硬盘", "Windows", ...). Names match without regard to case. ".." is refused.
+// A volume folder may be a symbolic link to a folder elsewhere (a real card's mount point);
+// below a volume the device has no links: a link is left out of listings, a path that names
+// it or passes through it gives ERROR_ACCESS_DENIED, and removing its folder removes the link
+// itself. Entries a FAT volume cannot hold are judged by DeviceEntryRules.h. A volume may
+// also be placed at a host folder of its own (SetVolumeFolder), with the same rules.
 // The rules of the device hold: a file opened without sharing cannot be opened again, a
 // read-only file cannot be written or deleted, a volume's root folder cannot be removed.
 #pragma once
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include "platform/Win32Types.h"
+#include "platform/common/DeviceEntryRules.h"
 #include "platform/common/FolderListingCache.h"
 
 namespace quarrin::platform {
@@ -59,21 +64,29 @@ public:
     virtual void AfterTornWrite() {}
 };
 
-// Hears of the entries that a listing leaves out: names the device cannot hold, links that
-// lead outside the device root or nowhere. Without an observer they vanish without a word.
+// Hears of the entries that a device volume cannot hold as the host holds them, as listings
+// meet them: what the loader's log names in a "Device cannot hold" line. Without an observer
+// only the log hears of them.
 class ListingObserver {
 public:
     virtual ~ListingObserver() = default;
-    // `folder` is the device path of the folder listed, `hostName` the entry's name on the
-    // host, `reason` ERROR_INVALID_NAME, ERROR_ACCESS_DENIED (a link out of the root) or
-    // ERROR_FILE_NOT_FOUND (a link to nothing).
+    // An entry left out of the listing of `folder` (a device path). `hostName` is the entry's
+    // name on the host; `reason` is ERROR_INVALID_NAME or ERROR_FILENAME_EXCED_RANGE for a name
+    // a device volume cannot hold, ERROR_ACCESS_DENIED for a link below a volume (never
+    // followed), ERROR_PATH_NOT_FOUND for a volume folder whose link leads to no usable folder.
     virtual void LeftOut(const std::wstring& folder, const std::string& hostName, DWORD reason) = 0;
+    // An entry listed that no open reaches: a pipe, socket or device node, or a file of 4 GiB
+    // or more (`kind`, DeviceEntryRules.h). Opening it gives ERROR_ACCESS_DENIED.
+    virtual void Unopenable(const std::wstring& folder, const std::wstring& name,
+                            EntryKind kind) = 0;
 };
 
 struct ResolvedPath {
     DWORD error = ERROR_SUCCESS;  // non-zero: the path cannot be used at all
     std::string host;             // host path of the entry (or where it would be created)
     bool exists = false;
+    bool volume = false;    // the path names a volume's folder (or the device root)
+    bool caseTwin = false;  // a listing found an earlier name of its folder that folds alike
     struct stat info {};
     bool IsDirectory() const { return exists && S_ISDIR(info.st_mode); }
 };
@@ -87,12 +100,13 @@ public:
     void SetHook(FileOperationHook* hook) { m_hook = hook; }
     // Read-only mode: every mutating operation fails with ERROR_WRITE_PROTECT, and so does an
     // open for writing once every other rule of the open has passed (so that a caller learns
-    // the open would have succeeded). Reads leave access times alone where the host allows.
+    // the open would have succeeded). Reads leave access times alone where the host allows,
+    // and each folder is listed once, as nothing can change it.
     void SetReadOnly(bool readOnly);
     bool ReadOnly() const { return m_readOnly; }
     // Puts the volume `volume` (first path component) at `hostFolder` instead of below the
-    // root: its paths resolve below that folder with the same rules. The device root's own
-    // listing does not show it.
+    // root, as a volume folder that is a link to `hostFolder` would: the same rules hold
+    // below it. Set before the file system is used.
     void SetVolumeFolder(const std::wstring& volume, const std::string& hostFolder);
     void SetListingObserver(ListingObserver* observer) { m_observer = observer; }
     // Reports this many free bytes for the volume (first path component) instead of the host's.
@@ -135,40 +149,69 @@ public:
     HookDecision RunTransferHook(FileOp op, const std::wstring& devicePath, std::size_t bytes);
     FileOperationHook* Hook() const { return m_hook; }
 
+    // One entry of a listing, as the device sees it.
+    struct FindEntry {
+        std::wstring name;
+        struct stat info;
+    };
+
 private:
-    // Resolves a path whose names all exist with their exact case, or whose last name only
-    // differs in case or is missing, without links on the way: the common case, in a few
-    // host calls. Empty when the full walk must decide.
-    std::optional<ResolvedPath> ResolveDirect(const std::vector<std::wstring>& parts,
-                                              bool allowWildcards) const;
+    // Resolves parts[first..] below the canonical folder `base` when their names all exist
+    // with their exact case, or the last name only differs in case or is missing, without
+    // links on the way: the common case, in a few host calls. Empty when the walk must decide.
+    std::optional<ResolvedPath> ResolveDirect(const std::string& base,
+                                              const std::vector<std::wstring>& parts,
+                                              std::size_t first, bool allowWildcards) const;
+    // Name by name; applies the link rules.
     ResolvedPath ResolveByWalk(const std::vector<std::wstring>& parts, bool allowWildcards) const;
-    // Resolves a path of a volume set with SetVolumeFolder; empty for any other path.
-    std::optional<ResolvedPath> ResolveInVolumeFolder(const std::vector<std::wstring>& parts,
-                                                      bool allowWildcards) const;
+    // The volume's folder; `linked` tells that a link at the top of the root led there.
+    ResolvedPath ResolveVolume(const std::wstring& name, bool& linked) const;
+    // The entries of a folder that the device sees, matching `pattern`, sorted by name; in
+    // read-only mode from the folder's one listing.
+    bool ListFolder(const ResolvedPath& folder, const std::wstring& directory,
+                    const std::wstring& pattern, std::vector<FindEntry>& entries);
+    bool ReadFolder(const ResolvedPath& folder, const std::wstring& directory,
+                    const std::wstring& pattern, std::vector<FindEntry>& entries);
+    // The host folder a volume is placed at with SetVolumeFolder, if it is.
+    const std::string* PlacedVolume(const std::wstring& name) const;
+    // Removes the links of a folder that holds nothing else (the device sees it empty);
+    // ERROR_DIR_NOT_EMPTY, and nothing removed, when it holds anything else.
+    DWORD RemoveLinksOnly(const std::string& host, const std::wstring& devicePath);
+    // Reports an entry of `directory` that the device cannot hold as it is: to the log, and
+    // to the observer.
+    void ReportLeftOut(const std::wstring& directory, std::string_view hostName, DWORD reason,
+                       const std::wstring& why);
+    void ReportUnopenable(const std::wstring& directory, const std::wstring& name, EntryKind kind);
+    void NoteCaseTwins(const std::string& folderHost, const std::wstring& directory,
+                       const std::vector<FindEntry>& entries, bool wholeFolder);
+    bool IsBelowCaseTwin(const std::string& host) const;
+    void ForgetCaseTwins();
+    static void ReportUnheld(const std::wstring& devicePath, const std::wstring& reason);
+    // ERROR_SUCCESS for an existing entry whose content can be read or written as a file.
+    static DWORD CheckFileContent(LPCWSTR devicePath, const ResolvedPath& path);
     // Keeps the folder listings in step with a change made here.
     void NoteAdded(const std::string& host);
     void NoteRemoved(const std::string& host);
-    bool IsVolumeRoot(const std::string& host) const;
-    // The entries of the folder at `host` that the device shows, sorted by name; read once
-    // per folder in read-only mode. Null when the folder cannot be read (errno set).
-    struct FolderListing;
-    std::shared_ptr<const FolderListing> ListFolder(const std::string& host,
-                                                    const std::wstring& directory);
     DWORD CheckNoOpens(const FileKey& key);
 
     std::string m_root;  // canonical host path, no trailing slash
     FileOperationHook* m_hook = nullptr;
     ListingObserver* m_observer = nullptr;
     bool m_readOnly = false;
-    // Folded volume name -> a file system rooted at the volume's own folder.
-    std::map<std::wstring, std::unique_ptr<DeviceFileSystem>> m_volumeFolders;
-    std::map<std::string, std::shared_ptr<const FolderListing>> m_readListings;  // read-only
+    std::map<std::wstring, std::string> m_placedVolumes;  // folded volume name -> host folder
+    // Read-only mode: host folder -> its whole listing.
+    std::map<std::string, std::vector<FindEntry>> m_readListings;
     std::mutex m_lock;
     std::map<FileKey, std::vector<const OpenRecord*>> m_opens;
     std::map<std::wstring, ULONGLONG> m_freeSpace;  // folded volume name -> bytes
     mutable std::mutex m_mountLock;
     std::set<std::wstring> m_dismounted;  // folded volume names
     mutable FolderListingCache m_listings;
+    // Names a listing found to fold like an earlier name of their folder: host folder ->
+    // host names. Nothing at or below them can be opened.
+    mutable std::mutex m_twinLock;
+    std::map<std::string, std::set<std::string>> m_caseTwins;
+    std::atomic<bool> m_anyCaseTwins{false};
     mutable std::atomic<bool> m_directResolve{true};  // false where the host lacks openat2
 };
 

@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/common/DeviceEntryRules.h"
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/common/TextCodec.h"
 
@@ -78,10 +79,15 @@ bool FolderListingCache::ReadListing(const std::string& folderHost, Listing& lis
     listing.names.clear();
     while (dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;
-        if (name == "." || name == "..")
+        // Names the device cannot hold are not in its listing, so no name leads to them.
+        if (name == "." || name == ".." || CheckDeviceName(name) != NameProblem::None)
             continue;
-        if (!listing.names.emplace(FoldCase(Utf8ToWide(name)), name).second) {
+        auto [it, added] = listing.names.emplace(FoldCase(Utf8ToWide(name)), name);
+        if (!added) {
+            // Of names that fold alike, the device's listing keeps the first in name order.
             listing.collisions = true;
+            if (name < it->second)
+                it->second = name;
         }
     }
     closedir(dir);
@@ -119,8 +125,11 @@ FolderListingCache::Lookup FolderListingCache::Find(const std::string& folderHos
 
 void FolderListingCache::Added(const std::string& folderHost, const std::string& name) {
     Edit(folderHost, [&name](Listing& listing) {
-        if (!listing.names.emplace(FoldCase(Utf8ToWide(name)), name).second) {
+        auto [it, added] = listing.names.emplace(FoldCase(Utf8ToWide(name)), name);
+        if (!added) {
             listing.collisions = true;
+            if (name < it->second)
+                it->second = name;
         }
         return true;
     });

@@ -50,8 +50,8 @@ private:
         struct timespec changed {};  // the folder's change time the listing matches
         bool racy = false;           // read in the clock tick of the folder's last change
         bool collisions = false;     // some names fold alike (a case-sensitive host)
-        // Folded name -> host name; the first of several names that fold alike wins, as in a
-        // scan of the folder.
+        // Folded name -> host name; of several names that fold alike the first in name order
+        // wins, as in the device's listing. Names the device cannot hold are left out.
         std::unordered_map<std::wstring, std::string> names;
     };
 

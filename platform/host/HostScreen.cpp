@@ -1,8 +1,13 @@
 #include "platform/host/HostScreen.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "platform/host/OutputWriter.h"
 #include "platform/host/PngFile.h"
 #include "platform/host/WindowSink.h"
 
@@ -19,8 +24,13 @@ std::string ScreenshotName(int number) {
 }  // namespace
 
 HostScreen::HostScreen(int width, int height, const std::string& screenshotDir,
-                       const std::string& traceFile)
-    : FrameScreen(width, height), m_screenshotDir(screenshotDir) {
+                       const std::string& traceFile, Report report)
+    : FrameScreen(width, height), m_report(std::move(report)), m_screenshotDir(screenshotDir) {
+    if (!m_report) {
+        m_report = [](const std::string& text) {
+            std::fprintf(stderr, "quarrin: %s\n", text.c_str());
+        };
+    }
     if (!screenshotDir.empty()) {
         std::error_code error;
         std::filesystem::create_directories(screenshotDir, error);
@@ -29,16 +39,18 @@ HostScreen::HostScreen(int width, int height, const std::string& screenshotDir,
         }
     }
     if (!traceFile.empty()) {
-        m_trace = std::fopen(traceFile.c_str(), "wb");
-        if (m_trace == nullptr)
+        int fd = open(traceFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
             m_setupError = "cannot open screen trace file '" + traceFile + "'";
+        } else {
+            m_trace = std::make_unique<OutputWriter>(
+                fd, true, "screen trace file '" + traceFile + "'",
+                [this](const std::string& failure) { m_report(failure); });
+        }
     }
 }
 
-HostScreen::~HostScreen() {
-    if (m_trace != nullptr)
-        std::fclose(m_trace);
-}
+HostScreen::~HostScreen() = default;
 
 void HostScreen::ShowInWindow(std::unique_ptr<WindowSink> window) {
     m_window = std::move(window);
@@ -48,18 +60,17 @@ void HostScreen::OnPresent(int number, const std::vector<std::string>& traceLine
     if (m_window != nullptr)
         m_window->ShowFrame(Frame());
     if (m_trace != nullptr) {
-        for (const std::string& line : traceLines) {
-            std::fwrite(line.data(), 1, line.size(), m_trace);
-            std::fputc('\n', m_trace);
-        }
-        std::fflush(m_trace);
+        std::string text;
+        for (const std::string& line : traceLines)
+            text += line + '\n';
+        m_trace->Write(std::move(text));
     }
     if (m_screenshotDir.empty())
         return;
     std::string path = (std::filesystem::path(m_screenshotDir) / ScreenshotName(number)).string();
     if (!WritePngFile(path, Width(), Height(), Frame()) && !m_reportedPngError) {
         m_reportedPngError = true;  // once: a full disk would otherwise flood the output
-        std::fprintf(stderr, "quarrin: cannot write screenshot '%s'\n", path.c_str());
+        m_report("cannot write screenshot '" + path + "'");
     }
 }
 

@@ -3,7 +3,7 @@
 // at and compared afterwards.
 #pragma once
 
-#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,13 +12,19 @@
 
 namespace quarrin::platform {
 
+class OutputWriter;
 class WindowSink;
 
 class HostScreen : public FrameScreen {
 public:
-    // Empty names turn the screenshots or the trace off. Creates the screenshot folder.
+    // Says what went wrong with the screenshots or the trace, once each; the default writes
+    // "quarrin: TEXT" to standard error.
+    using Report = std::function<void(const std::string& text)>;
+
+    // Empty names turn the screenshots or the trace off. Creates the screenshot folder. A
+    // screenshot or a trace line that cannot be written is reported once; the run goes on.
     HostScreen(int width, int height, const std::string& screenshotDir,
-               const std::string& traceFile);
+               const std::string& traceFile, Report report = {});
     ~HostScreen() override;
     HostScreen(const HostScreen&) = delete;
     HostScreen& operator=(const HostScreen&) = delete;
@@ -33,8 +39,9 @@ protected:
     void OnPresent(int number, const std::vector<std::string>& traceLines) override;
 
 private:
+    Report m_report;
     std::string m_screenshotDir;
-    std::FILE* m_trace = nullptr;
+    std::unique_ptr<OutputWriter> m_trace;  // written by a thread of its own
     std::string m_setupError;
     bool m_reportedPngError = false;
     std::unique_ptr<WindowSink> m_window;

@@ -1,6 +1,7 @@
 #include "platform/host/HostServices.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,40 +25,60 @@ extern char** environ;
 
 namespace quarrin::platform {
 
-HostDebugOutput::HostDebugOutput(const std::string& logFile) : m_wanted(!logFile.empty()) {
-    if (m_wanted)
-        m_log = std::fopen(logFile.c_str(), "ab");
+HostDebugOutput::HostDebugOutput(const std::string& logFile)
+    : m_stderr(std::make_unique<OutputWriter>(
+          STDERR_FILENO, false, "standard error",
+          [this](const std::string& failure) { ReportTo(Sink::Log, failure); })) {
+    if (logFile.empty())
+        return;
+    int fd = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    m_logOpened = fd >= 0;
+    if (m_logOpened) {
+        m_log = std::make_unique<OutputWriter>(
+            fd, true, "log file '" + logFile + "'",
+            [this](const std::string& failure) { ReportTo(Sink::StandardError, failure); });
+    }
 }
 
 HostDebugOutput::~HostDebugOutput() {
-    if (m_log != nullptr)
-        std::fclose(m_log);
+    // Standard error first: while it drains, a failure of it is still told to the log.
+    std::unique_ptr<OutputWriter> writer;
+    for (auto* member : {&m_stderr, &m_log}) {
+        {
+            std::lock_guard guard(m_lock);
+            writer = std::move(*member);
+        }
+        writer.reset();
+    }
 }
 
 void HostDebugOutput::Write(const std::wstring& line) {
     std::string bytes = WideToUtf8(line);
-    std::lock_guard lock(m_lock);
-    // One write per line, unbuffered, so lines of several threads never interleave.
-    for (std::size_t done = 0; done < bytes.size();) {
-        ssize_t n = write(STDERR_FILENO, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    if (m_log != nullptr) {
-        std::fwrite(bytes.data(), 1, bytes.size(), m_log);
-        std::fflush(m_log);
-    }
+    std::lock_guard guard(m_lock);
+    if (m_stderr != nullptr)
+        m_stderr->Write(bytes);
+    if (m_log != nullptr)
+        m_log->Write(std::move(bytes));
 }
 
+void HostDebugOutput::Report(const std::string& text) {
+    ReportTo(Sink::StandardError, text);
+    ReportTo(Sink::Log, text);
+}
+
+void HostDebugOutput::ReportTo(Sink sink, const std::string& text) {
+    std::lock_guard guard(m_lock);
+    OutputWriter* writer = sink == Sink::Log ? m_log.get() : m_stderr.get();
+    if (writer != nullptr)
+        writer->Write("quarrin: " + text + "\n");
+}
+
+HostProgressOutput::HostProgressOutput(HostDebugOutput& debug)
+    : m_out(STDOUT_FILENO, false, "standard output",
+            [&debug](const std::string& failure) { debug.Report(failure); }) {}
+
 void HostProgressOutput::Write(const std::wstring& line) {
-    std::string bytes = WideToUtf8(line) + "\n";
-    for (std::size_t done = 0; done < bytes.size();) {
-        ssize_t n = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
+    m_out.Write(WideToUtf8(line) + "\n");
 }
 
 DWORD HostProcessLauncher::Launch(const std::string& hostPath, const std::wstring&, DWORD) {
@@ -73,7 +94,12 @@ DWORD HostProcessLauncher::Launch(const std::string& hostPath, const std::wstrin
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // Detached: the started program gets its own session and outlives the loader.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    // The loader ignores SIGPIPE (see HostPlatform); the started program gets the default.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
     char* argv[] = {const_cast<char*>(hostPath.c_str()), nullptr};
     int error = posix_spawn(&pid, hostPath.c_str(), nullptr, &attributes, argv, environ);
@@ -107,10 +133,14 @@ HostPlatform::HostPlatform(const HostOptions& options)
       m_debug(std::make_unique<HostDebugOutput>(options.logFile)),
       m_shell(std::make_unique<HostShellWindows>()),
       m_comPorts(std::make_unique<HostComPorts>(options.comPorts)),
-      m_screen(std::make_unique<HostScreen>(options.screenWidth, options.screenHeight,
-                                            options.screenshotDir, options.screenTraceFile)),
+      m_screen(std::make_unique<HostScreen>(
+          options.screenWidth, options.screenHeight, options.screenshotDir, options.screenTraceFile,
+          [this](const std::string& text) { m_debug->Report(text); })),
       m_touch(std::make_unique<HostTouchCalibration>(options.touchCalibrated)) {
     std::setlocale(LC_ALL, "C.UTF-8");
+    // A reader of standard output or error that goes away must not end the update: writes
+    // to it then fail with EPIPE, which the output writers report once.
+    signal(SIGPIPE, SIG_IGN);
     if (options.window) {
         m_screen->ShowInWindow(
             OpenLiveWindow(options.screenWidth, options.screenHeight, options.windowSnapshot));
@@ -139,7 +169,7 @@ HostPlatform::HostPlatform(const HostOptions& options)
     services.devices = m_comPorts.get();
     services.screen = m_screen.get();
     if (options.progress) {
-        m_progress = std::make_unique<HostProgressOutput>();
+        m_progress = std::make_unique<HostProgressOutput>(*m_debug);
         services.progress = m_progress.get();
     }
     services.registry = m_registry.get();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/host/OutputWriter.h"
 
 namespace quarrin::platform {
 
@@ -49,23 +50,37 @@ struct HostOptions {
     std::vector<std::pair<std::wstring, std::string>> volumeFolders;
 };
 
+// Debug lines on standard error and, with --log, in the log file, each written by a thread of
+// its own (OutputWriter): a slow or vanished reader never holds back the loader. When one of
+// the two fails, the other says so once; the update goes on.
 class HostDebugOutput : public DebugOutput {
 public:
     explicit HostDebugOutput(const std::string& logFile);
     ~HostDebugOutput() override;
-    bool LogOpened() const { return m_log != nullptr || !m_wanted; }
+    bool LogOpened() const { return m_logOpened; }
+    void Write(const std::wstring& line) override;
+    // A message of the host build itself: "quarrin: TEXT" on standard error and in the log.
+    void Report(const std::string& text);
+
+private:
+    enum class Sink { StandardError, Log };
+    void ReportTo(Sink sink, const std::string& text);
+
+    std::mutex m_lock;  // guards the two pointers, which the destructor clears one by one
+    std::unique_ptr<OutputWriter> m_stderr;
+    std::unique_ptr<OutputWriter> m_log;
+    bool m_logOpened = true;
+};
+
+// Progress lines on standard output, written by a thread of their own; a failure is reported
+// once on the debug output.
+class HostProgressOutput : public ProgressOutput {
+public:
+    explicit HostProgressOutput(HostDebugOutput& debug);
     void Write(const std::wstring& line) override;
 
 private:
-    std::mutex m_lock;
-    std::FILE* m_log = nullptr;
-    bool m_wanted = false;
-};
-
-// Progress lines on standard output, one write per line.
-class HostProgressOutput : public ProgressOutput {
-public:
-    void Write(const std::wstring& line) override;
+    OutputWriter m_out;
 };
 
 class HostProcessLauncher : public ProcessLauncher {

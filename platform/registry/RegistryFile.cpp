@@ -5,12 +5,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/common/ErrnoMap.h"
 #include "platform/common/TextCodec.h"
+#include "platform/common/WholeFileRead.h"
 
 namespace quarrin::platform {
 
@@ -34,6 +33,20 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// The unit's registry is small; a file far larger is not one.
+constexpr std::size_t kMaxRegistryFileBytes = 16 << 20;
+
+const char* UnreadableReason(WholeFileRead read) {
+    switch (read) {
+        case WholeFileRead::NotAFile:
+            return "not a regular file";
+        case WholeFileRead::TooLarge:
+            return "larger than 16 MiB";
+        default:
+            return "unreadable";
+    }
 }
 
 void SyncFolder(const std::string& folder) {
@@ -71,12 +84,25 @@ DWORD RegistryFile::RunHook(FileOp op, const std::wstring& devicePath) {
 }
 
 RegistryTree RegistryFile::Load() {
-    std::ifstream in(m_hostPath, std::ios::binary);
-    if (!in)
+    std::string text;
+    WholeFileRead read = ReadWholeRegularFile(m_hostPath, kMaxRegistryFileBytes, text);
+    if (read == WholeFileRead::Missing)
         return DefaultDeviceRegistry();
-    std::ostringstream text;
-    text << in.rdbuf();
-    RegParseResult parsed = ParseRegFile(text.str());
+    if (read != WholeFileRead::Read) {
+        // A pipe, device node, folder or huge file in its place is not read (it could block
+        // or never end), and never replaced.
+        std::fprintf(stderr,
+                     "quarrin: registry file '%s' is %s; the registry starts empty and the file "
+                     "is left unchanged\n",
+                     m_hostPath.c_str(), UnreadableReason(read));
+        m_writable = false;
+        return RegistryTree{};
+    }
+    RegFileText decoded = DecodeRegFile(text);
+    m_layout = decoded.layout;
+    RegParseResult parsed = decoded.utf8
+                                ? ParseRegFile(*decoded.utf8)
+                                : RegParseResult{std::nullopt, decoded.errorLine, decoded.error};
     if (parsed.tree)
         return std::move(*parsed.tree);
     std::fprintf(stderr,
@@ -94,10 +120,12 @@ DWORD RegistryFile::Save(const RegistryTree& tree) {
     std::wstring temporaryDevice = DevicePathOf(temporary);
     if (DWORD error = RunHook(FileOp::Create, temporaryDevice))
         return error;
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Never through a link, and never waiting for the reader of a pipe.
+    int fd = open(temporary.c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0)
         return Win32ErrorFromErrno(errno);
-    std::string text = FormatRegFile(tree);
+    std::string text = EncodeRegFile(FormatRegFile(tree), m_layout);
     HookDecision decision =
         m_files != nullptr ? m_files->RunTransferHook(FileOp::Write, temporaryDevice, text.size())
                            : HookDecision{};

@@ -1,11 +1,13 @@
 // Keeps the registry in a ".reg" text file of the host. Each change rewrites the whole file
 // through a temporary file and a rename, so a power cut leaves either the old or the new
-// file, never a broken one. Every step passes the device file system's hook.
+// file, never a broken one. Every step passes the device file system's hook. The file is
+// written in the form it was read in (UTF-16LE as registry editors export it, or UTF-8).
 #pragma once
 
 #include <string>
 
 #include "platform/common/DeviceFileSystem.h"
+#include "platform/registry/RegFileEncoding.h"
 #include "platform/registry/Registry.h"
 
 namespace quarrin::platform {
@@ -31,6 +33,7 @@ private:
     std::string m_hostPath;
     DeviceFileSystem* m_files;
     bool m_writable = true;
+    RegFileLayout m_layout;  // of the file read; a new file is UTF-8 with LF
 };
 
 }  // namespace quarrin::platform

@@ -41,9 +41,10 @@ else()
 endif()
 if(QUARRIN_WIN32_DEPS_RESULT EQUAL 0)
   add_library(zCompress MODULE
-    ${CMAKE_SOURCE_DIR}/tools/zcompress/EntryPath.cpp
+    ${CMAKE_SOURCE_DIR}/tools/package/EntryRule.cpp
     ${CMAKE_SOURCE_DIR}/tools/zcompress/PackageEntries.cpp
     ${CMAKE_SOURCE_DIR}/tools/zcompress/PackageSource.cpp
+    ${CMAKE_SOURCE_DIR}/tools/zcompress/StagingFolder.cpp
     ${CMAKE_SOURCE_DIR}/tools/zcompress/ZCompress.cpp
   )
   # Kept out of the executable's folder, which Windows searches first for a bare name: the

@@ -57,6 +57,25 @@ protected:
         fs::remove_all(content);
         return package;
     }
+    // A package made by hand, as a technician would: the 64-byte header, then what
+    // `tar -C folder -c . | zstd` writes (names "./", "./ZEL/", ...).
+    fs::path MakeTarPackage(const fs::path& folder) {
+        std::string header(64, '\0');
+        const std::string marker = "ZEL-OKUN-1", version = "V-tar";
+        for (std::size_t i = 0; i < marker.size(); ++i)
+            header[2 * i] = marker[i];
+        for (std::size_t i = 0; i < version.size(); ++i)
+            header[20 + 2 * i] = version[i];
+        fs::path package = root.Put("SDHC/ZEL_Update/ZEL.bin", header);
+        e2e::RunResult made =
+            e2e::RunProgram("/bin/sh", {"-c", "tar -C \"$1\" -c . | zstd -q -c >> \"$2\"", "sh",
+                                        folder.string(), package.string()});
+        EXPECT_EQ(made.exitCode, 0) << made.err;
+        return package;
+    }
+    e2e::RunResult Verify(const fs::path& package) {
+        return e2e::RunProgram(QUARRIN_TOOLS "/mkpackage", {"--verify", package.string()});
+    }
     e2e::RunResult Boot() {
         root.Put("ResidentFlash2/UpdateInfo.dat", std::string("\x02\0\0\0", 4));
         return e2e::RunQuarrin({"--root", root.Path().string(), "--screen-trace",
@@ -88,6 +107,43 @@ TEST_F(AppInstallE2eTest, APackageOnTheMediumReplacesTheApplication) {
     EXPECT_NE(run.err.find("LoadLibrary zCompress.dll OK!\r\n"), std::string::npos);
     EXPECT_NE(run.err.find("CP OK!\r\n"), std::string::npos);
     EXPECT_TRUE(e2e::WaitForFile(root.Path() / "new-started"));
+}
+
+// UTF-16LE of ASCII text, with the byte-order mark, as a registry editor exports a file.
+std::string AsciiToUtf16LeWithMark(const std::string& text) {
+    std::string out = "\xFF\xFE";
+    for (char c : text) {
+        out.push_back(c);
+        out.push_back('\0');
+    }
+    return out;
+}
+
+// Such a registry was once refused ("line 1: missing header"), started empty and was never
+// written: the touch keys of the install went nowhere, and nothing said so.
+TEST_F(AppInstallE2eTest, ARegistryExportedByAnEditorReceivesTheTouchKeysInItsOwnForm) {
+    root.Put("registry.reg",
+             AsciiToUtf16LeWithMark(
+                 "Windows Registry Editor Version 5.00\r\n\r\n"
+                 "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH]\r\n"
+                 "\"CalibrationData\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,\\\r\n"
+                 "  0e,0f\r\n"
+                 "\"MIN_X\"=dword:00000010\r\n\r\n"));
+    std::string keys(144, '\0');
+    keys[32] = '\x20';
+    keys[33] = '\x03';  // MAX3_X = 800
+    root.Put("硬盘/ZEL_Update/Touchkey.bin", keys);
+    MakePackage("V1");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err.find("registry file"), std::string::npos) << run.err;
+    std::string registry = root.Read("registry.reg");
+    EXPECT_EQ(registry.rfind("\xFF\xFEW\0i\0n\0", 0), 0u) << "still UTF-16LE with its mark";
+    EXPECT_NE(registry.find(AsciiToUtf16LeWithMark("\"MAX3_X\"=dword:00000320\r\n").substr(2)),
+              std::string::npos);
+    EXPECT_NE(registry.find(AsciiToUtf16LeWithMark("\"MIN_X\"=dword:00000010\r\n").substr(2)),
+              std::string::npos)
+        << "the values that were there are kept";
 }
 
 TEST_F(AppInstallE2eTest, AMissingLibraryFailsWithTwelveAndAsksForARetry) {
@@ -165,6 +221,41 @@ TEST_F(AppInstallE2eTest, ACorruptPackageFailsWithItsCodeAndWritesNothingOutside
         failed |= text.rfind("应用程序升级失败！错误码:100", 0) == 0;
     EXPECT_TRUE(failed);
     EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string("\x02\0\0\0", 4));
+}
+
+TEST_F(AppInstallE2eTest, APackageMadeWithTarFromInsideTheFolderChecksAndInstalls) {
+    fs::path content = root.Path() / "content";
+    root.Put("content/ZEL/res/strings.dat", "strings");
+    root.PutProgram("content/ZEL/Velmoran.exe", root.Path() / "new-started");
+    fs::path package = MakeTarPackage(content);
+    e2e::RunResult verified = Verify(package);
+    EXPECT_EQ(verified.exitCode, 0) << verified.err;
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(TraceTexts(root.Path() / "trace.txt"), "应用程序升级成功！"));
+    EXPECT_EQ(root.Read("ResidentFlash3/ZEL/res/strings.dat"), "strings");
+    EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string(4, '\0'));
+    EXPECT_TRUE(e2e::WaitForFile(root.Path() / "new-started"));
+}
+
+// Such a package once showed success, wrote 0 to the record and replaced the backup, and
+// every later boot found no application.
+TEST_F(AppInstallE2eTest, APackageWithoutTheApplicationFailsAndKeepsTheBackup) {
+    root.Put("content/ZEL/readme.txt", "no program here");
+    root.Put("ResidentFlash/ZEL.bin", "the last good package");
+    fs::path package = MakeTarPackage(root.Path() / "content");
+    e2e::RunResult verified = Verify(package);
+    EXPECT_EQ(verified.exitCode, 1);
+    EXPECT_NE(verified.err.find("no ZEL/Velmoran.exe"), std::string::npos) << verified.err;
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> texts = TraceTexts(root.Path() / "trace.txt");
+    EXPECT_TRUE(Contains(texts, "应用程序升级失败！错误码:1007"))
+        << ::testing::PrintToString(texts);
+    EXPECT_FALSE(Contains(texts, "应用程序升级成功！"));
+    EXPECT_EQ(root.Read("ResidentFlash/ZEL.bin"), "the last good package");
+    EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string("\x02\0\0\0", 4));
+    EXPECT_TRUE(e2e::WaitForFile(root.Path() / "shell-started"));
 }
 
 }  // namespace

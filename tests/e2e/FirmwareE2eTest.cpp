@@ -157,6 +157,83 @@ TEST_F(FirmwareE2eTest, AnMpegOnlyUpdateClosesAndLaunches) {
     EXPECT_LT(on, off);
 }
 
+// An MCU that takes every block but never reports its programming result: the end frame
+// goes 11 times, once a second, then the stage ends with success and the reset countdown.
+TEST_F(FirmwareE2eTest, AnMcuWithoutAProgrammingResultIsWaitedForTenResends) {
+    root.Put("SDHC/ZEL_Update/MCU", Pattern(131072, 41));
+    fs::path mcuLog = root.Path() / "mcu-sim.log";
+    BackgroundProgram mcu(kSim, {"mcu", "--ignore-code", "16", "--log", mcuLog.string()});
+    root.Put("ResidentFlash2/UpdateInfo.dat", std::string("\x04\0\0\0", 4));
+    fs::path trace = root.Path() / "trace.txt";
+    bool stopped = false;
+    e2e::RunResult run = e2e::RunProgramUntil(
+        QUARRIN_BINARY,
+        {"--root", root.Path().string(), "--com", "2=" + mcu.FirstLine(), "--clock-rate", "50",
+         "--screen-trace", trace.string()},
+        [&] { return TraceShows(trace, "系统即将复位，请拔出升级卡！(0)"); },
+        std::chrono::seconds(20), &stopped);
+    EXPECT_TRUE(stopped) << run.exitCode;
+    EXPECT_TRUE(TraceShows(trace, "MCU升级成功！"));
+    EXPECT_NE(run.err.find("MCU program result missing after 11 end frames\r\n"),
+              std::string::npos);
+    std::string log = ReadFile(mcuLog);
+    std::size_t ends = 0;
+    for (std::size_t at = log.find("ignoring END_PROGRAM"); at != std::string::npos;
+         at = log.find("ignoring END_PROGRAM", at + 1)) {
+        ++ends;
+    }
+    EXPECT_EQ(ends, 11u);
+}
+
+// The numbers of the pass-through frames a simulator received ("recv PASS_THROUGH #n: ...
+// intact"); a damaged one counts as 0.
+std::vector<unsigned> PassThroughNumbers(const std::string& log) {
+    std::vector<unsigned> numbers;
+    const std::string mark = "recv PASS_THROUGH #";
+    for (std::size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at + 1)) {
+        std::size_t end = log.find('\n', at);
+        std::string line = log.substr(at, end - at);
+        bool intact = line.size() >= 6 && line.compare(line.size() - 6, 6, "intact") == 0;
+        numbers.push_back(intact ? std::stoul(line.substr(mark.size())) : 0);
+    }
+    return numbers;
+}
+
+// Both co-processors send pass-through frames, two at a time and of every length up to 258
+// bytes, while both stages run (the dialog sleeps in two of its reactions); the MCU sends
+// status messages too. Each frame reaches the other side once, whole, in order.
+TEST_F(FirmwareE2eTest, PassThroughFramesCrossOnceWholeAndInOrder) {
+    root.Put("SDHC/ZEL_Update/MCU", Pattern(131072, 42));
+    root.Put("SDHC/ZEL_Update/DVDROM.bin", Pattern(24000, 43));
+    fs::path mcuLog = root.Path() / "mcu-sim.log";
+    fs::path mpegLog = root.Path() / "mpeg-sim.log";
+    BackgroundProgram mcu(kSim, {"mcu", "--pass-through-ms", "20", "--pass-through-burst", "2",
+                                 "--status-ms", "30", "--log", mcuLog.string()});
+    BackgroundProgram mpeg(
+        kSim, {"mpeg", "--alive-ms", "5", "--flash-ms", "25", "--pass-through-ms", "20",
+               "--pass-through-burst", "2", "--log", mpegLog.string()});
+    root.Put("ResidentFlash2/UpdateInfo.dat", std::string("\x0c\0\0\0", 4));
+    fs::path trace = root.Path() / "trace.txt";
+    bool stopped = false;
+    e2e::RunResult run = e2e::RunProgramUntil(
+        QUARRIN_BINARY,
+        {"--root", root.Path().string(), "--com", "2=" + mcu.FirstLine(), "--com",
+         "3=" + mpeg.FirstLine(), "--clock-rate", "20", "--screen-trace", trace.string()},
+        [&] { return TraceShows(trace, "系统即将复位，请拔出升级卡！(0)"); },
+        std::chrono::seconds(30), &stopped);
+    EXPECT_TRUE(stopped) << run.exitCode;
+    mcu.Stop();
+    mpeg.Stop();
+    for (const fs::path& log : {mcuLog, mpegLog}) {
+        SCOPED_TRACE(log.filename().string());
+        std::vector<unsigned> numbers = PassThroughNumbers(ReadFile(log));
+        ASSERT_GE(numbers.size(), 50u);
+        for (std::size_t i = 1; i < numbers.size(); ++i)
+            ASSERT_EQ(numbers[i], numbers[i - 1] + 1) << "frame " << i << " of " << numbers.size();
+    }
+    EXPECT_NE(ReadFile(mcuLog).find("recv STATUS_ACK"), std::string::npos);
+}
+
 // A stage that fails shows its code, closes the dialog and starts the main application.
 struct FailureCase {
     const char* name;

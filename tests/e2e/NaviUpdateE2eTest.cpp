@@ -92,6 +92,42 @@ TEST_F(NaviUpdateE2eTest, AFileThatCannotBeCopiedFailsWithTwentyAndTheRestIsCopi
     EXPECT_TRUE(e2e::WaitForFile(root.Path() / "app-started"));
 }
 
+// Files in a dot folder are copied but not counted: with 25 counted, the copy's share once
+// passed 120 (read as the backup state) and 8888 (read as done), so the dialog showed
+// success and closed while the worker still copied, and the loader could exit mid-copy.
+TEST_F(NaviUpdateE2eTest, UncountedFilesNeverEndTheStageBeforeTheWorker) {
+    for (int i = 0; i < 25; ++i)
+        root.Put("硬盘/navi_update/maps/m" + std::to_string(i) + ".map", "m");
+    for (int i = 0; i < 2300; ++i)
+        root.Put("硬盘/navi_update/.cache/c" + std::to_string(i), "c");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("navigation failed, error code 20\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("navigation success"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("navigation backup"), std::string::npos) << run.out;
+    std::vector<std::string> log = e2e::SplitCrLfLines(run.err);
+    auto totalTime = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+        return line.starts_with("Total Time:");
+    });
+    auto launched = std::find(log.begin(), log.end(), "CP OK!");
+    ASSERT_NE(totalTime, log.end()) << "the worker finished before the loader ended";
+    EXPECT_LT(totalTime, launched) << "the dialog closed after the worker's last post";
+    EXPECT_EQ(std::distance(fs::directory_iterator(root.Path() / "Storage Card/.cache"),
+                            fs::directory_iterator()),
+              2300);
+}
+
+TEST_F(NaviUpdateE2eTest, WithoutTheFormatterTheCardIsMountedAgainAndReceivesTheTree) {
+    fs::remove(root.Path() / "Windows" / "fatutil.dll");
+    root.Put("硬盘/navi_update/maps/a.map", "a");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("Error LoadLibrary fatutil.dll!Error Code:126\r\n"), std::string::npos);
+    EXPECT_NE(run.out.find("navigation success\n"), std::string::npos) << run.out;
+    EXPECT_EQ(root.Read("Storage Card/maps/a.map"), "a");
+    EXPECT_FALSE(fs::exists(root.Path() / "Storage Card/old"));
+}
+
 TEST_F(NaviUpdateE2eTest, TheCardIsFoundOnTheSecondStore) {
     root.Put("硬盘/navi_update/a.map", "a");
     fs::create_directories(root.Path() / "USB Disk");

@@ -12,6 +12,8 @@
 #include "link/FrameCodec.h"
 #include "link/McuParser.h"
 #include "link/MpegParser.h"
+#include "link/PassThrough.h"
+#include "link/PostBudget.h"
 #include "platform/Platform.h"
 #include "platform/Win32.h"
 #include "platform/sim/VirtualScheduler.h"
@@ -29,11 +31,20 @@ public:
     }
 };
 
+// Takes what the parsers handed over, as the dialog does: the posts, and the pass-through
+// frames they announce (each whole, and of a length a frame can have).
 void DrainPosts() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message != 0x501 && msg.message != 0x502)
             __builtin_trap();
+        ReturnPostSlot(msg.message == 0x501 ? 0 : 1);
+    }
+    for (LPCWSTR name : {PASS_THROUGH_MCU_TO_MPEG, PASS_THROUGH_MPEG_TO_MCU}) {
+        for (const std::vector<BYTE>& frame : TakePassThroughFrames(name)) {
+            if (frame.size() < 5 || frame.size() > FRAME_MAX_LENGTH || frame[0] != 0x5A)
+                __builtin_trap();
+        }
     }
 }
 

@@ -145,6 +145,19 @@ void RegistrySeeds() {
     Put("registry_file", "unknown-root", header + "[HKEY_NOWHERE\\X]\n\"a\"=dword:0\n");
     Put("registry_file", "broken-hex", header + "[HKEY_USERS\\A]\n\"a\"=hex:0g,1\n");
     Put("registry_file", "empty", "");
+    // As a registry editor exports it: UTF-16LE with a byte-order mark and CR LF.
+    std::string exported = "\xFF\xFE";
+    for (char c : header +
+                      "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH]\n"
+                      "@=\"x\"\n\"Data\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,\\\n"
+                      "  0d,0e\n\"Multi\"=hex(7):41,00,00,00,00,00\n\"MAX1_X\"=dword:00000320\n") {
+        if (c == '\n')
+            exported += std::string("\r\0", 2);
+        exported += std::string(1, c) + '\0';
+    }
+    // A surrogate pair (U+1F600) in a value.
+    exported += std::string("\"\0V\0\"\0=\0\"\0\x3D\xD8\x00\xDE\"\0\r\0\n\0", 20);
+    Put("registry_file", "utf16-editor-export", exported);
 }
 
 void HeaderSeeds() {

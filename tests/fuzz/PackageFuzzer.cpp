@@ -7,7 +7,8 @@
 //    compared with the tree before the input);
 //  - no file handle stays open (the package can be opened again without sharing);
 //  - a result of zero or more is at least the number of files found below the destination
-//    (an archive may write one name twice), and nothing is left behind by a result of zero.
+//    (an archive may write one name twice), and nothing is left behind by a result of zero;
+//  - a package that the library installed passes the package tool's check (one entry rule).
 // The unpacked size is capped (a write past the cap fails as a full disk), so a small
 // package that expands hugely costs no more than a disk that is full.
 //
@@ -227,15 +228,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fprintf(stderr, "zUncompress: %d, files below the destination: %d\n", result, files);
     if (result >= 0 && files > result)
         __builtin_trap();
-    if (result < quarrin::package::UNPACK_WRITE_FAILED)
+    if (result < quarrin::package::UNPACK_NO_PROGRAM)
         __builtin_trap();
     if (h.Outside() != h.outside)
         __builtin_trap();
 
-    // The package tool's reader meets the same bytes.
-    quarrin::package::PackageInfo info;
-    std::vector<quarrin::package::ListedEntry> entries;
+    // The package tool's reader meets the same bytes: a package that the installer took
+    // must pass its check (the reverse need not hold: a write may fail on a full disk).
+    quarrin::package::PackageListing listing;
     std::string error;
-    quarrin::package::ReadPackage(h.packageHost, info, entries, error);
+    bool read = quarrin::package::ReadPackage(h.packageHost, listing, error);
+    bool refusesAnEntry = false;
+    for (const auto& entry : listing.entries)
+        refusesAnEntry |= quarrin::package::IsRefused(entry.verdict);
+    bool good = read && !refusesAnEntry && listing.hasProgram;
+    if (result >= 0 && !good)
+        __builtin_trap();
     return 0;
 }

@@ -1,28 +1,35 @@
 // Fuzz target: the registry's ".reg" text form, read and written back.
 //
 // Each input is used twice:
-//  1. as the text of a registry file: it is parsed; when it is accepted, the text written
-//     from the result must parse again to the same keys and values, and writing that gives
-//     the same text again;
+//  1. as the bytes of a registry file in any of its forms (UTF-8 with or without a byte-order
+//     mark, UTF-16LE with one, LF or CR LF): it is decoded and parsed; when it is accepted,
+//     the text written from the result must parse again to the same keys and values, writing
+//     that gives the same text again, and the file written back in the form it was read in
+//     must be read as that form and give the same keys and values;
 //  2. as a recipe for a registry built through the registry's own operations (keys below a
-//     known root, values of any name, type and data): the text written from it must parse to
-//     the same keys and values. Whatever the registry accepts must survive a save and a
-//     reload.
+//     known root, values of any name, type and data): the text written from it, in every
+//     form, must read back to the same keys and values. Whatever the registry accepts must
+//     survive a save and a reload.
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
+#include "platform/registry/RegFileEncoding.h"
 #include "platform/registry/Registry.h"
 #include "platform/registry/RegistryTree.h"
 
 namespace {
 
+using quarrin::platform::DecodeRegFile;
+using quarrin::platform::EncodeRegFile;
 using quarrin::platform::FormatRegFile;
 using quarrin::platform::ParseRegFile;
+using quarrin::platform::RegFileLayout;
 using quarrin::platform::RegistryKey;
 using quarrin::platform::RegistryTree;
 using quarrin::platform::RegistryValue;
+using quarrin::platform::RegTextEncoding;
 
 void Check(bool condition) {
     if (!condition)
@@ -49,6 +56,15 @@ bool SameTree(const RegistryTree& a, const RegistryTree& b) {
             return false;
     }
     return true;
+}
+
+// `text` written in `layout` is read as that layout and gives `tree` again.
+void CheckWrittenForm(const RegistryTree& tree, const std::string& text,
+                      const RegFileLayout& layout) {
+    quarrin::platform::RegFileText read = DecodeRegFile(EncodeRegFile(text, layout));
+    Check(read.utf8.has_value() && read.layout == layout);
+    quarrin::platform::RegParseResult again = ParseRegFile(*read.utf8);
+    Check(again.tree.has_value() && SameTree(tree, *again.tree));
 }
 
 // The written text of `tree` reads back to `tree`; returns that text.
@@ -140,14 +156,24 @@ RegistryTree BuildTree(std::string_view bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
-    quarrin::platform::RegParseResult parsed = ParseRegFile(bytes);
-    if (parsed.tree) {
+    quarrin::platform::RegFileText decoded = DecodeRegFile(bytes);
+    if (!decoded.utf8) {
+        Check(decoded.errorLine >= 1 && !decoded.error.empty());
+    } else if (quarrin::platform::RegParseResult parsed = ParseRegFile(*decoded.utf8);
+               parsed.tree) {
         std::string text = CheckRoundTrip(*parsed.tree);
         Check(FormatRegFile(*ParseRegFile(text).tree) == text);
+        CheckWrittenForm(*parsed.tree, text, decoded.layout);
     } else {
         Check(parsed.errorLine >= 1 && !parsed.error.empty());
     }
 
-    CheckRoundTrip(BuildTree(bytes));
+    RegistryTree built = BuildTree(bytes);
+    std::string text = CheckRoundTrip(built);
+    for (RegTextEncoding encoding :
+         {RegTextEncoding::Utf8, RegTextEncoding::Utf8WithMark, RegTextEncoding::Utf16LeWithMark}) {
+        CheckWrittenForm(built, text, {encoding, false});
+        CheckWrittenForm(built, text, {encoding, true});
+    }
     return 0;
 }

@@ -255,6 +255,58 @@ TEST(CoprocSimTest, LineFaultsRepeatHoldBackAndMisacknowledge) {
     }
 }
 
+// The messages at the wrong moment that the loader's tests ask of the simulator.
+TEST(CoprocSimTest, LateExtraAndUnpromptedMessagesComeAsAsked) {
+    {
+        Simulator sim({"mpeg", "--alive-ms", "0", "--end-delay-ms", "300", "--extra-result", "1",
+                       "--acks-after-result-ms", "50"});
+        auto start = std::chrono::steady_clock::now();
+        sim.Send(Frame(0x26, {0x00, 0x00}));
+        EXPECT_EQ(sim.Next(), Frame(0xA6, {0x01}));  // nothing written: the sum fails
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(290));
+        EXPECT_EQ(sim.Next(), Frame(0xA6, {0x01}));
+        EXPECT_EQ(sim.Next(), Frame(0xA5, {0x00, 0x00}));  // then asks for blocks 0 and 1
+        EXPECT_EQ(sim.Next(), Frame(0xA5, {0x00, 0x01}));
+    }
+    {
+        Simulator sim({"mcu", "--stray-result-ms", "100", "--status-ms", "1000",
+                       "--pass-through-ms", "1000", "--pass-through-burst", "2"});
+        sim.Send(Frame(0x01, {0x01, 0x00}));  // the first frame starts them
+        Bytes first = sim.NextWithCode(0x73);
+        Bytes second = sim.NextWithCode(0x73);
+        EXPECT_EQ(std::string(first.begin() + 4, first.begin() + 8), std::string("PT\0\x01", 4));
+        EXPECT_EQ(std::string(second.begin() + 4, second.begin() + 8), std::string("PT\0\x02", 4));
+        EXPECT_EQ(sim.NextWithCode(0x96), Frame(0x96, {0x00}));
+        // A pass-through frame forwarded to it is checked: this one is whole, this one not.
+        Bytes forwarded = first;
+        forwarded[3] = 0xF3;
+        forwarded.back() =
+            FrameChecksum(forwarded.data() + 2, static_cast<int>(forwarded.size()) - 3);
+        sim.Send(forwarded);
+        forwarded[20] ^= 1;
+        forwarded.back() =
+            FrameChecksum(forwarded.data() + 2, static_cast<int>(forwarded.size()) - 3);
+        sim.Send(forwarded);
+        sim.Next(300);
+        std::string log = sim.Log();
+        std::string size = std::to_string(first.size());
+        EXPECT_NE(log.find("recv PASS_THROUGH #1: " + size + " bytes intact"), std::string::npos);
+        EXPECT_NE(log.find("recv PASS_THROUGH #1: " + size + " bytes DAMAGED"), std::string::npos);
+    }
+    {
+        Simulator sim({"mcu", "--flood", "update-ack", "--deaf-after", "1"});
+        sim.Send(Frame(0x00, {0x01}));
+        for (int i = 0; i < 100; ++i)
+            ASSERT_EQ(sim.Next(), Frame(0x80, {}));
+        sim.Send(Frame(0x00, {0x01}));  // not read any more
+        sim.Next(100);
+        std::string log = sim.Log();
+        std::size_t first = log.find("recv UPDATE_REQUEST");
+        EXPECT_NE(first, std::string::npos);
+        EXPECT_EQ(log.find("recv UPDATE_REQUEST", first + 1), std::string::npos);
+    }
+}
+
 TEST(CoprocSimTest, PacedOutputKeepsToTheLineRate) {
     Simulator sim({"mcu", "--pace", "--baud", "38400"});
     // 20 version reports of 78 bytes take 20 * 780 bits / 38400 bit/s, about 0.4 s, paced.

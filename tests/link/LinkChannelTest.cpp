@@ -122,6 +122,58 @@ TEST_F(LinkChannelTest, StoppingDiscardsQueuedFramesAndEndsASlowWriter) {
     slow.CloseLink();
 }
 
+// While the line is slow, a command posted again is not queued behind its waiting copy;
+// pass-through frames are each sent, also when two are alike.
+TEST_F(LinkChannelTest, ACommandIsNotQueuedAgainWhileItsCopyWaits) {
+    CoprocessorLink link;
+    link.OpenMcuLink();
+    mcuLine.OnWrite([](const Bytes&) { Sleep(100); });
+    link.MCU_CMD_UPDATE_REQUEST();
+    Sleep(1);  // being written: no longer waiting
+    link.MCU_CMD_UPDATE_REQUEST();
+    link.MCU_CMD_STATUS_ACK();
+    link.MCU_CMD_UPDATE_REQUEST();
+    link.MCU_CMD_STATUS_ACK();
+    Bytes passThrough = MakeFrame(0x73, {1, 2});
+    link.SendRaw(passThrough.data(), static_cast<int>(passThrough.size()));
+    link.SendRaw(passThrough.data(), static_cast<int>(passThrough.size()));
+    EXPECT_EQ(link.m_sendChannel->Queued(), 4u);
+    Sleep(1000);
+    Bytes expected{0x5A, 0xA5, 0x03, 0x00, 0x01, 0xFC, 0x5A, 0xA5, 0x03,
+                   0x00, 0x01, 0xFC, 0x5A, 0xA5, 0x02, 0x02, 0xFC};
+    expected.insert(expected.end(), passThrough.begin(), passThrough.end());
+    expected.insert(expected.end(), passThrough.begin(), passThrough.end());
+    EXPECT_EQ(mcuLine.Written(), expected);
+    mcuLine.OnWrite(nullptr);
+    link.CloseLink();
+}
+
+// A line that takes nothing for a long time: the queue keeps its limit by dropping its oldest
+// frames, says so once, and counts the drops when it has emptied.
+TEST_F(LinkChannelTest, AFullSendQueueDropsItsOldestFrames) {
+    SimSerialPeer& mpegLine = sim.AttachSerialPeer(3);
+    CoprocessorLink link;
+    link.OpenMpegLink();
+    mpegLine.OnWrite([](const Bytes&) { Sleep(5000); });
+    std::vector<Bytes> frames;
+    for (unsigned i = 0; i < SEND_QUEUE_LIMIT + 11; ++i)
+        frames.push_back(MakeFrame(0xF3, {static_cast<BYTE>(i), static_cast<BYTE>(i >> 8)}));
+    link.SendRaw(frames[0].data(), static_cast<int>(frames[0].size()));
+    Sleep(1);  // the first frame is on the line
+    for (std::size_t i = 1; i < frames.size(); ++i)
+        link.SendRaw(frames[i].data(), static_cast<int>(frames[i].size()));
+    EXPECT_EQ(link.m_sendChannel->Queued(), SEND_QUEUE_LIMIT);
+    EXPECT_EQ(LinesStartingWith(sim, L"MPEG Send queue full").size(), 1u);
+    mpegLine.OnWrite(nullptr);
+    Sleep(10000);
+    Bytes expected = frames[0];
+    for (std::size_t i = frames.size() - SEND_QUEUE_LIMIT; i < frames.size(); ++i)
+        expected.insert(expected.end(), frames[i].begin(), frames[i].end());
+    EXPECT_EQ(mpegLine.Written(), expected);
+    EXPECT_TRUE(HasLine(sim, L"MPEG Send queue: 10 frames dropped\r\n"));
+    link.CloseLink();
+}
+
 TEST_F(LinkChannelTest, OnlyOneChannelOfEachKindRuns) {
     CoprocessorLink link;
     link.OpenMcuLink();

@@ -4,6 +4,7 @@
 
 #include "dialog/DialogGlobals.h"
 #include "link/FrameCodec.h"
+#include "link/PostBudget.h"
 #include "platform/window/WindowCore.h"
 
 namespace linktest {
@@ -12,6 +13,7 @@ PostCollector::PostCollector()
     : m_window(quarrin::platform::CreatePlatformWindow(
           [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; })) {
     g_notifyWindow = m_window;
+    ResetPostBudgets();  // a new window takes what the parsers post from now on
 }
 
 PostCollector::~PostCollector() {

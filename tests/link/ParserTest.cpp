@@ -9,6 +9,7 @@
 #include "link/McuParser.h"
 #include "link/MpegParser.h"
 #include "link/PassThrough.h"
+#include "link/PostBudget.h"
 
 using namespace linktest;
 
@@ -22,14 +23,10 @@ protected:
     void Mpeg(const Bytes& frame) {
         ParseMpegFrame(nullptr, frame.data(), static_cast<int>(frame.size()));
     }
-    Bytes Mapping(LPCWSTR name) {
-        HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                            PASS_THROUGH_SIZE, name);
-        auto* view = static_cast<BYTE*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-        Bytes bytes(view, view + PASS_THROUGH_SIZE);
-        UnmapViewOfFile(view);
-        CloseHandle(mapping);
-        return bytes;
+    ParserTest() {
+        // Frames an earlier test stored and nobody took.
+        TakePassThroughFrames(PASS_THROUGH_MCU_TO_MPEG);
+        TakePassThroughFrames(PASS_THROUGH_MPEG_TO_MCU);
     }
 
     quarrin::platform::SimPlatform sim;
@@ -138,23 +135,52 @@ TEST_F(ParserTest, FramesTooShortForTheirMessageAreTracedButNotActedOn) {
     EXPECT_EQ(LinesStartingWith(sim, L"MPEG R:").size(), 2u);
 }
 
-TEST_F(ParserTest, PassThroughFramesReachTheirMappingBeforeThePost) {
+TEST_F(ParserTest, PassThroughFramesWaitInTheirMappingUntilTakenOnce) {
     Bytes toMpeg = MakeFrame(0x73, {1, 2, 3, 0x5A});
+    Bytes longest = MakeFrame(0x73, Bytes(253, 0x11));  // 258 bytes, the longest frame
     Mcu(toMpeg);
+    Mcu(longest);
     Bytes toMcu = MakeFrame(0xF3, Bytes(200, 0xAB));
     Mpeg(toMcu);
     EXPECT_EQ(posts.Take(), (std::vector<Post>{{WM_MCU_MESSAGE, toMpeg.size(), 0x73},
+                                               {WM_MCU_MESSAGE, longest.size(), 0x73},
                                                {WM_MPEG_MESSAGE, toMcu.size(), 0xF3}}));
-    Bytes mcuToMpeg = Mapping(PASS_THROUGH_MCU_TO_MPEG);
-    EXPECT_TRUE(std::equal(toMpeg.begin(), toMpeg.end(), mcuToMpeg.begin()));
-    Bytes mpegToMcu = Mapping(PASS_THROUGH_MPEG_TO_MCU);
-    EXPECT_TRUE(std::equal(toMcu.begin(), toMcu.end(), mpegToMcu.begin()));
+    EXPECT_EQ(TakePassThroughFrames(PASS_THROUGH_MCU_TO_MPEG),
+              (std::vector<Bytes>{toMpeg, longest}));
+    EXPECT_TRUE(TakePassThroughFrames(PASS_THROUGH_MCU_TO_MPEG).empty());
+    EXPECT_EQ(TakePassThroughFrames(PASS_THROUGH_MPEG_TO_MCU), std::vector<Bytes>{toMcu});
+}
 
-    // Longer than the mapping: cut short it would be a corrupt frame; it is not forwarded.
-    Mcu(MakeFrame(0x73, Bytes(252, 0x11)));
-    Mpeg(MakeFrame(0xF3, Bytes(253, 0x22)));
-    EXPECT_TRUE(posts.Take().empty());
-    EXPECT_EQ(Mapping(PASS_THROUGH_MCU_TO_MPEG), mcuToMpeg);
+TEST_F(ParserTest, AFullPassThroughQueueDropsFurtherFramesAndSaysSoOnce) {
+    std::vector<Bytes> frames;
+    for (BYTE i = 0; i < PASS_THROUGH_SLOTS + 3; ++i) {
+        frames.push_back(MakeFrame(0x73, {i}));
+        Mcu(frames.back());
+    }
+    EXPECT_EQ(posts.Take().size(), PASS_THROUGH_SLOTS);
+    EXPECT_EQ(LinesStartingWith(sim, L"Pass-through queue _UPD_Mcu_To_Mpeg_ full").size(), 1u);
+    frames.resize(PASS_THROUGH_SLOTS);
+    EXPECT_EQ(TakePassThroughFrames(PASS_THROUGH_MCU_TO_MPEG), frames);
+    Bytes later = MakeFrame(0x73, {0x99});
+    Mcu(later);  // room again
+    EXPECT_EQ(TakePassThroughFrames(PASS_THROUGH_MCU_TO_MPEG), std::vector<Bytes>{later});
+}
+
+// The dialog takes one message at a time: a line that brings more than it can take is not
+// allowed to fill its queue. Beyond the budget the parser drops messages and says so.
+TEST_F(ParserTest, ALinkPostsNoMoreThanItsBudgetAheadOfTheDialog) {
+    Bytes status = MakeFrame(0x81, {0x01});
+    for (long i = 0; i < POST_BUDGET + 100; ++i)
+        Mcu(status);
+    EXPECT_EQ(posts.Take().size(), static_cast<std::size_t>(POST_BUDGET));
+    EXPECT_TRUE(HasLine(sim, L"MCU messages dropped: the dialog is behind\r\n"));
+    Mpeg(MakeFrame(0xF2, {}));  // the other link has its own budget
+    EXPECT_EQ(posts.Take().size(), 1u);
+    for (long i = 0; i < POST_BUDGET; ++i)
+        ReturnPostSlot(0);  // the dialog has caught up
+    Mcu(status);
+    EXPECT_EQ(posts.Take().size(), 1u);
+    EXPECT_TRUE(HasLine(sim, L"MCU messages: 100 dropped\r\n"));
 }
 
 }  // namespace

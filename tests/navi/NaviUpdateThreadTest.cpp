@@ -2,18 +2,56 @@
 // card and its log lines.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <optional>
+
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
 #include "tests/navi/NaviTestSupport.h"
 #include "workers/NaviUpdateThread.h"
 
 using quarrin::platform::FileOp;
+using quarrin::platform::FileOperationHook;
+using quarrin::platform::HookDecision;
 using quarrin::platform::SimPlatform;
 using Posts = std::vector<std::pair<WPARAM, LPARAM>>;
 
 namespace {
 
 constexpr std::uintmax_t MiB = 1 << 20;
+const wchar_t kRecord[] = L"ResidentFlash2\\UpdateInfo.dat";
+const std::string kWordZero("\0\0\0\0", 4);
+const std::string kWordNavi("\x40\0\0\0", 4);
+
+// Notes what the update record holds when the first and the last change reach the card;
+// every operation then goes on to the simulator's own hook.
+class CardWatch : public FileOperationHook {
+public:
+    explicit CardWatch(SimPlatform& sim) : m_sim(sim), m_next(sim.Files().Hook()) {
+        sim.Files().SetHook(this);
+    }
+    ~CardWatch() override { m_sim.Files().SetHook(m_next); }
+    HookDecision Before(FileOp op, const std::wstring& devicePath) override {
+        if (quarrin::platform::IsMutating(op) && devicePath.rfind(L"Storage Card", 0) == 0) {
+            std::string record = HostBytes(m_sim.HostPath(kRecord));
+            if (!m_first)
+                m_first = record;
+            m_last = record;
+        }
+        return m_next->Before(op, devicePath);
+    }
+    std::optional<std::string> m_first;
+    std::optional<std::string> m_last;
+
+private:
+    static std::string HostBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    SimPlatform& m_sim;
+    FileOperationHook* m_next;
+};
 
 class NaviUpdateThreadTest : public ::testing::Test {
 protected:
@@ -112,12 +150,46 @@ TEST_F(NaviUpdateThreadTest, ATopLevelFileThatFailsAgainAfterTheRetryFailsWith21
     EXPECT_EQ(g_updateErrorCode, 21);
 }
 
-TEST_F(NaviUpdateThreadTest, WithoutTheFormatterTheCardStaysDismountedAndTheCopyFails) {
+// The card, dismounted for the format, once stayed dismounted and the copy failed with 21.
+TEST_F(NaviUpdateThreadTest, WithoutTheFormatterTheCardIsMountedAgainAndReceivesTheCopy) {
     std::filesystem::remove(sim.HostPath(L"Windows\\fatutil.dll"));
     PutThreeFiles();
-    EXPECT_EQ(Run(), (Posts{{1, 1}, {0, 0}}));
+    EXPECT_EQ(Run().back(), (std::pair<WPARAM, LPARAM>{1, PROGRESS_DONE}));
+    EXPECT_EQ(g_updateErrorCode, -1);
+    EXPECT_FALSE(sim.Exists(L"Storage Card\\old")) << "the old content was deleted before";
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\maps\\c.dat"), "c");
+}
+
+// A power cut while the card is rewritten must find the request again at the next start.
+TEST_F(NaviUpdateThreadTest, TheRecordAsksForTheUpdateWhileTheCardIsRewritten) {
+    PutThreeFiles();
+    sim.PutFile(kRecord, kWordZero);  // consumed at start
+    CardWatch watch(sim);
+    EXPECT_EQ(Run().back(), (std::pair<WPARAM, LPARAM>{1, PROGRESS_DONE}));
+    EXPECT_EQ(watch.m_first, kWordNavi) << "armed before the old content goes";
+    EXPECT_EQ(watch.m_last, kWordNavi) << "still armed for the last file copied";
+    EXPECT_EQ(sim.FileBytes(kRecord), kWordZero);
+}
+
+TEST_F(NaviUpdateThreadTest, AFailedCopyIsNotRepeatedAndAnEmptyFolderWritesNothing) {
+    PutThreeFiles();
+    sim.PutFile(kRecord, kWordZero + "tail");
+    sim.FailOperation(FileOp::Copy, L"Storage Card\\xip.bin", ERROR_PATH_NOT_FOUND, 2);
+    Run();
     EXPECT_EQ(g_updateErrorCode, 21);
-    EXPECT_FALSE(sim.Exists(L"Storage Card"));
+    EXPECT_EQ(sim.FileBytes(kRecord), kWordZero) << "written in place and cut to four bytes";
+
+    sim.FailOperation(FileOp::Copy, L"Storage Card\\maps\\c.dat", ERROR_ACCESS_DENIED);
+    Run();
+    EXPECT_EQ(g_updateErrorCode, 20);
+    EXPECT_EQ(sim.FileBytes(kRecord), kWordZero);
+
+    std::filesystem::remove(sim.HostPath(kRecord));
+    std::filesystem::remove_all(sim.HostPath(L"硬盘\\navi_update"));
+    sim.PutDirectory(L"硬盘\\navi_update\\nothing");
+    Run();
+    EXPECT_EQ(g_updateErrorCode, 22);
+    EXPECT_FALSE(sim.Exists(kRecord)) << "nothing touched, nothing to repeat";
 }
 
 }  // namespace

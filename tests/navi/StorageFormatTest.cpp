@@ -74,17 +74,32 @@ TEST_F(StorageFormatTest, AStoreWithoutPartitionsIsLoggedAndSkipped) {
     EXPECT_TRUE(CardIsEmptyAndMounted());
 }
 
-TEST_F(StorageFormatTest, WithoutTheLibraryTheCardStaysDismountedAndKeepsItsFiles) {
+// Without a usable formatter: "fatutil.dll" missing, or a library without "FormatVolume".
+class StorageFormatLibraryTest : public StorageFormatTest,
+                                 public ::testing::WithParamInterface<bool> {};
+
+// The card was dismounted a step before; it once stayed so for the rest of the boot.
+TEST_P(StorageFormatLibraryTest, TheCardIsMountedAgainUnformatted) {
+    bool libraryPresent = GetParam();
     std::filesystem::remove(sim.HostPath(L"Windows\\fatutil.dll"));
+    if (libraryPresent) {
+        std::filesystem::copy_file(LIBRARY_WITHOUT_FORMAT_PATH,
+                                   sim.HostPath(L"Windows\\fatutil.dll"));
+    }
     DeclareCardOnSecondStore();
     FormatStorageCard();
-    Lines lines = sim.DebugLines();
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[3], L"Error LoadLibrary fatutil.dll!Error Code:126\r\n");
-    EXPECT_EQ(lines[4], kFinished);
-    EXPECT_FALSE(sim.Exists(L"Storage Card"));
-    EXPECT_TRUE(sim.Files().ResolveIgnoringMounts(L"Storage Card\\old\\map.dat").exists);
+    const wchar_t* failure = libraryPresent ? L"Error GetProcAddress pfnFormatVolume\r\n"
+                                            : L"Error LoadLibrary fatutil.dll!Error Code:126\r\n";
+    EXPECT_EQ(sim.DebugLines(),
+              (Lines{kBegin, L"FindFirstPartition Part00 DSK1: \\SDHC\r\n",
+                     L"FindFirstPartition Part00 DSK2: \\Storage Card\r\n", failure, kFinished}));
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\old\\map.dat"), "old map");
 }
+
+INSTANTIATE_TEST_SUITE_P(Formatter, StorageFormatLibraryTest, ::testing::Bool(),
+                         [](const auto& info) {
+                             return std::string(info.param ? "WithoutExport" : "Missing");
+                         });
 
 TEST_F(StorageFormatTest, AFailedDismountStillRunsFormatCreateAndMountInOrder) {
     DeclareCardOnSecondStore();

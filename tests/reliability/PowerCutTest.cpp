@@ -76,17 +76,27 @@ TEST_F(PowerCutTest, ACountedRunListsEveryMutationAndACutStopsExactlyThere) {
 
 TEST_F(PowerCutTest, ATornWriteLeavesHalfOfItsBytes) {
     std::vector<std::string> operations = CountOperations();
-    std::size_t write = IndexOf(operations, "Write(4000) ResidentFlash3\\ZEL\\data.dat");
+    std::size_t write =
+        IndexOf(operations, "Write(4000) ResidentFlash3\\_Unpack_$\\New\\ZEL\\data.dat");
     setenv("QUARRIN_POWER_CUT", std::to_string(write).c_str(), 1);
     setenv("QUARRIN_POWER_CUT_TORN", "1", 1);
     EXPECT_EQ(Boot().exitCode, 99);
-    EXPECT_EQ(root.Read("ResidentFlash3/ZEL/data.dat"), std::string(2000, 'd'));
+    EXPECT_EQ(root.Read("ResidentFlash3/_Unpack_$/New/ZEL/data.dat"), std::string(2000, 'd'));
 }
 
+// Right after the cut the program is the old one with its whole folder, or missing (so that
+// no start launches half an application), or the new one with its whole folder.
 TEST_F(PowerCutTest, AnUpdateCutAnywhereInTheApplicationFolderIsRepeatedAtTheNextStart) {
     std::vector<std::string> operations = CountOperations();
-    for (const std::string what : {"Delete ResidentFlash3\\ZEL\\Velmoran.exe",
-                                   "Create ResidentFlash3\\ZEL\\data.dat", "Copy("}) {
+    const std::string oldProgram = root.Read("ResidentFlash3/ZEL/Velmoran.exe");
+    const std::pair<const char*, std::string> cuts[] = {
+        {"Delete ResidentFlash3\\ZEL\\Velmoran.exe", oldProgram},
+        {"Delete ResidentFlash3\\ZEL\\old.dat", ""},
+        {"Create ResidentFlash3\\_Unpack_$\\New\\ZEL\\data.dat", ""},
+        {"Move ResidentFlash3\\ZEL", ""},
+        {"RemoveDirectory ResidentFlash3\\_Unpack_$", "#!/bin/sh\n"},
+        {"Copy(", "#!/bin/sh\n"}};
+    for (const auto& [what, program] : cuts) {
         SCOPED_TRACE(what);
         std::size_t index = IndexOf(operations, what);
         e2e::DeviceRoot device;
@@ -97,6 +107,12 @@ TEST_F(PowerCutTest, AnUpdateCutAnywhereInTheApplicationFolderIsRepeatedAtTheNex
             e2e::RunQuarrin({"--root", device.Path().string(), "--clock-rate", "200"}).exitCode,
             99);
         unsetenv("QUARRIN_POWER_CUT");
+        EXPECT_EQ(device.Read("ResidentFlash3/ZEL/Velmoran.exe"), program);
+        if (program == oldProgram) {
+            EXPECT_EQ(device.Read("ResidentFlash3/ZEL/old.dat"), "old");
+        } else if (!program.empty()) {
+            EXPECT_EQ(device.Read("ResidentFlash3/ZEL/data.dat"), std::string(4000, 'd'));
+        }
         EXPECT_EQ(device.Read("ResidentFlash2/UpdateInfo.dat").substr(0, 1), "\x02");
         e2e::RunResult again =
             e2e::RunQuarrin({"--root", device.Path().string(), "--clock-rate", "200"});

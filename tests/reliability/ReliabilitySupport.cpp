@@ -53,13 +53,25 @@ std::string Archive(const std::vector<Entry>& entries) {
     return std::string(buffer.data(), used);
 }
 
+// Files larger than this are compared by size and modification time, not read.
+constexpr std::uintmax_t kLargestReadFile = 16 << 20;
+
+std::string LargeFileStamp(const fs::directory_entry& entry) {
+    auto modified = entry.last_write_time().time_since_epoch().count();
+    return "<" + std::to_string(entry.file_size()) + " bytes, modified " +
+           std::to_string(modified) + ">";
+}
+
 void Collect(const fs::path& base, std::map<std::string, std::string>& out) {
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(base, error);
          it != fs::recursive_directory_iterator(); it.increment(error)) {
-        std::string relative = fs::relative(it->path(), base).string();
+        // Lexically: fs::relative would follow links and give a link its target's name.
+        std::string relative = it->path().lexically_relative(base).string();
         if (it->is_symlink()) {
             out[relative] = "-> " + fs::read_symlink(it->path()).string();
+        } else if (it->is_regular_file() && it->file_size() > kLargestReadFile) {
+            out[relative] = LargeFileStamp(*it);
         } else if (it->is_regular_file()) {
             std::ifstream in(it->path(), std::ios::binary);
             std::ostringstream text;
@@ -93,6 +105,21 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
     return files;
 }
 
+std::vector<std::string> Changes(const std::map<std::string, std::string>& before,
+                                 const std::map<std::string, std::string>& after) {
+    std::vector<std::string> changed;
+    for (const auto& [path, content] : before) {
+        auto now = after.find(path);
+        if (now == after.end() || now->second != content)
+            changed.push_back(path);
+    }
+    for (const auto& [path, content] : after) {
+        if (before.count(path) == 0)
+            changed.push_back(path);
+    }
+    return changed;
+}
+
 void LayOutDevice(e2e::DeviceRoot& root) {
     for (const char* volume : {"Windows", "ResidentFlash", "ResidentFlash2", "ResidentFlash3",
                                "Storage Card", "SDHC", "硬盘"}) {
@@ -120,17 +147,26 @@ bool Boot::Logged(const std::string& line) const {
     return false;
 }
 
-Boot BootWith(e2e::DeviceRoot& root, unsigned requestWord, std::chrono::seconds limit) {
+Boot BootWith(e2e::DeviceRoot& root, unsigned requestWord, std::chrono::seconds limit,
+              std::size_t memoryLimitKiB) {
     std::string word(4, '\0');
     for (int i = 0; i < 4; ++i)
         word[i] = static_cast<char>(requestWord >> (8 * i));
     root.Put("ResidentFlash2/UpdateInfo.dat", word);
     fs::path trace = root.Path().parent_path() / (root.Path().filename().string() + "-trace");
     Boot boot;
-    boot.run = e2e::RunProgram(QUARRIN_BINARY,
-                               {"--root", root.Path().string(), "--screen-trace", trace.string(),
-                                "--clock-rate", "200", "--progress"},
-                               limit);
+    std::vector<std::string> arguments = {"--root",       root.Path().string(), "--screen-trace",
+                                          trace.string(), "--clock-rate",       "200",
+                                          "--progress"};
+    if (memoryLimitKiB == 0) {
+        boot.run = e2e::RunProgram(QUARRIN_BINARY, arguments, limit);
+    } else {
+        std::string limitText = std::to_string(memoryLimitKiB);
+        arguments.insert(
+            arguments.begin(),
+            {"-c", "ulimit -v " + limitText + " && exec \"$0\" \"$@\"", QUARRIN_BINARY});
+        boot.run = e2e::RunProgram("/bin/sh", arguments, limit);
+    }
     std::ifstream in(trace);
     for (std::string line; std::getline(in, line);) {
         if (line.rfind("TEXT ", 0) == 0)

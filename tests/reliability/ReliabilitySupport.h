@@ -25,6 +25,9 @@ std::string PackageHeader(const std::string& marker, std::size_t versionUnits);
 
 // Path -> content of every file and link below `folder` (links as "-> target").
 std::map<std::string, std::string> Snapshot(const std::filesystem::path& folder);
+// Paths that differ between two snapshots: changed, added or gone.
+std::vector<std::string> Changes(const std::map<std::string, std::string>& before,
+                                 const std::map<std::string, std::string>& after);
 
 // A device with the volumes, the libraries and a main application that records its start.
 void LayOutDevice(e2e::DeviceRoot& root);
@@ -36,7 +39,9 @@ struct Boot {
     bool Shown(const std::string& start) const;
     bool Logged(const std::string& line) const;
 };
+// A `memoryLimitKiB` other than 0 runs the loader under that much address space (ulimit -v).
 Boot BootWith(e2e::DeviceRoot& root, unsigned requestWord,
-              std::chrono::seconds limit = std::chrono::seconds(60));
+              std::chrono::seconds limit = std::chrono::seconds(60),
+              std::size_t memoryLimitKiB = 0);
 
 }  // namespace reliability

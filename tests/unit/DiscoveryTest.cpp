@@ -87,6 +87,20 @@ TEST_F(DiscoveryTest, TheMarkerChoosesTheVersionLength) {
     EXPECT_EQ(plan.m_appVersion, std::wstring(22, L'v'));
 }
 
+// Characters past U+FFFF once came out as two replacement characters.
+TEST_F(DiscoveryTest, APackageVersionKeepsCharactersBeyondTheBasicPlane) {
+    std::wstring pair = {static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
+    std::wstring lone = {static_cast<wchar_t>(0xD83D)};
+    for (const auto& [version, shown] :
+         {std::pair{L"V2 " + pair + L"!", std::wstring(L"V2 \U0001F600!")},
+          std::pair{L"cut " + lone, L"cut " + lone}}) {
+        sim.PutFile(L"SDHC\\ZEL_Update\\ZEL.bin", Package(L"ZEL-OKUN-1", version));
+        SetUpdatePlan(plan, UPDATE_APP);
+        ASSERT_EQ(DiscoverUpdateSources(plan, plan.m_updateFlags), 1);
+        EXPECT_EQ(plan.m_appVersion, shown);
+    }
+}
+
 TEST_F(DiscoveryTest, AShortImageIsFoundWithAnEmptyVersion) {
     sim.PutFile(L"Storage Card\\ZEL_Update\\MCU", std::string(1000, 'm'));
     EXPECT_EQ(DiscoverUpdateSources(plan, UPDATE_MCU), 1);

@@ -1,241 +1,13 @@
 // The firmware update protocol, whole, on the virtual clock: the loader's real links talk to
 // scripted co-processors on simulated COM ports.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <atomic>
-#include <map>
-#include <mutex>
+#include <utility>
 
-#include "app/QuarrinApp.h"
-#include "dialog/FirmwareProtocol.h"
-#include "link/FrameCodec.h"
-#include "plan/SourceRoots.h"
-#include "platform/kernel/Kernel.h"
-#include "platform/sim/SimPlatform.h"
+#include "FirmwareTestSupport.h"
 
-using quarrin::platform::SimPlatform;
-using quarrin::platform::SimSerialPeer;
-using Bytes = std::vector<BYTE>;
+using namespace firmwaretest;
 
 namespace {
-
-Bytes Frame(BYTE command, const Bytes& payload = {}) {
-    Bytes frame(payload.size() + 5);
-    int length =
-        BuildFrame(command, payload.data(), static_cast<int>(payload.size()), frame.data());
-    frame.resize(static_cast<std::size_t>(length));
-    return frame;
-}
-
-// A co-processor that cuts the loader's bytes into frames and answers each with `respond`.
-class ScriptedCoprocessor {
-public:
-    using Responder = std::function<std::vector<Bytes>(BYTE command, const Bytes& frame)>;
-
-    ScriptedCoprocessor(SimSerialPeer& peer, Responder respond) : m_peer(peer), m_respond(respond) {
-        peer.OnWrite([this](const Bytes& bytes) { Receive(bytes); });
-    }
-    std::vector<Bytes> Frames() {
-        std::lock_guard guard(m_lock);
-        return m_frames;
-    }
-    int Count(BYTE command) {
-        auto frames = Frames();
-        return static_cast<int>(std::count_if(frames.begin(), frames.end(),
-                                              [&](const Bytes& f) { return f[3] == command; }));
-    }
-
-private:
-    void Receive(const Bytes& bytes) {
-        std::vector<Bytes> complete;
-        {
-            std::lock_guard guard(m_lock);
-            m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
-            BYTE scratch[1024];
-            TakeFrames(m_buffer, scratch, [&](const BYTE* frame, int length) {
-                complete.emplace_back(frame, frame + length);
-            });
-            m_frames.insert(m_frames.end(), complete.begin(), complete.end());
-        }
-        for (const Bytes& frame : complete) {
-            for (const Bytes& answer : m_respond(frame[3], frame))
-                m_peer.InjectAfter(2, answer);
-        }
-    }
-
-    SimSerialPeer& m_peer;
-    Responder m_respond;
-    std::mutex m_lock;
-    Bytes m_buffer;
-    std::vector<Bytes> m_frames;
-};
-
-Bytes McuVersionPayload() {
-    Bytes payload(73, 0);
-    const std::string version = "MCU-2.4";
-    std::copy(version.begin(), version.end(), payload.begin());
-    for (std::size_t i = 17; i < 32; ++i)
-        payload[i] = static_cast<BYTE>(i);
-    return payload;
-}
-
-// An MCU that follows the update protocol and keeps the blocks it receives.
-struct McuModel {
-    Bytes image = Bytes(MCU_IMAGE_SIZE, 0);
-    BYTE result = 0;
-    bool silent = false;
-    bool answerEnd = true;
-    int ackCopies = 1;  // a line that repeats every block acknowledgement
-    std::vector<BYTE> modes;
-
-    std::vector<Bytes> operator()(BYTE command, const Bytes& frame) {
-        if (silent)
-            return {};
-        switch (command) {
-            case 0x00:
-                return {Frame(0x80)};
-            case 0x17:
-                return {Frame(0x97, McuVersionPayload())};
-            case 0x14:
-                return {Frame(0x94)};
-            case 0x15: {
-                unsigned block = frame[4] << 8 | frame[5];
-                std::copy(frame.begin() + 6, frame.begin() + 134, image.begin() + block * 128);
-                return std::vector<Bytes>(ackCopies, Frame(0x95, {frame[4], frame[5]}));
-            }
-            case 0x16:
-                return answerEnd ? std::vector<Bytes>{Frame(0x96, {result})} : std::vector<Bytes>{};
-            case 0x03:
-                modes.push_back(frame[6]);
-                return {};
-            default:
-                return {};
-        }
-    }
-};
-
-// An MPEG module: alive messages until it is asked, then the block transfer; alive again
-// once its flash is written.
-struct MpegModel {
-    Bytes image;
-    bool answerStart = true;
-    int ackCopies = 1;
-    int lostResults = 0;  // programming results lost on the line
-    std::atomic<bool> updating{false};
-    std::vector<Bytes> operator()(BYTE command, const Bytes& frame) {
-        switch (command) {
-            case 0x00:
-                updating = true;
-                return {Frame(0x80, {0x01})};
-            case 0x15:
-                return {Frame(0x95, Bytes(42, 'v'))};
-            case 0x24:
-                return answerStart ? std::vector<Bytes>{Frame(0xA4)} : std::vector<Bytes>{};
-            case 0x25: {
-                unsigned block = frame[4] << 8 | frame[5];
-                std::size_t count = frame.size() - 7;
-                if (image.size() < block * 240 + count)
-                    image.resize(block * 240 + count);
-                std::copy(frame.begin() + 6, frame.end() - 1, image.begin() + block * 240);
-                unsigned next = block + 1;
-                return std::vector<Bytes>(ackCopies, Frame(0xA5, {static_cast<BYTE>(next >> 8),
-                                                                  static_cast<BYTE>(next)}));
-            }
-            case 0x26:
-                updating = false;  // alive again once its flash is written
-                if (lostResults > 0) {
-                    --lostResults;
-                    return {};
-                }
-                return {Frame(0xA6, {0x00})};
-            default:
-                return {};
-        }
-    }
-};
-
-std::string Pattern(std::size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 31 + seed + i / 251) & 0xFF);
-    return bytes;
-}
-
-DWORD CloseAfter(LPVOID milliseconds) {
-    Sleep(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(milliseconds)));
-    PostMessageW(g_notifyWindow, WM_CLOSE, 0, 0);
-    return 0;
-}
-
-struct AliveSender {
-    SimSerialPeer* peer;
-    MpegModel* model;
-};
-
-DWORD SendAlive(LPVOID parameter) {
-    auto* sender = static_cast<AliveSender*>(parameter);
-    for (int i = 0; i < 600; ++i) {
-        Sleep(100);
-        if (!sender->model->updating)
-            sender->peer->Inject(Frame(0xF2));
-    }
-    return 0;
-}
-
-// Both co-processors played by scripts, the MPEG module sending alive messages while it is
-// not updating. The models' fields may be set until the boot.
-struct ScriptedCoprocessors {
-    explicit ScriptedCoprocessors(SimPlatform& sim)
-        : mcuPeer(sim.AttachSerialPeer(2)),
-          mcu(mcuPeer, std::ref(mcuModel)),
-          mpegPeer(sim.AttachSerialPeer(3)),
-          mpeg(mpegPeer, std::ref(mpegModel)) {
-        CloseHandle(CreateThread(nullptr, 0, SendAlive, &alive, 0, nullptr));
-    }
-    McuModel mcuModel;
-    MpegModel mpegModel;
-    SimSerialPeer& mcuPeer;
-    ScriptedCoprocessor mcu;
-    SimSerialPeer& mpegPeer;
-    ScriptedCoprocessor mpeg;
-    AliveSender alive{&mpegPeer, &mpegModel};
-};
-
-class FirmwareProtocolTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetDialogProcessState();
-        g_mcuSourceRoot = g_mpegSourceRoot = L"Storage Card\\";
-        sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "app");
-    }
-    void Boot(DWORD request, DWORD closeAfterMs = 0) {
-        if (closeAfterMs != 0) {
-            CloseHandle(CreateThread(
-                nullptr, 0, CloseAfter,
-                reinterpret_cast<LPVOID>(static_cast<std::uintptr_t>(closeAfterMs)), 0, nullptr));
-        }
-        sim.PutFile(L"ResidentFlash2\\UpdateInfo.dat",
-                    std::string{static_cast<char>(request), 0, 0, 0});
-        CQuarrinApp app;
-        app.InitInstance();
-        // The test's co-processor threads use the test's models: end them before those go.
-        quarrin::kernel::TerminateAllThreads();
-    }
-    bool Shown(const std::string& start) {
-        for (const std::string& line : sim.ScreenTrace()) {
-            if (line.rfind("TEXT ", 0) == 0 && line.find(start) != std::string::npos)
-                return true;
-        }
-        return false;
-    }
-    bool Logged(const std::wstring& line) {
-        auto lines = sim.DebugLines();
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
-
-    SimPlatform sim;
-};
 
 TEST_F(FirmwareProtocolTest, AnMcuUpdateSendsTheWholeImageAndEndsOnTheResetCountdown) {
     std::string file = Pattern(MCU_IMAGE_SIZE, 7);
@@ -277,23 +49,36 @@ TEST_F(FirmwareProtocolTest, AFailedProgrammingClosesTheDialogWithCode32) {
     model.result = 3;
     ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(model));
     Boot(UPDATE_MCU);  // closes by itself
+    EXPECT_TRUE(Shown("100%"));
     EXPECT_TRUE(Shown("MCU升级失败！错误码:32"));
+    EXPECT_FALSE(Shown("MCU升级成功！"));  // not even for a moment before the result
     EXPECT_FALSE(Shown("系统即将复位"));
     ASSERT_EQ(sim.Launches().size(), 1u);
 }
 
-TEST_F(FirmwareProtocolTest, SuccessWaitsForTheMcusProgrammingResult) {
+// The end frame is resent once a second; an MCU that never reports its result (it reset
+// itself, or the answer was lost) must not hold the unit on "do not switch off" for ever.
+TEST_F(FirmwareProtocolTest, AnMcuThatNeverReportsItsResultIsWaitedForTenResends) {
     sim.PutFile(L"SDHC\\ZEL_Update\\MCU", std::string(MCU_IMAGE_SIZE, '\2'));
     McuModel model;
     model.answerEnd = false;
-    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), std::ref(model));
-    Boot(UPDATE_MCU, 60000);
-    // Every block went, the end frame is resent every second, and nothing claims success.
+    std::vector<std::uint64_t> endFrames;  // when each end frame arrived
+    ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), [&](BYTE command, const Bytes& frame) {
+        if (command == 0x16)
+            endFrames.push_back(sim.NowMs());
+        return model(command, frame);
+    });
+    Boot(UPDATE_MCU, 120000);
     EXPECT_EQ(mcu.Count(0x15), 1024);
-    EXPECT_GE(mcu.Count(0x16), 20);
-    EXPECT_TRUE(Shown("100%"));
-    EXPECT_FALSE(Shown("MCU升级成功！"));
-    EXPECT_FALSE(Shown("系统即将复位"));
+    EXPECT_EQ(mcu.Count(0x16), 1 + MCU_END_PROGRAM_RESENDS);
+    EXPECT_EQ(LoggedCount(L"MCU program result missing after 11 end frames\r\n"), 1);
+    // Running at 100% until the wait ends, then the ending of every good MCU stage.
+    ASSERT_GE(FirstShown("100%"), 0);
+    EXPECT_LT(FirstShown("100%"), FirstShown("MCU升级成功！"));
+    EXPECT_LT(FirstShown("MCU升级成功！"), FirstShown("系统即将复位，请拔出升级卡！(30)"));
+    EXPECT_TRUE(Shown("系统即将复位，请拔出升级卡！(0)"));
+    ASSERT_EQ(endFrames.size(), 11u);
+    EXPECT_EQ(endFrames.back() - endFrames.front(), 10000u);
 }
 
 // A repeated acknowledgement must not make the next block go twice: each copy would be
@@ -389,18 +174,82 @@ TEST_F(FirmwareProtocolTest, AnMpegImageTooShortForTheEndFrameIsRefused) {
     EXPECT_TRUE(Shown("MPEG升级失败！错误码:42"));
 }
 
-TEST_F(FirmwareProtocolTest, PassThroughFramesCrossFromOneLinkToTheOther) {
+// Pass-through frames of every length, several in one read and several while the dialog
+// sleeps in its version reactions, reach the other co-processor once each, whole, in order.
+class PassThroughTest : public FirmwareProtocolTest {
+protected:
+    // Distinct frames: a running number and a length from 5 bytes up to the longest, 258.
+    std::vector<Bytes> Frames(BYTE code, std::size_t count) {
+        static const std::size_t kPayloads[] = {3, 253, 0, 120, 252, 1};
+        std::vector<Bytes> frames;
+        for (std::size_t i = 0; i < count; ++i) {
+            Bytes payload(kPayloads[(m_next + i) % std::size(kPayloads)], 0);
+            for (std::size_t b = 0; b < payload.size(); ++b)
+                payload[b] = static_cast<BYTE>(m_next + i + b * 7);
+            frames.push_back(Frame(code, payload));
+        }
+        m_next += count;
+        return frames;
+    }
+    static Bytes Joined(const std::vector<Bytes>& frames) {
+        Bytes bytes;
+        for (const Bytes& frame : frames)
+            bytes.insert(bytes.end(), frame.begin(), frame.end());
+        return bytes;
+    }
+    static std::vector<Bytes> Received(ScriptedCoprocessor& peer, BYTE code) {
+        std::vector<Bytes> frames;
+        for (const Bytes& frame : peer.Frames()) {
+            if (frame[3] == code)
+                frames.push_back(frame);
+        }
+        return frames;
+    }
+    static void Append(std::vector<Bytes>& all, const std::vector<Bytes>& more) {
+        all.insert(all.end(), more.begin(), more.end());
+    }
+
+    std::size_t m_next = 0;
+};
+
+TEST_F(PassThroughTest, EveryFrameCrossesOnceWholeAndInOrder) {
+    std::string mcuImage = Pattern(MCU_IMAGE_SIZE, 2);
+    sim.PutFile(L"SDHC\\ZEL_Update\\MCU", mcuImage);
     sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", Pattern(480, 2));
     ScriptedCoprocessors co(sim);
-    Bytes toMpeg = Frame(0x73, {1, 2, 3, 0x5A, 0xA5});
-    Bytes toMcu = Frame(0xF3, {9, 8, 7});
-    co.mcuPeer.InjectAfter(1500, toMpeg);
-    co.mpegPeer.InjectAfter(1600, toMcu);
-    Boot(UPDATE_MPEG);
-    auto sentToMcu = co.mcu.Frames();
-    auto sentToMpeg = co.mpeg.Frames();
-    EXPECT_NE(std::find(sentToMcu.begin(), sentToMcu.end(), toMcu), sentToMcu.end());
-    EXPECT_NE(std::find(sentToMpeg.begin(), sentToMpeg.end(), toMpeg), sentToMpeg.end());
+    std::vector<Bytes> toMpeg, toMcu;
+    // Two frames in one read, each way, during the MPEG stage.
+    std::vector<Bytes> batch = Frames(0x73, 2);
+    co.mcuPeer.InjectAfter(1500, Joined(batch));
+    Append(toMpeg, batch);
+    batch = Frames(0xF3, 2);
+    co.mpegPeer.InjectAfter(1600, Joined(batch));
+    Append(toMcu, batch);
+    // Three each way while the dialog sleeps after a version report (500 ms for the MPEG
+    // module's, 1000 ms for the MCU's).
+    std::vector<Bytes> duringMpegSleep = Frames(0x73, 3), duringMcuSleep = Frames(0xF3, 3);
+    Append(toMpeg, duringMpegSleep);
+    Append(toMcu, duringMcuSleep);
+    bool mpegSleepFed = false, mcuSleepFed = false;
+    ScriptedCoprocessor mpeg(co.mpegPeer, [&](BYTE command, const Bytes& frame) {
+        if (command == 0x15 && !std::exchange(mpegSleepFed, true)) {
+            for (std::size_t i = 0; i < duringMpegSleep.size(); ++i)
+                co.mcuPeer.InjectAfter(100 + 50 * i, duringMpegSleep[i]);
+        }
+        return co.mpegModel(command, frame);
+    });
+    ScriptedCoprocessor mcu(co.mcuPeer, [&](BYTE command, const Bytes& frame) {
+        if (command == 0x17 && !std::exchange(mcuSleepFed, true)) {
+            for (std::size_t i = 0; i < duringMcuSleep.size(); ++i)
+                co.mpegPeer.InjectAfter(300 + 100 * i, duringMcuSleep[i]);
+        }
+        return co.mcuModel(command, frame);
+    });
+    Boot(UPDATE_MPEG | UPDATE_MCU, 120000);
+    EXPECT_TRUE(Shown("MPEG升级成功！"));
+    EXPECT_TRUE(Shown("MCU升级成功！"));
+    EXPECT_EQ(Received(mpeg, 0x73), toMpeg);
+    EXPECT_EQ(Received(mcu, 0xF3), toMcu);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The device file system as `quarrin check` uses it: a read-only mode that refuses every
-// change, volumes whose folders lie elsewhere, links shown as reparse points, the entries a
-// listing leaves out, and the library search without a load.
+// change, volumes whose folders lie elsewhere, what listings meet that a volume cannot hold,
+// and the library search without a load.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -130,47 +130,62 @@ TEST_F(ReadOnlyFileSystemTest, AVolumeFolderElsewhereResolvesWithTheSameRules) {
     FindClose(search);
     EXPECT_EQ(GetFileAttributesW(L"硬盘\\..\\x"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    // Below the placed volume the device's link rule holds, as below any volume.
+    std::filesystem::create_directory_symlink(sim.Root(), medium / "ZEL_Update" / "unit");
+    EXPECT_EQ(GetFileAttributesW(L"硬盘\\ZEL_Update\\unit\\SDHC"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(DeleteFileW(L"硬盘\\ZEL_Update\\MCU"));
     EXPECT_TRUE(std::filesystem::exists(medium / "ZEL_Update" / "MCU"));
     std::filesystem::remove_all(medium);
 }
 
-// A link is listed as a reparse point with its target's kind; an entry the device cannot
-// hold, or a link that leads out of the root, is reported to the listing observer.
-TEST_F(ReadOnlyFileSystemTest, ListingsShowLinksAndReportWhatTheyLeaveOut) {
+// What a volume cannot hold is reported to the listing observer as the listing meets it: links
+// and names the device cannot spell are left out, pipes are listed but never open. Read-only
+// listings read each folder once, so each entry is reported once.
+TEST_F(ReadOnlyFileSystemTest, ListingsReportWhatTheDeviceCannotHold) {
     struct Observer : quarrin::platform::ListingObserver {
         void LeftOut(const std::wstring& folder, const std::string& name, DWORD reason) override {
             seen.push_back(folder + L"|" + std::wstring(name.begin(), name.end()) + L"|" +
                            std::to_wstring(reason));
         }
+        void Unopenable(const std::wstring& folder, const std::wstring& name,
+                        quarrin::platform::EntryKind kind) override {
+            seen.push_back(folder + L"|" + name + L"|" +
+                           (kind == quarrin::platform::EntryKind::NotAFile ? L"pipe" : L"?"));
+        }
         std::vector<std::wstring> seen;
     } observer;
     sim.Files().SetListingObserver(&observer);
+    sim.Files().SetReadOnly(true);
     sim.PutFile(L"SDHC\\navi_update\\a.dat", "a");
     sim.PutDirectory(L"SDHC\\navi_update\\maps");
     std::string folder = sim.HostPath(L"SDHC\\navi_update");
     ASSERT_EQ(symlink("maps", (folder + "/up").c_str()), 0);
     ASSERT_EQ(symlink("a.dat", (folder + "/b.dat").c_str()), 0);
     ASSERT_EQ(symlink("/etc", (folder + "/out").c_str()), 0);
+    ASSERT_EQ(mkfifo((folder + "/pipe.dat").c_str(), 0644), 0);
     std::ofstream(folder + "/bad:name") << "x";
 
-    std::vector<std::pair<std::wstring, DWORD>> entries;
-    WIN32_FIND_DATAW data{};
-    HANDLE search = FindFirstFileW(L"SDHC\\navi_update\\*.*", &data);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    do {
-        entries.emplace_back(data.cFileName, data.dwFileAttributes);
-    } while (FindNextFileW(search, &data));
-    FindClose(search);
-    std::vector<std::pair<std::wstring, DWORD>> expected{
-        {L"a.dat", FILE_ATTRIBUTE_NORMAL},
-        {L"b.dat", FILE_ATTRIBUTE_REPARSE_POINT},
-        {L"maps", FILE_ATTRIBUTE_DIRECTORY},
-        {L"up", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT}};
-    EXPECT_EQ(entries, expected);
+    for (int listing = 0; listing < 2; ++listing) {
+        std::vector<std::wstring> entries;
+        WIN32_FIND_DATAW data{};
+        HANDLE search = FindFirstFileW(L"SDHC\\navi_update\\*.*", &data);
+        ASSERT_NE(search, INVALID_HANDLE_VALUE);
+        do {
+            entries.emplace_back(data.cFileName);
+        } while (FindNextFileW(search, &data));
+        FindClose(search);
+        EXPECT_EQ(entries, (std::vector<std::wstring>{L"a.dat", L"maps", L"pipe.dat"}));
+    }
     std::sort(observer.seen.begin(), observer.seen.end());
-    std::vector<std::wstring> left{L"SDHC\\navi_update|bad:name|123", L"SDHC\\navi_update|out|5"};
-    EXPECT_EQ(observer.seen, left);
+    std::vector<std::wstring> reported{
+        L"SDHC\\navi_update|b.dat|5", L"SDHC\\navi_update|bad:name|123", L"SDHC\\navi_update|out|5",
+        L"SDHC\\navi_update|pipe.dat|pipe", L"SDHC\\navi_update|up|5"};
+    EXPECT_EQ(observer.seen, reported);
+    HANDLE pipe = CreateFileW(L"SDHC\\navi_update\\pipe.dat", GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(pipe, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     sim.Files().SetListingObserver(nullptr);
 }
 

@@ -171,4 +171,58 @@ TEST_F(StartupTest, AHeldRecordIsTreatedAsMissing) {
     EXPECT_EQ(sim.FileBytes(L"ResidentFlash2\\UpdateInfo.dat"), Word(4));
 }
 
+// Damage means: the program is gone and the backup package can be read to restore it.
+TEST_F(StartupTest, TheSystemFilesAreDamagedOnlyWhenTheProgramIsGoneAndTheBackupOpens) {
+    struct Case {
+        const char* name;
+        bool program;
+        bool folder;
+        const char* backup;  // nullptr: no backup package
+        bool held;           // another process holds the backup without sharing
+        int damaged;
+    };
+    const Case cases[] = {
+        {"application and backup", true, true, "pkg", false, 0},
+        {"application without backup", true, true, nullptr, false, 0},
+        {"folder gone, backup", false, false, "pkg", false, 1},
+        {"program gone, folder kept, backup", false, true, "pkg", false, 1},
+        {"empty backup still opens", false, false, "", false, 1},
+        {"nothing to restore from", false, false, nullptr, false, 0},
+        {"backup held by another process", false, false, "pkg", true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimPlatform fresh;
+        if (c.program)
+            fresh.PutFile(kApp, "");
+        else if (c.folder)
+            fresh.PutDirectory(L"ResidentFlash3\\ZEL");
+        if (c.backup != nullptr)
+            fresh.PutFile(L"ResidentFlash\\ZEL.bin", c.backup);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.held) {
+            held = CreateFileW(L"ResidentFlash\\ZEL.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+        EXPECT_EQ(CheckSystemFiles(), c.damaged);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        EXPECT_EQ(fresh.MutationCount(), 0) << "the check changes nothing";
+    }
+}
+
+TEST_F(StartupTest, AMissingApplicationWithABackupTakesTheRestoreCourse) {
+    sim.PutFile(L"ResidentFlash2\\UpdateInfo.dat", Word(0));
+    sim.PutFile(L"ResidentFlash\\ZEL.bin", "not a package");
+    PutUserFiles();
+    sim.AddTaskBar();
+    std::vector<std::wstring> lines = Run();
+    EXPECT_EQ(lines[2], L"Detect SystemFile Damaged:0ms\r\n");
+    EXPECT_EQ(lines.back(), L"Quarrin Quit!\r\n");
+    EXPECT_EQ(UserFilesLeft(), 0) << "a restore starts with fresh settings, as an install";
+    EXPECT_EQ(sim.TaskBarCommands(), (std::vector<int>{SW_HIDE, SW_SHOW}));
+    EXPECT_TRUE(sim.Exists(L"ResidentFlash\\ZEL.bin")) << "a failed restore keeps the backup";
+}
+
 }  // namespace

@@ -14,6 +14,8 @@
 #include "workers/AppInstallThread.h"
 
 using quarrin::platform::FileOp;
+using quarrin::platform::FileOperationHook;
+using quarrin::platform::HookDecision;
 using quarrin::platform::SimPlatform;
 using Post = ProgressWindow::Post;
 
@@ -194,6 +196,88 @@ TEST_F(AppInstallThreadTest, AFailedUnpackGivesItsCodeAndStillImportsTheTouchKey
     EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
     EXPECT_TRUE(TouchKeysImported());
     EXPECT_TRUE(sim.Exists(L"Storage Card\\UPDOS")) << "the retry record hands the image over too";
+}
+
+// A later start must not launch the half that a failing package wrote: without the program
+// it restores from the backup (or repeats the install) instead.
+TEST_F(AppInstallThreadTest, AFailedUnpackLeavesNoHalfApplicationInEitherMode) {
+    InstallZCompress(sim);
+    for (bool restore : {false, true}) {
+        SCOPED_TRACE(restore ? "restore" : "install");
+        g_systemFilesDamaged = restore;
+        PutPackage(sim, restore ? kBackup : kPackage,
+                   {Folder("ZEL"), File("ZEL/Velmoran.exe", "half"), File("ZEL/../../out", "x")});
+        sim.PutFile(kRecord, kWordZero);
+        Run();
+        EXPECT_EQ(g_updateErrorCode, 1005);
+        EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\ZEL"));
+        EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
+        EXPECT_TRUE(sim.Exists(restore ? kBackup : kPackage));
+    }
+}
+
+// Such a package once counted as installed and became the backup: every later boot then
+// found no application and started the shell, with no good package left to restore.
+TEST_F(AppInstallThreadTest, APackageWithoutTheApplicationFailsAndKeepsTheOldBackup) {
+    InstallZCompress(sim);
+    sim.PutFile(kBackup, "old backup");
+    sim.Files().SetFreeSpaceOverride(L"ResidentFlash", 100 * MiB);
+    for (const auto& entries : std::vector<std::vector<PackageEntry>>{
+             {},
+             {Folder("ZEL"), File("ZEL/readme.txt", "x")},
+             {Folder("app"), File("app/Velmoran.exe", "x")},
+             {Folder("ZEL/Velmoran.exe"), File("ZEL/Velmoran.exe/x", "x")}}) {
+        PutPackage(sim, kPackage, entries);
+        sim.PutFile(kRecord, kWordZero);
+        std::vector<Post> posts = Run();
+        EXPECT_EQ(g_updateErrorCode, 1007) << entries.size() << " entries";
+        EXPECT_EQ(Values({posts.back()}), (std::vector<std::pair<WPARAM, LPARAM>>{{0, 0}}));
+        for (const Post& post : posts) {
+            EXPECT_NE(post.lParam, PROGRESS_DONE);
+            EXPECT_NE(post.lParam, PROGRESS_BACKUP);
+        }
+        EXPECT_EQ(sim.FileBytes(kBackup), "old backup");
+        EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
+    }
+}
+
+// Notes the first change below a folder, then hands every operation on.
+class FirstChangeBelow : public FileOperationHook {
+public:
+    FirstChangeBelow(SimPlatform& sim, std::wstring folder)
+        : m_sim(sim), m_next(sim.Files().Hook()), m_folder(std::move(folder)) {
+        sim.Files().SetHook(this);
+    }
+    ~FirstChangeBelow() override { m_sim.Files().SetHook(m_next); }
+    HookDecision Before(FileOp op, const std::wstring& devicePath) override {
+        if (quarrin::platform::IsMutating(op) && m_first.empty() &&
+            devicePath.rfind(m_folder, 0) == 0) {
+            m_first = devicePath;
+        }
+        return m_next->Before(op, devicePath);
+    }
+    std::wstring m_first;
+
+private:
+    SimPlatform& m_sim;
+    FileOperationHook* m_next;
+    std::wstring m_folder;
+};
+
+// The old application is deleted file by file; a power cut in between must not leave its
+// program with only part of the rest, which a start without the medium would launch.
+TEST_F(AppInstallThreadTest, TheOldProgramGoesBeforeTheRestOfItsFolder) {
+    InstallZCompress(sim);
+    PutGoodPackage();
+    sim.PutFile(L"ResidentFlash3\\ZEL\\App.dll", "listed before the program");
+    sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "old");
+    ASSERT_TRUE(SetFileAttributesW(L"ResidentFlash3\\ZEL\\Velmoran.exe", FILE_ATTRIBUTE_READONLY));
+    FirstChangeBelow watch(sim, L"ResidentFlash3\\ZEL\\");
+    Run();
+    EXPECT_EQ(watch.m_first, L"ResidentFlash3\\ZEL\\Velmoran.exe");
+    EXPECT_EQ(g_updateErrorCode, 0);
+    EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\Velmoran.exe"), "new");
+    EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\ZEL\\App.dll"));
 }
 
 TEST_F(AppInstallThreadTest, TheMostNegativeLibraryResultDoesNotOverflowTheCode) {

@@ -11,7 +11,7 @@
 #include "tools/mkpackage/PackageWriter.h"
 
 using PackageEntry = quarrin::package::PackageEntry;
-using EntryKind = quarrin::package::PackageEntry::Kind;
+using PackedKind = quarrin::package::PackageEntry::Kind;
 
 inline std::string HostFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -40,10 +40,10 @@ inline void PutPackage(quarrin::platform::SimPlatform& sim, const std::wstring& 
 }
 
 inline PackageEntry File(std::string path, std::string data) {
-    return {std::move(path), EntryKind::File, std::move(data), "", ""};
+    return {std::move(path), PackedKind::File, std::move(data), "", ""};
 }
 inline PackageEntry Folder(std::string path) {
-    return {std::move(path), EntryKind::Directory, "", "", ""};
+    return {std::move(path), PackedKind::Directory, "", "", ""};
 }
 
 // The two exports, looked up from a loaded library.

@@ -7,9 +7,12 @@
 #include <sstream>
 
 #include "platform/Win32.h"
+#include "platform/common/TextCodec.h"
+#include "platform/registry/RegFileEncoding.h"
 #include "platform/registry/RegistryFile.h"
 #include "platform/sim/SimPlatform.h"
 
+using quarrin::platform::DecodeRegFile;
 using quarrin::platform::FileOp;
 using quarrin::platform::ParseRegFile;
 using quarrin::platform::Registry;
@@ -208,6 +211,128 @@ TEST(RegFileParserTest, RejectsWhatItCannotRepresent) {
         ParseRegFile(std::string(header) + "[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:01,02,\\\n  03\n");
     ASSERT_TRUE(continued.tree);
     EXPECT_EQ(continued.tree->Find(L"HKEY_LOCAL_MACHINE\\A")->Find(L"b")->data.size(), 3u);
+}
+
+// A file laid out as a registry editor exports it: header, CR LF, hex values continued over
+// lines with a trailing backslash, hex(7), dword and the default value.
+const std::string kEditorExport =
+    "Windows Registry Editor Version 5.00\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH]\r\n"
+    "@=\"触摸屏 \U0001F600\"\r\n"
+    "\"CalibrationData\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\\\r\n"
+    "  15,16,17,18,19\r\n"
+    "\"Names\"=hex(7):41,00,00,00,42,00,00,00,00,00,00,00\r\n"
+    "\"MAX1_X\"=dword:00000320\r\n"
+    "\r\n";
+
+// UTF-16LE with a byte-order mark, independent of the code under test.
+std::string Utf16LeWithMark(const std::string& utf8) {
+    std::string out = "\xFF\xFE";
+    for (wchar_t c : quarrin::platform::Utf8ToWide(utf8)) {
+        auto code = static_cast<char32_t>(c);
+        auto unit = [&out](char32_t u) {
+            out.push_back(static_cast<char>(u & 0xFF));
+            out.push_back(static_cast<char>(u >> 8));
+        };
+        if (code >= 0x10000) {
+            unit(0xD800 + ((code - 0x10000) >> 10));
+            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            unit(code);
+        }
+    }
+    return out;
+}
+
+struct RegForm {
+    const char* name;
+    std::string bytes;
+    std::string mark;  // what the file written back begins with
+    bool crlf;
+};
+
+void PrintTo(const RegForm& form, std::ostream* os) {
+    *os << form.name;
+}
+
+class RegistryFileFormTest : public RegistryFileTest,
+                             public ::testing::WithParamInterface<RegForm> {};
+
+// An editor's UTF-16 export was once refused ("line 1: missing header"): the registry started
+// empty and the touch keys of an install were never written.
+TEST_P(RegistryFileFormTest, IsReadAndWrittenBackInTheFormItCameIn) {
+    const RegForm& form = GetParam();
+    WriteText(Path(), form.bytes);
+    {
+        RegistryFile file(Path(), &sim.Files());
+        Registry registry(file.Load(), &file);
+        EXPECT_EQ(registry.Dword(kTouchFull, L"MAX1_X"), 800u);
+        quarrin::platform::RegistryValue value;
+        ASSERT_EQ(registry.Query(kTouchFull, L"CalibrationData", value), ERROR_SUCCESS);
+        EXPECT_EQ(value.data.size(), 26u);
+        EXPECT_EQ(value.data.back(), 0x19);
+        ASSERT_EQ(registry.Query(kTouchFull, L"Names", value), ERROR_SUCCESS);
+        EXPECT_EQ(value.type, 7u) << "REG_MULTI_SZ";
+        ASSERT_EQ(registry.Query(kTouchFull, L"", value), ERROR_SUCCESS);
+        EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(value.data.data())),
+                  L"触摸屏 \U0001F600");
+        registry.SetDword(kTouchFull, L"MAX3_X", 0x320);
+    }
+    std::string written = ReadText(Path());
+    EXPECT_EQ(written.substr(0, form.mark.size()), form.mark);
+    auto decoded = DecodeRegFile(written);
+    ASSERT_TRUE(decoded.utf8);
+    EXPECT_EQ(decoded.layout.crlf, form.crlf);
+    EXPECT_NE(decoded.utf8->find(form.crlf ? "\"MAX3_X\"=dword:00000320\r\n"
+                                           : "\"MAX3_X\"=dword:00000320\n"),
+              std::string::npos);
+    if (form.mark == "\xFF\xFE") {
+        EXPECT_EQ(written, Utf16LeWithMark(*decoded.utf8)) << "UTF-16LE throughout";
+    }
+    RegistryFile again(Path(), &sim.Files());
+    Registry reloaded(again.Load(), &again);
+    EXPECT_EQ(reloaded.Dword(kTouchFull, L"MAX3_X"), 0x320u);
+    EXPECT_EQ(reloaded.Dword(kTouchFull, L"MAX1_X"), 800u);
+}
+
+std::string WithLf(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, RegistryFileFormTest,
+    ::testing::Values(
+        RegForm{"Utf16EditorExport", Utf16LeWithMark(kEditorExport), "\xFF\xFE", true},
+        RegForm{"Utf8WithMark", "\xEF\xBB\xBF" + kEditorExport, "\xEF\xBB\xBFWindows", true},
+        RegForm{"Utf8", WithLf(kEditorExport), "Windows", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RegFileEncodingTest, UndecodableFilesAreReportedByLine) {
+    std::string text =
+        Utf16LeWithMark("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\A]\r\n");
+    std::string loneHalf = text + std::string("\x00\xD8\x0A\x00", 4);
+    auto decoded = DecodeRegFile(loneHalf);
+    EXPECT_FALSE(decoded.utf8);
+    EXPECT_EQ(decoded.errorLine, 4);
+    EXPECT_FALSE(DecodeRegFile(text + "\x41").utf8) << "half a character at the end";
+    auto bigEndian = DecodeRegFile("\xFE\xFF\x00W");
+    EXPECT_FALSE(bigEndian.utf8);
+    EXPECT_NE(bigEndian.error.find("big-endian"), std::string::npos);
+}
+
+TEST_F(RegistryFileTest, AnUndecodableFileIsReportedAndLeftAlone) {
+    const std::string broken = "\xFF\xFE" + std::string("W\x00\x00\xDC", 4);
+    WriteText(Path(), broken);
+    testing::internal::CaptureStderr();
+    RegistryFile file(Path(), &sim.Files());
+    Registry registry(file.Load(), &file);
+    std::string complaint = testing::internal::GetCapturedStderr();
+    EXPECT_NE(complaint.find("line 1: unpaired UTF-16 surrogate"), std::string::npos) << complaint;
+    registry.CreateKey(kTouchFull);
+    EXPECT_EQ(registry.Set(kTouchFull, L"MIN_X", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
+    EXPECT_EQ(ReadText(Path()), broken);
 }
 
 TEST_F(RegistryFileTest, AFailedSaveKeepsTheOldFileAndTheOldValue) {

@@ -31,18 +31,16 @@ struct CodeName {
     const char* name;
 };
 
-constexpr CodeName kMcuCommands[] = {{0x00, "UPDATE_REQUEST"}, {0x01, "UPDATE_ACCEPT"},
-                                     {0x02, "STATUS_ACK"},     {0x03, "MPEG_UPDATE_MODE"},
-                                     {0x14, "START_PROGRAM"},  {0x15, "DATA_BLOCK"},
-                                     {0x16, "END_PROGRAM"},    {0x17, "ENTER_LOADER"}};
+constexpr CodeName kMcuCommands[] = {
+    {0x00, "UPDATE_REQUEST"},   {0x01, "UPDATE_ACCEPT"}, {0x02, "STATUS_ACK"},
+    {0x03, "MPEG_UPDATE_MODE"}, {0x14, "START_PROGRAM"}, {0x15, "DATA_BLOCK"},
+    {0x16, "END_PROGRAM"},      {0x17, "ENTER_LOADER"},  {0xF3, "PASS_THROUGH"}};
 constexpr CodeName kMcuMessages[] = {
     {0x73, "TO_MPEG"},   {0x80, "UPDATE_ACK"},     {0x81, "STATUS"}, {0x94, "PROGRAM_READY"},
     {0x95, "BLOCK_ACK"}, {0x96, "PROGRAM_RESULT"}, {0x97, "VERSION"}};
-constexpr CodeName kMpegCommands[] = {{0x00, "UPDATE_REQUEST"},
-                                      {0x15, "ENTER_LOADER"},
-                                      {0x24, "START_PROGRAM"},
-                                      {0x25, "DATA_BLOCK"},
-                                      {0x26, "END_PROGRAM"}};
+constexpr CodeName kMpegCommands[] = {{0x00, "UPDATE_REQUEST"}, {0x15, "ENTER_LOADER"},
+                                      {0x24, "START_PROGRAM"},  {0x25, "DATA_BLOCK"},
+                                      {0x26, "END_PROGRAM"},    {0x73, "PASS_THROUGH"}};
 constexpr CodeName kMpegMessages[] = {
     {0x80, "UPDATE_ACK"},     {0x95, "VERSION"}, {0xA4, "PROGRAM_READY"}, {0xA5, "BLOCK_ACK"},
     {0xA6, "PROGRAM_RESULT"}, {0xF2, "ALIVE"},   {0xF3, "TO_MCU"}};
@@ -191,7 +189,7 @@ std::vector<Bytes> Counterpart::ReceiveMcu(unsigned char code, const Bytes& fram
             m_log("image sum " + std::to_string(sum & 0xFFFF) + ", end frame says " +
                   std::to_string(expected));
             WriteImage(m_image, m_image.size());
-            return {MakeFrame(0x96, {Result((sum & 0xFFFF) == expected)})};
+            return AnswerEnd(0x96, Result((sum & 0xFFFF) == expected), now);
         }
         default:
             return {};  // accept, status acknowledgement, update mode: no answer
@@ -232,28 +230,58 @@ std::vector<Bytes> Counterpart::ReceiveMpeg(unsigned char code, const Bytes& fra
             unsigned value = Word16(frame, 4);
             bool checks = m_imageEnd >= 34 && m_image[32] * 256u + m_image[33] == value;
             WriteImage(m_image, m_imageEnd);
-            if (m_options.aliveMs > 0) {
-                m_nextAlive = now + std::chrono::milliseconds(m_options.flashMs);
-            }
             m_updating = false;
-            return {MakeFrame(0xA6, {Result(checks)})};
+            return AnswerEnd(0xA6, Result(checks), now);
         }
         default:
             return {};
     }
 }
 
+std::vector<Bytes> Counterpart::AnswerEnd(unsigned char code, unsigned char result,
+                                          Clock::time_point now) {
+    std::vector<Bytes> answers{MakeFrame(code, {result})};
+    if (m_options.extraResult)
+        answers.push_back(MakeFrame(code, {static_cast<unsigned char>(*m_options.extraResult)}));
+    if (m_options.endDelayMs == 0) {
+        ResumeAlive(now);
+        return answers;
+    }
+    auto due = now + std::chrono::milliseconds(m_options.endDelayMs);
+    m_log("answering in " + std::to_string(m_options.endDelayMs) + " ms");
+    if (m_late.empty())
+        ResumeAlive(due);  // busy until then: no alive message before the answer
+    for (Bytes& answer : answers)
+        m_late.push_back({due, std::move(answer)});
+    return {};
+}
+
+void Counterpart::ResumeAlive(Clock::time_point answered) {
+    if (m_options.kind == Kind::Mpeg && m_options.aliveMs > 0)
+        m_nextAlive = answered + std::chrono::milliseconds(m_options.flashMs);
+}
+
 std::vector<Bytes> Counterpart::Due(Clock::time_point now) {
-    if (!m_nextAlive || m_updating || now < *m_nextAlive)
-        return {};
-    *m_nextAlive = now + std::chrono::milliseconds(m_options.aliveMs);
-    return {MakeFrame(0xF2, {})};
+    std::vector<Bytes> due;
+    while (!m_late.empty() && m_late.front().due <= now) {
+        due.push_back(std::move(m_late.front().frame));
+        m_late.erase(m_late.begin());
+        ResumeAlive(now);
+    }
+    if (m_nextAlive && !m_updating && now >= *m_nextAlive) {
+        *m_nextAlive = now + std::chrono::milliseconds(m_options.aliveMs);
+        due.push_back(MakeFrame(0xF2, {}));
+    }
+    return due;
 }
 
 std::optional<Clock::time_point> Counterpart::NextDue() const {
-    if (m_updating)
-        return std::nullopt;
-    return m_nextAlive;
+    std::optional<Clock::time_point> next;
+    if (!m_updating)
+        next = m_nextAlive;
+    if (!m_late.empty() && (!next || m_late.front().due < *next))
+        next = m_late.front().due;
+    return next;
 }
 
 }  // namespace coprocsim

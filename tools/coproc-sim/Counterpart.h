@@ -23,7 +23,7 @@ public:
 
     // A good frame from the loader; returns the frames to send at once.
     std::vector<Bytes> Receive(const Bytes& frame, Clock::time_point now);
-    // The frames due by `now` without a command (alive messages).
+    // The frames due by `now` without a command: alive messages, late answers.
     std::vector<Bytes> Due(Clock::time_point now);
     // When Due has something next; none: only commands make it send.
     std::optional<Clock::time_point> NextDue() const;
@@ -48,6 +48,10 @@ private:
     // another block (--wrong-ack-every).
     bool TakeDataBlock(Clock::time_point now);
     void WriteTiming(Clock::time_point endFrame);
+    // The answer to an end frame: the result, the --extra-result, and for the MPEG module
+    // alive messages again once its flash is written; late with --end-delay-ms.
+    std::vector<Bytes> AnswerEnd(unsigned char code, unsigned char result, Clock::time_point now);
+    void ResumeAlive(Clock::time_point answered);
 
     SimOptions m_options;
     Log m_log;
@@ -59,6 +63,11 @@ private:
     std::size_t m_imageEnd = 0;  // MPEG: one past the highest byte received
     bool m_updating = false;     // MPEG: between the update request and the flash write
     std::optional<Clock::time_point> m_nextAlive;
+    struct Late {
+        Clock::time_point due;
+        Bytes frame;
+    };
+    std::vector<Late> m_late;  // answers held back by --end-delay-ms, in time order
 };
 
 }  // namespace coprocsim

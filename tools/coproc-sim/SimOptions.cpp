@@ -53,10 +53,32 @@ Faults:
   --wrong-ack-every N  every Nth block acknowledgement names another block: the MCU
                        acknowledges the block before, the MPEG module asks again for
                        the block it has just received
-  --junk-every N       send a malformed frame before every Nth frame, in turn: LEN 0,
-                       LEN 1, a 258-byte pass-through frame (LEN 255) and a block
-                       acknowledgement without its block number
+  --junk-every N       send an odd frame before every Nth frame, in turn: LEN 0,
+                       LEN 1, a 258-byte pass-through frame (LEN 255, the longest) and
+                       a block acknowledgement without its block number
   --silent             receive and log, but never send anything
+  --deaf-after N       stop reading the line after N frames received (the loader's
+                       writes then pile up in the line)
+
+Wrong moments (timed from the first frame received, unless said otherwise):
+  --end-delay-ms N     answer each end frame N ms late (a loader that resends it sooner
+                       gets one answer per copy)
+  --extra-result N     send a second programming result N right after the first
+  --stray-result-ms N  send one programming result (--result, default 0) N ms after the
+                       first frame received, whatever was asked
+  --acks-after-result-ms N
+                       after the programming result, acknowledge other blocks (MCU) or
+                       ask for blocks 0 and 1 in turn (MPEG), one every N ms
+  --pass-through-ms N  send pass-through frames for the other co-processor every N ms:
+                       numbered, of lengths up to 258 bytes; received ones are checked
+                       and logged as "recv PASS_THROUGH #n: LEN bytes intact"
+  --pass-through-burst N
+                       send N pass-through frames at a time, in one write (default 1)
+  --status-ms N        MCU: send a status message every N ms
+  --flood KIND         send KIND as fast as the line takes it: wrong-acks (from the
+                       first data block on: MCU acknowledges blocks 32766 and 32767 in
+                       turn, the MPEG module asks for blocks 0 and 1 in turn), status
+                       (MCU) or update-ack
 
 Other:
   --log FILE           log to FILE instead of standard error
@@ -104,7 +126,14 @@ ParseResult ParseSimOptions(int argc, char** argv) {
                               {"--duplicate-every", &options.duplicateEvery},
                               {"--reorder-every", &options.reorderEvery},
                               {"--wrong-ack-every", &options.wrongAckEvery},
-                              {"--junk-every", &options.junkEvery}};
+                              {"--junk-every", &options.junkEvery},
+                              {"--end-delay-ms", &options.endDelayMs},
+                              {"--acks-after-result-ms", &options.acksAfterResultMs},
+                              {"--pass-through-ms", &options.passThroughMs},
+                              {"--pass-through-burst", &options.passThroughBurst},
+                              {"--status-ms", &options.statusMs},
+                              {"--stray-result-ms", &options.strayResultMs},
+                              {"--deaf-after", &options.deafAfter}};
     struct TextOption {
         const char* name;
         std::string* target;
@@ -113,7 +142,8 @@ ParseResult ParseSimOptions(int argc, char** argv) {
                                 {"--version", &options.version}, {"--date", &options.date},
                                 {"--can", &options.can},         {"--internal", &options.internal},
                                 {"--custom", &options.custom},   {"--servo", &options.servo},
-                                {"--log", &options.logFile},     {"--timing", &options.timingFile}};
+                                {"--log", &options.logFile},     {"--timing", &options.timingFile},
+                                {"--flood", &options.flood}};
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& name = args[i];
         if (name == "--help" || name == "-h") {
@@ -149,17 +179,22 @@ ParseResult ParseSimOptions(int argc, char** argv) {
             options.ignoreCode = static_cast<int>(code);
             known = true;
         }
-        if (name == "--result") {
+        if (name == "--result" || name == "--extra-result") {
             int result = 0;
-            if (!ToInt(value, result) || result > 255) {
-                return {std::nullopt, "--result needs a number from 0 to 255"};
-            }
-            options.result = result;
+            if (!ToInt(value, result) || result > 255)
+                return {std::nullopt, name + " needs a number from 0 to 255"};
+            (name == "--result" ? options.result : options.extraResult) = result;
             known = true;
         }
         if (!known)
             return {std::nullopt, "unknown option '" + name + "'"};
     }
+    if (!options.flood.empty() && options.flood != "wrong-acks" && options.flood != "status" &&
+        options.flood != "update-ack") {
+        return {std::nullopt, "--flood needs wrong-acks, status or update-ack"};
+    }
+    if (options.passThroughBurst < 1)
+        return {std::nullopt, "--pass-through-burst needs a number from 1 on"};
     if (options.baud == 0)
         options.baud = options.kind == Kind::Mcu ? 38400 : 115200;
     if (options.baud != 38400 && options.baud != 115200) {

@@ -33,8 +33,18 @@ struct SimOptions {
     int wrongAckEvery = 0;   // every Nth block acknowledgement names another block
     int junkEvery = 0;       // put a malformed frame before every Nth frame sent
     bool silent = false;
-    std::string timingFile;  // data-block timing, written when the end frame arrives
-    std::string logFile;     // empty: standard error
+    // Answers and messages at the wrong moment.
+    int endDelayMs = 0;              // answer each end frame this much later
+    std::optional<int> extraResult;  // a second programming result right after the first
+    int strayResultMs = -1;          // one unprompted programming result; -1: none
+    int acksAfterResultMs = 0;       // then acknowledgements of other blocks; 0: none
+    int passThroughMs = 0;           // unsolicited pass-through frames; 0: none
+    int passThroughBurst = 1;        // how many at a time
+    int statusMs = 0;                // MCU: unsolicited status messages; 0: none
+    std::string flood;               // "wrong-acks", "status" or "update-ack"; empty: none
+    int deafAfter = -1;              // stop reading after this many frames; -1: never
+    std::string timingFile;          // data-block timing, written when the end frame arrives
+    std::string logFile;             // empty: standard error
     bool help = false;
 };
 

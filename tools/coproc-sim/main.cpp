@@ -10,6 +10,7 @@
 #include "Counterpart.h"
 #include "SerialLine.h"
 #include "SimOptions.h"
+#include "Unsolicited.h"
 #include "link/FrameCodec.h"
 
 using namespace coprocsim;
@@ -76,7 +77,7 @@ public:
             m_log("fault: corrupting the checksum of " + what);
         }
         if (Every(m_options.junkEvery))
-            Put(Junk(), "fault: malformed frame");
+            Put(Junk(), "fault: odd frame");
         if (Every(m_options.reorderEvery) && m_held.empty()) {
             m_log("fault: holding " + what + " back until the next frame");
             m_held = std::move(frame);
@@ -102,9 +103,9 @@ private:
         }
     }
 
-    // The malformed frames of --junk-every, in turn: LEN 0 and LEN 1 (no command byte of
-    // their own, yet their checksums hold), a pass-through frame of 258 bytes (more than the
-    // 256 bytes its mapping holds) and a block acknowledgement without its block number.
+    // The odd frames of --junk-every, in turn: LEN 0 and LEN 1 (no command byte of their
+    // own, yet their checksums hold), a pass-through frame of 258 bytes (the longest a frame
+    // can be) and a block acknowledgement without its block number.
     Bytes Junk() {
         bool mcu = m_options.kind == Kind::Mcu;
         switch (m_junk++ % 4) {
@@ -135,51 +136,94 @@ private:
     Bytes m_held;  // a frame held back by --reorder-every
 };
 
-int WaitMs(const Counterpart& counterpart) {
+int WaitMs(const Counterpart& counterpart, const Unsolicited& unsolicited) {
     auto due = counterpart.NextDue();
+    auto other = unsolicited.NextDue();
+    if (!due || (other && *other < *due))
+        due = other;
     if (!due)
         return 500;
     auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
     return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 500));
 }
 
-int Serve(const SimOptions& options, SerialLine& line, Logger& log) {
-    Counterpart counterpart(options, [&log](const std::string& text) { log(text); });
-    Outbox outbox(options, line, counterpart, log);
-    Bytes buffer;
-    unsigned char scratch[FRAME_MAX_LENGTH];
-    long received = 0;
-    while (!g_stop) {
-        pollfd fd{line.Fd(), POLLIN, 0};
-        int ready = poll(&fd, 1, WaitMs(counterpart));
+// Everything the co-processor does: answers, its own messages, and the line's faults.
+class Coprocessor {
+public:
+    Coprocessor(const SimOptions& options, SerialLine& line, Logger& log)
+        : m_options(options),
+          m_line(line),
+          m_log(log),
+          m_counterpart(options, [&log](const std::string& text) { log(text); }),
+          m_unsolicited(options, [&log](const std::string& text) { log(text); }),
+          m_outbox(options, line, m_counterpart, log) {}
+
+    // One pass: waits for the line or the next planned frame, takes what came, sends what
+    // is due.
+    void Step() {
+        bool deaf = m_options.deafAfter >= 0 && m_received >= m_options.deafAfter;
+        pollfd fd{m_line.Fd(), static_cast<short>(deaf ? 0 : POLLIN), 0};
+        int ready = poll(&fd, 1, WaitMs(m_counterpart, m_unsolicited));
         if (ready > 0 && (fd.revents & POLLIN) != 0) {
-            Bytes bytes = line.ReadAvailable();
-            if (!bytes.empty())
-                counterpart.AddReaction(Clock::now() - line.LastWrite());
-            if (options.pace)
-                line.PaceArrival(bytes.size(), options.baud);
-            buffer.insert(buffer.end(), bytes.begin(), bytes.end());
-            std::vector<Bytes> frames;
-            TakeFrames(buffer, scratch, [&frames](const BYTE* frame, int length) {
-                frames.emplace_back(frame, frame + length);
-            });
-            for (const Bytes& frame : frames) {
-                ++received;
-                if (options.dropInEvery > 0 && received % options.dropInEvery == 0) {
-                    log("fault: losing " + counterpart.Describe(frame, true) + " on the way in");
-                    continue;
-                }
-                log("recv " + counterpart.Describe(frame, true) + ": " + Hex(frame));
-                for (Bytes& reply : counterpart.Receive(frame, Clock::now()))
-                    outbox.Send(reply);
-            }
+            Take(m_line.ReadAvailable());
         } else if (ready > 0) {
             // A hang-up of the far end: nothing to read, wait a little instead of spinning.
             poll(nullptr, 0, 100);
         }
-        for (Bytes& frame : counterpart.Due(Clock::now()))
-            outbox.Send(frame);
+        for (Bytes& frame : m_counterpart.Due(Clock::now()))
+            Send(std::move(frame));
+        for (Bytes& frame : m_unsolicited.Due(Clock::now()))
+            Send(std::move(frame));
     }
+
+private:
+    void Take(const Bytes& bytes) {
+        if (!bytes.empty())
+            m_counterpart.AddReaction(Clock::now() - m_line.LastWrite());
+        if (m_options.pace)
+            m_line.PaceArrival(bytes.size(), m_options.baud);
+        m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+        std::vector<Bytes> frames;
+        TakeFrames(m_buffer, m_scratch, [&frames](const BYTE* frame, int length) {
+            frames.emplace_back(frame, frame + length);
+        });
+        for (const Bytes& frame : frames)
+            TakeFrame(frame);
+    }
+    void TakeFrame(const Bytes& frame) {
+        ++m_received;
+        if (m_options.dropInEvery > 0 && m_received % m_options.dropInEvery == 0) {
+            m_log("fault: losing " + m_counterpart.Describe(frame, true) + " on the way in");
+            return;
+        }
+        if (m_options.deafAfter >= 0 && m_received == m_options.deafAfter)
+            m_log("deaf from now on");
+        if (m_unsolicited.Receive(frame, Clock::now()))
+            return;
+        m_log("recv " + m_counterpart.Describe(frame, true) + ": " + Hex(frame));
+        for (Bytes& reply : m_counterpart.Receive(frame, Clock::now()))
+            Send(std::move(reply));
+    }
+    void Send(Bytes frame) {
+        m_unsolicited.Sent(frame, Clock::now());
+        m_outbox.Send(std::move(frame));
+    }
+
+    const SimOptions& m_options;
+    SerialLine& m_line;
+    Logger& m_log;
+    Counterpart m_counterpart;
+    Unsolicited m_unsolicited;
+    Outbox m_outbox;
+    Bytes m_buffer;
+    unsigned char m_scratch[FRAME_MAX_LENGTH];
+    long m_received = 0;
+};
+
+int Serve(const SimOptions& options, SerialLine& line, Logger& log) {
+    Coprocessor coprocessor(options, line, log);
+    while (!g_stop)
+        coprocessor.Step();
     log("stopping");
     return 0;
 }

@@ -19,7 +19,8 @@ const char kUsage[] =
     "       mkpackage --list PACKAGE\n"
     "       mkpackage --verify PACKAGE\n"
     "  FOLDER's content becomes the package's content, paths relative to FOLDER\n"
-    "  (pack a folder that holds ZEL/ to install ResidentFlash3\\ZEL).\n";
+    "  (pack a folder that holds ZEL/Velmoran.exe to install ResidentFlash3\\ZEL).\n"
+    "  Packing and --verify refuse what the unit's installer would refuse.\n";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "mkpackage: %s\n", message.c_str());
@@ -29,37 +30,52 @@ int Fail(const std::string& message) {
 int Build(const PackageInfo& info, const std::string& output, const std::string& folder) {
     std::vector<PackageEntry> entries;
     std::string error;
-    if (!CollectFolder(folder, entries, error) || !WritePackage(output, info, entries, error)) {
+    if (!CollectFolder(folder, entries, error))
         return Fail(error);
-    }
+    if (!CheckPackageEntries(entries, error))
+        return Fail(folder + ": " + error);
+    if (!WritePackage(output, info, entries, error))
+        return Fail(error);
     std::printf("%s: %zu entries, marker %s, version '%s'\n", output.c_str(), entries.size(),
                 info.marker.c_str(), info.version.c_str());
     return 0;
 }
 
-int Inspect(const std::string& package, bool list) {
-    PackageInfo info;
-    std::vector<ListedEntry> entries;
-    std::string error;
-    bool ok = ReadPackage(package, info, entries, error);
-    if (list) {
-        std::printf("marker %s\nversion %s\n", info.marker.c_str(), info.version.c_str());
-        for (const ListedEntry& entry : entries) {
-            std::printf(
-                "%12lld  %s%s%s\n", static_cast<long long>(entry.size), entry.path.c_str(),
-                entry.directory && !entry.path.empty() && entry.path.back() != '/' ? "/" : "",
-                entry.safe ? "" : "  (UNSAFE)");
-        }
+void PrintListing(const PackageListing& listing) {
+    std::printf("marker %s\nversion %s\n", listing.info.marker.c_str(),
+                listing.info.version.c_str());
+    for (const ListedEntry& entry : listing.entries) {
+        std::printf("%12lld  %s%s%s\n", static_cast<long long>(entry.size), entry.path.c_str(),
+                    entry.directory && !entry.path.empty() && entry.path.back() != '/' ? "/" : "",
+                    IsRefused(entry.verdict) ? "  (REFUSED)" : "");
     }
+}
+
+// Names every entry the unit would refuse, and a package without the main application.
+int Inspect(const std::string& package, bool list) {
+    PackageListing listing;
+    std::string error;
+    bool ok = ReadPackage(package, listing, error);
+    if (list)
+        PrintListing(listing);
     if (!ok)
         return Fail(error);
-    std::size_t unsafe = 0;
-    for (const ListedEntry& entry : entries)
-        unsafe += entry.safe ? 0 : 1;
-    if (unsafe > 0)
-        return Fail(package + ": " + std::to_string(unsafe) + " unsafe entries");
+    std::size_t refused = 0;
+    for (const ListedEntry& entry : listing.entries) {
+        if (IsRefused(entry.verdict)) {
+            ++refused;
+            std::fprintf(stderr, "mkpackage: %s: entry '%s' would be refused: %s\n",
+                         package.c_str(), entry.path.c_str(), DescribeVerdict(entry.verdict));
+        }
+    }
+    if (!listing.hasProgram)
+        std::fprintf(stderr, "mkpackage: %s: %s\n", package.c_str(), NO_PROGRAM_REASON);
+    if (refused > 0 || !listing.hasProgram) {
+        return Fail(package + ": the unit would refuse this package (" + std::to_string(refused) +
+                    " refused entries)");
+    }
     if (!list)
-        std::printf("%s: good, %zu entries\n", package.c_str(), entries.size());
+        std::printf("%s: good, %zu entries\n", package.c_str(), listing.entries.size());
     return 0;
 }
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "tools/package/ArchiveEntry.h"
 #include "tools/package/PackageFormat.h"
 
 namespace fs = std::filesystem;
@@ -246,23 +247,6 @@ bool WriteEntry(struct archive* writer, const PackageEntry& source, std::string&
     return true;
 }
 
-bool IsSafeEntryPath(const std::string& path) {
-    if (path.empty() || path.front() == '/' || path.front() == '\\')
-        return false;
-    if (path.find(':') != std::string::npos)
-        return false;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find_first_of("/\\", start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (path.compare(start, end - start, "..") == 0 && end - start == 2)
-            return false;
-        start = end + 1;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool WritePackage(const std::string& outputPath, const PackageInfo& info,
@@ -338,6 +322,25 @@ bool CollectFolder(const std::string& folder, std::vector<PackageEntry>& entries
     return true;
 }
 
+bool CheckPackageEntries(const std::vector<PackageEntry>& entries, std::string& error) {
+    PackageEntryCheck check;
+    for (const PackageEntry& entry : entries) {
+        EntryKind kind = entry.kind == PackageEntry::Kind::File        ? EntryKind::File
+                         : entry.kind == PackageEntry::Kind::Directory ? EntryKind::Folder
+                                                                       : EntryKind::Other;
+        EntryVerdict verdict = check.Add(std::string_view(entry.path), kind).verdict;
+        if (IsRefused(verdict)) {
+            error = "entry '" + entry.path + "' would be refused: " + DescribeVerdict(verdict);
+            return false;
+        }
+    }
+    if (!check.HasProgram()) {
+        error = NO_PROGRAM_REASON;
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 struct BoundedFile {
@@ -367,8 +370,8 @@ la_ssize_t ReadBounded(struct archive* reader, void* data, const void** out) {
 
 }  // namespace
 
-bool ReadPackage(const std::string& packagePath, PackageInfo& info,
-                 std::vector<ListedEntry>& entries, std::string& error) {
+bool ReadPackage(const std::string& packagePath, PackageListing& listing, std::string& error) {
+    PackageInfo& info = listing.info;
     BoundedFile file;
     file.fd = open(packagePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (file.fd < 0) {
@@ -399,27 +402,27 @@ bool ReadPackage(const std::string& packagePath, PackageInfo& info,
     archive_read_support_format_tar(reader.get());
     bool ok = archive_read_open(reader.get(), &file, nullptr, ReadBounded, nullptr) == ARCHIVE_OK;
     struct archive_entry* entry = nullptr;
+    PackageEntryCheck check;
     while (ok) {
         int status = archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
             break;
-        if (status != ARCHIVE_OK) {
+        // The installer goes on after a warning too.
+        if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
             ok = false;
             break;
         }
         ListedEntry listed;
-        const char* name = archive_entry_pathname_utf8(entry);
-        listed.path = name != nullptr ? name : "";
-        auto type = archive_entry_filetype(entry);
-        listed.directory = type == AE_IFDIR;
+        listed.path = EntryDisplayName(entry);
+        listed.directory = archive_entry_filetype(entry) == AE_IFDIR;
         listed.size = archive_entry_size(entry);
-        listed.safe = IsSafeEntryPath(listed.path) && archive_entry_hardlink(entry) == nullptr &&
-                      (type == AE_IFDIR || type == AE_IFREG);
+        listed.verdict = AddEntry(check, entry).verdict;
         // Reading the data checks it: a corrupt or cut-off archive fails here.
         if (archive_read_data_skip(reader.get()) != ARCHIVE_OK)
             ok = false;
-        entries.push_back(std::move(listed));
+        listing.entries.push_back(std::move(listed));
     }
+    listing.hasProgram = check.HasProgram();
     if (!ok)
         error = packagePath + ": " +
                 (archive_error_string(reader.get()) ? archive_error_string(reader.get())

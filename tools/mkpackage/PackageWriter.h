@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/package/EntryRule.h"
+
 namespace quarrin::package {
 
 struct PackageEntry {
@@ -32,16 +34,25 @@ bool WritePackage(const std::string& outputPath, const PackageInfo& info,
 bool CollectFolder(const std::string& folder, std::vector<PackageEntry>& entries,
                    std::string& error);
 
+// Judges the entries with the installer's entry rule (tools/package/EntryRule.h), the main
+// application included; false with a message that names the first refused entry.
+bool CheckPackageEntries(const std::vector<PackageEntry>& entries, std::string& error);
+
 struct ListedEntry {
     std::string path;
     bool directory = false;
     std::int64_t size = 0;
-    bool safe = true;  // relative, no "..", a folder or a regular file
+    EntryVerdict verdict = EntryVerdict::Accepted;  // what the installer makes of it
 };
 
-// Reads the header and every entry (decompressing all data); false with a message when the
-// package is malformed, truncated or corrupt.
-bool ReadPackage(const std::string& packagePath, PackageInfo& info,
-                 std::vector<ListedEntry>& entries, std::string& error);
+struct PackageListing {
+    PackageInfo info;
+    std::vector<ListedEntry> entries;
+    bool hasProgram = false;  // an accepted file entry is ZEL/Velmoran.exe
+};
+
+// Reads the header and every entry (decompressing all data) and judges each entry as the
+// installer does; false with a message when the package is malformed, truncated or corrupt.
+bool ReadPackage(const std::string& packagePath, PackageListing& listing, std::string& error);
 
 }  // namespace quarrin::package

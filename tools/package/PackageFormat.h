@@ -5,8 +5,8 @@
 //              120 characters after "ZEL-OKUN-2"
 //   offset 64 (after "ZEL-OKUN-1") or 260 (after "ZEL-OKUN-2"): the archive, to the end
 //
-// Entry paths in the archive are relative to the folder the package is unpacked into; only
-// folders and regular files are allowed.
+// Entry paths in the archive are relative to the folder the package is unpacked into; which
+// entries a package may hold is decided by tools/package/EntryRule.h.
 #pragma once
 
 #include <cstddef>
@@ -61,5 +61,7 @@ inline constexpr int UNPACK_BAD_HEADER = -3;
 inline constexpr int UNPACK_CORRUPT_ARCHIVE = -4;
 inline constexpr int UNPACK_UNSAFE_ENTRY = -5;
 inline constexpr int UNPACK_WRITE_FAILED = -6;
+// The archive did not put the main application, ZEL\Velmoran.exe, in place.
+inline constexpr int UNPACK_NO_PROGRAM = -7;
 
 }  // namespace quarrin::package

@@ -1,12 +1,12 @@
-// Reading a package's archive entry by entry with the installer's rule applied to each: the
-// one reader behind zUncompress and every check that must say what zUncompress will do.
+// Reading a package's archive entry by entry with the package entry rule applied to each
+// (tools/package/EntryRule.h): the one reader behind zUncompress and every check that must
+// say what zUncompress will do.
 #pragma once
 
 #include <archive.h>
 #include <archive_entry.h>
 
-#include <string>
-
+#include "tools/package/EntryRule.h"
 #include "tools/zcompress/PackageSource.h"
 
 namespace quarrin::zcompress {
@@ -16,11 +16,16 @@ namespace quarrin::zcompress {
 // and must be freed with archive_read_free.
 int OpenPackageArchive(PackageSource& source, struct archive*& reader);
 
-// The next entry: 1 with `entry` and its device path below `destination`, 0 at the end of
+// The next entry to install, judged by `check` together with the entries before it: 1 with
+// `entry` and its accepted `decision` (the path relative to the destination), 0 at the end of
 // the archive, UNPACK_CORRUPT_ARCHIVE when the archive is damaged, UNPACK_UNSAFE_ENTRY when
-// the installer refuses the entry (an unsafe name, or anything but a folder or a regular
-// file). The entry stays readable with archive_entry_pathname after a refusal.
-int NextInstallableEntry(struct archive* reader, const std::wstring& destination,
-                         struct archive_entry*& entry, std::wstring& devicePath);
+// the rule refuses the entry (`decision.verdict` says why, and the entry stays readable with
+// archive_entry_pathname). Entries that name the destination itself are passed over.
+int NextInstallableEntry(struct archive* reader, package::PackageEntryCheck& check,
+                         struct archive_entry*& entry, package::EntryDecision& decision);
+
+// What a package read to its end gives by its entries: 0 when it brought the main
+// application ZEL\Velmoran.exe, UNPACK_NO_PROGRAM when it installs no usable application.
+int ProgramEntryResult(const package::PackageEntryCheck& check);
 
 }  // namespace quarrin::zcompress

@@ -24,6 +24,17 @@ make_package() {
     fail "mkpackage failed"
 }
 
+# make_tar_package: packs $content with tar and zstd behind a package header, as a technician
+# might by hand; mkpackage itself refuses the names the installer refuses.
+make_tar_package() {
+  local package="$root/SDHC/ZEL_Update/ZEL.bin" c
+  mkdir -p "$root/SDHC/ZEL_Update"
+  # "ZEL-OKUN-1" and the version "V1" in UTF-16LE, NUL-padded to the archive at offset 64.
+  { for c in Z E L - O K U N - 1 V 1; do printf '%s\0' "$c"; done; head -c 40 /dev/zero; } \
+    >"$package"
+  tar -C "$content" -c . | zstd -q -c >>"$package" || fail "tar or zstd failed"
+}
+
 # expect_progress LINE...: of the progress lines, those given appear in this order (each once;
 # the others are not looked at).
 expect_progress() {
@@ -87,6 +98,7 @@ finish
 install_device corrupt-package
 content="$work/corrupt-package-pkg"
 mkdir -p "$content/ZEL"
+cp "$build/start-marker.exe" "$content/ZEL/Velmoran.exe"
 head -c 200000 /dev/urandom >"$content/ZEL/data.bin"
 make_package V1
 printf 'garbage-garbage-garbage' |
@@ -121,7 +133,8 @@ for name in nul.dat ...; do
   mkdir -p "$content/ZEL/$name"
   printf 'payload' >"$content/ZEL/$name/evil"
   [ "$name" = nul.dat ] && rm -r "$content/ZEL/$name" && printf 'payload' >"$content/ZEL/$name"
-  make_package V1
+  cp "$build/start-marker.exe" "$content/ZEL/Velmoran.exe"
+  make_tar_package
   run --progress
   expect_status 0
   expect_file ResidentFlash2/UpdateInfo.dat 02000000

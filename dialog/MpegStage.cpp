@@ -1,0 +1,251 @@
+// The MPEG stage of the firmware protocol:
+//
+//   (alive messages, counted)  50th and later -> update request
+//   update request  -> acknowledgement
+//   enter loader    -> version report
+//   start program   -> program ready         (at most 10 resends, then code 41)
+//   data block n    -> the number of the block wanted next
+//   end frame       -> programming result    (0: the module writes its flash)
+//   (alive message)    the flash is written: success
+#include "dialog/FirmwareProtocol.h"
+#include "dialog/FirmwareStageSupport.h"
+#include "dialog/FirmwareSteps.h"
+#include "link/CoprocessorLink.h"
+#include "link/LinkKinds.h"
+#include "link/MessageCodes.h"
+#include "link/PassThrough.h"
+#include "link/PostBudget.h"
+
+int g_mpegStep = MPEG_STEP_NONE;
+int g_mpegAliveCount = 0;
+int g_mpegStartRetries = 0;
+
+namespace {
+
+constexpr int kAliveMessagesBeforeRequest = 50;
+constexpr int kStartProgramResends = 10;
+constexpr WPARAM kNoAck = ~WPARAM{0};
+
+// The last block request acted on; a repeat is dropped (see the MCU stage).
+WPARAM g_lastBlockAck = kNoAck;
+
+bool ImageUsable(const CUpdateDialog& dialog) {
+    return dialog.m_mpegImage && IsMpegImageSizeUsable(dialog.m_mpegImageSize);
+}
+
+void SendBlock(CUpdateDialog& dialog, DWORD block) {
+    DWORD length = MPEG_BLOCK_SIZE;
+    if (block + 1 == dialog.m_mpegBlockCount && dialog.m_mpegImageSize % MPEG_BLOCK_SIZE != 0) {
+        length = dialog.m_mpegImageSize % MPEG_BLOCK_SIZE;
+    }
+    dialog.m_mpegLink->MPEG_CMD_DATA_BLOCK(static_cast<int>(block),
+                                           dialog.m_mpegImage.get() + block * MPEG_BLOCK_SIZE,
+                                           static_cast<int>(length));
+}
+
+void SendEnd(CUpdateDialog& dialog) {
+    dialog.m_mpegLink->MPEG_CMD_END_PROGRAM(dialog.m_mpegImage[32] << 8 | dialog.m_mpegImage[33]);
+}
+
+int Percent(DWORD block, DWORD count) {
+    return static_cast<int>(static_cast<double>(block) / static_cast<double>(count) * 100.0);
+}
+
+void Fail(CUpdateDialog& dialog, int code) {
+    g_mpegStep = MPEG_STEP_DONE;
+    dialog.KillTimer(TIMER_MPEG_RETRY);
+    ShowStageFailure(dialog, code);
+}
+
+// --- Reactions, one per message ---------------------------------------------------------------
+
+void OnUpdateAck(CUpdateDialog& dialog, WPARAM) {
+    if (!TakeLatch(g_latches.onceMpegUpdateAck))
+        return;
+    dialog.SetTimer(TIMER_MPEG_RETRY, 1000, nullptr);
+    g_mpegStep = MPEG_STEP_ENTER_LOADER;
+    dialog.m_mpegLink->MPEG_CMD_ENTER_LOADER();
+}
+
+void OnVersion(CUpdateDialog& dialog, WPARAM) {
+    if (!TakeLatch(g_latches.onceMpegVersion))
+        return;
+    dialog.KillTimer(TIMER_MPEG_RETRY);
+    Sleep(500);
+    dialog.m_screenState = STATE_RUNNING;
+    dialog.SetTimer(TIMER_MPEG_RETRY, 2500, nullptr);
+    g_mpegStep = MPEG_STEP_START_PROGRAM;
+    dialog.m_mpegLink->MPEG_CMD_START_PROGRAM();
+}
+
+void OnProgramReady(CUpdateDialog& dialog, WPARAM) {
+    if (!ImageUsable(dialog) || !TakeLatch(g_latches.onceMpegProgramReady))
+        return;
+    g_mpegStep = MPEG_STEP_BLOCKS;
+    dialog.SetTimer(TIMER_MPEG_RETRY, 5000, nullptr);
+    dialog.m_blockIndex = 0;
+    g_lastBlockAck = kNoAck;
+    SendBlock(dialog, 0);
+    dialog.m_percent = Percent(0, dialog.m_mpegBlockCount);
+    dialog.Invalidate(FALSE);
+}
+
+void OnBlockAck(CUpdateDialog& dialog, WPARAM wanted) {
+    if (!ImageUsable(dialog) || wanted == g_lastBlockAck)
+        return;
+    g_lastBlockAck = wanted;
+    dialog.m_blockIndex = static_cast<DWORD>(wanted);
+    if (dialog.m_blockIndex < dialog.m_mpegBlockCount) {
+        dialog.SetTimer(TIMER_MPEG_RETRY, 5000, nullptr);
+        g_mpegStep = MPEG_STEP_BLOCKS;
+        SendBlock(dialog, dialog.m_blockIndex);
+        SetStagePercent(dialog, Percent(dialog.m_blockIndex, dialog.m_mpegBlockCount));
+        return;
+    }
+    g_mpegStep = MPEG_STEP_END_FRAME;
+    dialog.SetTimer(TIMER_MPEG_RETRY, 3000, nullptr);
+    SendEnd(dialog);
+    dialog.m_percent = 100;
+    dialog.Invalidate(FALSE);
+}
+
+// A failure is final, from the first block on and also while the module writes its flash
+// after a good result. A success counts only as the answer to the end frame.
+void OnProgramResult(CUpdateDialog& dialog, WPARAM result) {
+    if (result != 0) {
+        Fail(dialog, 40);
+        return;
+    }
+    if (g_mpegStep != MPEG_STEP_END_FRAME) {
+        LogIgnoredMessage(Coprocessor::Mpeg, MPEG_MSG_PROGRAM_RESULT, g_mpegStep);
+        return;
+    }
+    dialog.KillTimer(TIMER_MPEG_RETRY);
+    g_mpegStep = MPEG_STEP_WRITING_FLASH;
+    dialog.m_screenState = STATE_RUNNING;
+    dialog.m_outcome = OUTCOME_WRITING_FLASH;
+    dialog.m_percent = 100;
+    dialog.Invalidate(FALSE);
+}
+
+void OnFlashWritten(CUpdateDialog& dialog) {
+    g_mpegStep = MPEG_STEP_DONE;
+    g_mpegUpdateActive = 0;
+    if (dialog.m_mcuLink != nullptr)
+        dialog.m_mcuLink->MCU_CMD_MPEG_UPDATE_MODE();  // its mode byte is now 0
+    ShowStageSuccess(dialog, false);
+}
+
+// Counted until the module has acknowledged the update request: from the 50th on, each one
+// asks for the update again. (Later, asking again would achieve nothing and would stop the
+// resends of the step the transfer is in.)
+void OnAlive(CUpdateDialog& dialog, WPARAM) {
+    if (g_mpegStep == MPEG_STEP_WRITING_FLASH) {
+        OnFlashWritten(dialog);
+        return;
+    }
+    g_mpegAliveCount += 1;
+    if (g_mpegAliveCount >= kAliveMessagesBeforeRequest) {
+        dialog.m_mpegLink->MPEG_CMD_UPDATE_REQUEST();
+        g_mpegStep = MPEG_STEP_REQUEST;
+        dialog.SetTimer(TIMER_MPEG_RETRY, 3000, nullptr);
+    }
+}
+
+void OnToMcu(CUpdateDialog& dialog, WPARAM) {
+    ForwardPassThroughFrames(PASS_THROUGH_MPEG_TO_MCU, dialog.m_mcuLink);
+}
+
+constexpr StepSet kTransfer = InSteps(MPEG_STEP_BLOCKS, MPEG_STEP_END_FRAME);
+
+constexpr Reaction kReactions[] = {
+    {MPEG_MSG_UPDATE_ACK, InSteps(MPEG_STEP_REQUEST), OnUpdateAck},
+    {MPEG_MSG_VERSION, InSteps(MPEG_STEP_ENTER_LOADER), OnVersion},
+    {MPEG_MSG_PROGRAM_READY, InSteps(MPEG_STEP_START_PROGRAM), OnProgramReady},
+    {MPEG_MSG_BLOCK_ACK, kTransfer, OnBlockAck},
+    {MPEG_MSG_PROGRAM_RESULT, kTransfer | InSteps(MPEG_STEP_WRITING_FLASH), OnProgramResult},
+    {MPEG_MSG_ALIVE, InSteps(MPEG_STEP_ALIVE_WAIT, MPEG_STEP_REQUEST, MPEG_STEP_WRITING_FLASH),
+     OnAlive},
+    {MPEG_MSG_TO_MCU, ANY_STEP, OnToMcu},
+};
+
+}  // namespace
+
+void ResetMpegStageState() {
+    g_mpegStep = MPEG_STEP_NONE;
+    g_mpegAliveCount = 0;
+    g_mpegStartRetries = 0;
+    g_lastBlockAck = kNoAck;
+}
+
+void StartMpegStage(CUpdateDialog& dialog) {
+    // An image too large to send was measured but not read: it has a size and no bytes.
+    bool opened = dialog.m_mpegImage || dialog.m_mpegImageSize != 0;
+    if (opened && !IsMpegImageSizeUsable(dialog.m_mpegImageSize)) {
+        wchar_t line[96];
+        wsprintfW(line, L"MPEG update file unusable: %d bytes\r\n",
+                  static_cast<int>(dialog.m_mpegImageSize));
+        NKDbgPrintfW(L"%s", line);
+        g_updateErrorCode = ERROR_MPEG_IMAGE_UNUSABLE;
+        dialog.m_mpegImage.reset();
+    }
+    if (!dialog.m_mpegImage) {
+        g_mpegStep = MPEG_STEP_DONE;
+        dialog.m_screenState = STATE_RESULT;
+        dialog.m_outcome = OUTCOME_FAILED;
+        dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);
+        return;
+    }
+    if (dialog.m_mcuLink == nullptr) {
+        dialog.m_mcuLink = OpenCoprocessorLink(true);
+        dialog.m_mcuLink->MCU_CMD_UPDATE_REQUEST();
+        g_mcuStep = MCU_STEP_REQUEST;
+        dialog.SetTimer(TIMER_MCU_RETRY, 3000, nullptr);
+        dialog.SetTimer(TIMER_OPEN_MPEG_LINK, 1000, nullptr);
+    } else if (dialog.m_mpegLink == nullptr) {
+        dialog.m_mpegLink = OpenCoprocessorLink(false);
+    }
+    dialog.m_outcome = OUTCOME_RUNNING;
+    g_mpegUpdateActive = 1;
+    g_mpegStep = MPEG_STEP_ALIVE_WAIT;
+}
+
+void OpenMpegLinkOf(CUpdateDialog& dialog) {
+    if (dialog.m_mpegLink == nullptr)
+        dialog.m_mpegLink = OpenCoprocessorLink(false);
+}
+
+void OnMpegMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
+    ReturnPostSlot(LINK_MPEG);
+    if (dialog.m_mpegLink != nullptr)
+        React(kReactions, Coprocessor::Mpeg, g_mpegStep, dialog, wParam, lParam);
+}
+
+void OnMpegRetryTimer(CUpdateDialog& dialog) {
+    CoprocessorLink* mpeg = dialog.m_mpegLink;
+    switch (g_mpegStep) {
+        case MPEG_STEP_REQUEST:
+            mpeg->MPEG_CMD_UPDATE_REQUEST();
+            break;
+        case MPEG_STEP_ENTER_LOADER:
+            mpeg->MPEG_CMD_ENTER_LOADER();
+            break;
+        case MPEG_STEP_START_PROGRAM:
+            if (++g_mpegStartRetries > kStartProgramResends) {
+                Fail(dialog, 41);
+            } else {
+                mpeg->MPEG_CMD_START_PROGRAM();
+            }
+            break;
+        case MPEG_STEP_BLOCKS:
+            if (ImageUsable(dialog) && dialog.m_blockIndex < dialog.m_mpegBlockCount)
+                SendBlock(dialog, dialog.m_blockIndex);
+            break;
+        case MPEG_STEP_END_FRAME:
+            if (ImageUsable(dialog))
+                SendEnd(dialog);
+            break;
+        default:
+            break;
+    }
+}

@@ -1,0 +1,125 @@
+// Scripted co-processors for the firmware protocol tests on the virtual clock: the loader's
+// real links talk to them over simulated COM ports.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "dialog/FirmwareProtocol.h"
+#include "platform/sim/SimPlatform.h"
+
+namespace firmwaretest {
+
+using quarrin::platform::SimPlatform;
+using quarrin::platform::SimSerialPeer;
+using Bytes = std::vector<BYTE>;
+
+Bytes Frame(BYTE command, const Bytes& payload = {});
+// A block acknowledgement (MCU) or block request (MPEG) naming `block`.
+Bytes BlockAck(BYTE code, unsigned block);
+std::string Pattern(std::size_t size, unsigned seed);
+Bytes McuVersionPayload();
+
+// A co-processor that cuts the loader's bytes into frames and answers each with `respond`,
+// 2 ms later.
+class ScriptedCoprocessor {
+public:
+    using Responder = std::function<std::vector<Bytes>(BYTE command, const Bytes& frame)>;
+
+    ScriptedCoprocessor(SimSerialPeer& peer, Responder respond);
+    std::vector<Bytes> Frames();
+    int Count(BYTE command);
+
+private:
+    void Receive(const Bytes& bytes);
+
+    SimSerialPeer& m_peer;
+    Responder m_respond;
+    std::mutex m_lock;
+    Bytes m_buffer;
+    std::vector<Bytes> m_frames;
+};
+
+// An MCU that follows the update protocol and keeps the blocks it receives.
+struct McuModel {
+    SimSerialPeer* peer = nullptr;  // for messages of its own
+    Bytes image = Bytes(MCU_IMAGE_SIZE, 0);
+    BYTE result = 0;
+    bool silent = false;
+    bool answerEnd = true;
+    int ackCopies = 1;             // a line that repeats every block acknowledgement
+    int secondResult = -1;         // a second result right after the first; -1: none
+    int lateResultMs = 0;          // ... or that much later
+    int wrongAcksAfterResult = 0;  // then acknowledgements of other blocks, one a second
+    // On the first receipt of this block the MCU stops reading for `deafMs`, while its
+    // `deafFlood` messages (one every 10 ms) reach the loader.
+    int deafAtBlock = -1;
+    DWORD deafMs = 0;
+    std::vector<Bytes> deafFlood;
+    std::vector<BYTE> modes;
+
+    std::vector<Bytes> operator()(BYTE command, const Bytes& frame);
+
+private:
+    std::vector<Bytes> OnBlock(const Bytes& frame);
+    std::vector<Bytes> OnEnd();
+};
+
+// An MPEG module: alive messages until it is asked, then the block transfer; alive again
+// once its flash is written.
+struct MpegModel {
+    SimSerialPeer* peer = nullptr;
+    Bytes image;
+    bool answerStart = true;
+    bool alive = true;  // false: no alive message ever
+    int ackCopies = 1;
+    int lostResults = 0;           // programming results lost on the line
+    std::vector<BYTE> results{0};  // the results sent, in turn, for each end frame
+    DWORD endDelayMs = 0;          // time the module takes to answer an end frame
+    std::atomic<bool> updating{false};
+
+    std::vector<Bytes> operator()(BYTE command, const Bytes& frame);
+
+private:
+    std::vector<Bytes> OnBlock(const Bytes& frame);
+    std::vector<Bytes> OnEnd();
+};
+
+// Both co-processors played by scripts, the MPEG module sending alive messages every 100 ms
+// while it is not updating. The models' fields may be set until the boot.
+struct ScriptedCoprocessors {
+    explicit ScriptedCoprocessors(SimPlatform& sim);
+    McuModel mcuModel;
+    MpegModel mpegModel;
+    SimSerialPeer& mcuPeer;
+    ScriptedCoprocessor mcu;
+    SimSerialPeer& mpegPeer;
+    ScriptedCoprocessor mpeg;
+    struct AliveSender {
+        SimSerialPeer* peer;
+        MpegModel* model;
+    } alive{&mpegPeer, &mpegModel};
+};
+
+class FirmwareProtocolTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    // Runs the loader with the request word; a WM_CLOSE is posted after `closeAfterMs` of
+    // virtual time unless it is 0.
+    void Boot(DWORD request, DWORD closeAfterMs = 0);
+    bool Shown(const std::string& text);
+    // Index of the first or the last screen text line containing `text`; -1 when none.
+    int FirstShown(const std::string& text);
+    int LastShown(const std::string& text);
+    bool Logged(const std::wstring& line);
+    int LoggedCount(const std::wstring& line);
+
+    SimPlatform sim;
+};
+
+}  // namespace firmwaretest
