@@ -60,7 +60,7 @@ struct StageCourse {
     std::vector<std::wstring> screens;  // main texts, in order
     std::vector<std::wstring> deletes;  // what the stage deletes
     enum Outcome { SUCCESS, FAILURE } outcome = SUCCESS;
-    int code = 0;        // with FAILURE: the code shown
+    int code = 0;  // with FAILURE: the code shown
     std::wstring resultText;
     std::wstring why;      // reason of a failure
     std::wstring remains;  // what the unit is left with when the stage fails

@@ -80,14 +80,17 @@ std::wstring ApplicationRemains(int code, bool restore) {
                         L" was deleted before the failure, and nothing of the package is in "
                         L"place; the record says 2, so the next boot ";
     if (restore) {
-        return text + L"looks for a package on the media; one that finds none starts the "
-                      L"shell, and the boot after it tries the restore again";
+        return text +
+               L"looks for a package on the media; one that finds none starts the "
+               L"shell, and the boot after it tries the restore again";
     }
     text += L"with the medium repeats the update";
     if (!ProbeSourceFile(BACKUP_PACKAGE_PATH))
         return text + L", and until then the unit starts the shell";
-    return text + L"; a boot without it starts the shell, and the boot after that restores the "
-                  L"application from " + BACKUP_PACKAGE_PATH;
+    return text +
+           L"; a boot without it starts the shell, and the boot after that restores the "
+           L"application from " +
+           BACKUP_PACKAGE_PATH;
 }
 
 StageCourse ApplicationStage(const KindReport* found, bool restore, BootState& state,

@@ -85,7 +85,8 @@ void CheckMcuImage(KindReport& report) {
     report.facts.push_back(
         L"the MCU receives 1,024 blocks of 128 bytes and the end frame; it decides the result "
         L"(code 32 when it reports a programming error). The unit resends the end frame once a "
-        L"second, " + std::to_wstring(MCU_END_PROGRAM_RESENDS) +
+        L"second, " +
+        std::to_wstring(MCU_END_PROGRAM_RESENDS) +
         L" times at most: without a result it shows success and the reset countdown");
 }
 

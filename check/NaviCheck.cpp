@@ -50,8 +50,7 @@ std::wstring CountMismatch(const TreeFacts& facts) {
     }
     if (facts.filesInDotFolders > 0) {
         causes.push_back(First(facts.dotFolders) + L" begins with a dot: its " +
-                         Thousands(facts.filesInDotFolders) +
-                         L" files are copied but not counted");
+                         Thousands(facts.filesInDotFolders) + L" files are copied but not counted");
     }
     std::wstring text;
     for (const std::wstring& cause : causes)
