@@ -201,4 +201,24 @@ TEST_F(ReadOnlyFileSystemTest, SearchPathFindsWhatLoadLibraryWouldLoad) {
     EXPECT_EQ(SearchPathW(nullptr, L"zCompress.dll", nullptr, 4, found, nullptr), 22u);
 }
 
+// A library in the place of a pipe, or a case twin of one, is neither found nor loaded: the
+// host's open of a pipe would wait for a writer for ever.
+TEST_F(ReadOnlyFileSystemTest, LibrariesThatAreNoDeviceFilesAreNeitherFoundNorLoaded) {
+    sim.PutDirectory(L"Windows");
+    ASSERT_EQ(mkfifo(sim.HostPath(L"Windows\\fatutil.dll").c_str(), 0644), 0);
+    sim.PutFile(L"Windows\\Lib.dll", "first");
+    sim.PutFile(L"Windows\\lib.dll", "twin");
+    WIN32_FIND_DATAW data{};
+    FindClose(FindFirstFileW(L"Windows\\*.*", &data));  // the listing notes the twin
+    wchar_t found[MAX_PATH] = {};
+    for (const wchar_t* name : {L"fatutil.dll", L"lib.dll"}) {
+        SCOPED_TRACE(std::string(name, name + wcslen(name)));
+        EXPECT_EQ(SearchPathW(nullptr, name, nullptr, MAX_PATH, found, nullptr), 0u);
+        EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+        SetLastError(kSentinel);
+        EXPECT_EQ(LoadLibraryW(name), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+}
+
 }  // namespace
