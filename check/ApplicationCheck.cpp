@@ -19,11 +19,6 @@ namespace {
 
 using namespace quarrin::package;
 
-// Whether the folded path `path` is `folder` or lies below it.
-bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder) {
-    return path == folder || path.starts_with(folder + L"\\");
-}
-
 void Fail(KindReport& report, int code, const std::wstring& why) {
     if (!report.succeeds)
         return;  // the first failure in the worker's order is the one shown
@@ -61,14 +56,14 @@ ULONGLONG FreeBytes(const wchar_t* volume) {
 // link in its place is never followed, so never removed.
 std::wstring WorkFolderObstacle(const CheckEnvironment& environment) {
     std::wstring work = std::wstring(APP_DESTINATION) + std::wstring(INSTALLER_WORK_FOLDER);
-    for (const UnheldEntry& hidden : environment.UnheldBelow(APP_DESTINATION)) {
-        bool inWork = FoldName(hidden.Path()).starts_with(FoldName(work + L"\\"));
-        if (hidden.kind == UnheldEntry::NAME && inWork) {
+    TreeFacts facts = GatherTreeFacts(work, environment);
+    if (facts.error != ERROR_SUCCESS)
+        return work + L" cannot be reached (" + ErrorText(facts.error) +
+               L"), so it cannot be cleared";
+    for (const UnheldEntry& hidden : facts.leftOut) {
+        if (hidden.kind == UnheldEntry::NAME)
             return hidden.Path() + L" (" + hidden.why + L") cannot be listed by the device, so " +
                    work + L" cannot be cleared";
-        }
-        if (hidden.kind == UnheldEntry::LINK && FoldName(hidden.Path()) == FoldName(work))
-            return work + L" is a link, which the device never follows, so it cannot be cleared";
     }
     return L"";
 }
@@ -135,20 +130,16 @@ void CheckUnpackRoom(KindReport& report, const PackageReading& reading,
 }
 
 // An entry of the package that the library would rename into the place of a link, or below
-// one: the device never follows a link, so the rename fails.
-std::wstring LinkInTheWay(const PackageReading& reading, const CheckEnvironment& environment) {
+// one: the device never follows a link, so every path through one gives 5 and the rename fails.
+std::wstring LinkInTheWay(const PackageReading& reading) {
     std::vector<std::wstring> placed = reading.outsideApplication;
-    placed.push_back(APP_FOLDER);
-    for (const UnheldEntry& hidden : environment.UnheldBelow(APP_DESTINATION)) {
-        std::wstring link = FoldName(hidden.Path());
-        // What lies below the application folder goes with it.
-        if (hidden.kind != UnheldEntry::LINK || link.starts_with(FoldName(APP_FOLDER) + L"\\"))
-            continue;
-        for (const std::wstring& path : placed) {
-            if (IsAtOrBelow(FoldName(path), link)) {
-                return hidden.Path() + L" is a link, which the device never follows: the " +
-                       L"package's " + path + L" cannot be put in its place";
-            }
+    placed.insert(placed.begin(), APP_FOLDER);
+    for (const std::wstring& path : placed) {
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetLastError() == ERROR_ACCESS_DENIED) {
+            return path +
+                   L" leads through a link, which the device never follows: the "
+                   L"package's entry cannot be put in its place";
         }
     }
     return L"";
@@ -186,7 +177,7 @@ void CheckPackage(KindReport& report, const std::wstring& package,
                                                       L": the next update does not delete it"});
     }
     CheckUnpackRoom(report, reading, environment);
-    if (std::wstring link = LinkInTheWay(reading, environment); !link.empty())
+    if (std::wstring link = LinkInTheWay(reading); !link.empty())
         Fail(report, UnpackErrorCode(UNPACK_WRITE_FAILED), link);
     if (!report.succeeds)
         report.leavesProgram = false;

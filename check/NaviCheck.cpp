@@ -49,8 +49,10 @@ std::wstring CountMismatch(const TreeFacts& facts) {
                          L"more): counted, but not copied");
     }
     if (facts.filesInDotFolders > 0) {
-        causes.push_back(First(facts.dotFolders) + L" begins with a dot: its " +
-                         Thousands(facts.filesInDotFolders) + L" files are copied but not counted");
+        causes.push_back(First(facts.dotFolders) +
+                         L" begins with a dot: the files of such folders are copied but not "
+                         L"counted (" +
+                         Count(facts.filesInDotFolders, L"file") + L")");
     }
     std::wstring text;
     for (const std::wstring& cause : causes)
@@ -95,7 +97,7 @@ void CheckCount(KindReport& report, const TreeFacts& facts, const std::wstring& 
                  L": " + CountMismatch(facts));
     } else if (facts.unopenableFiles > 0 || facts.filesInDotFolders > 0) {
         report.findings.push_back(
-            {Finding::WARNING, L"the counts agree only by chance, " + CountMismatch(facts)});
+            {Finding::WARNING, L"the counts agree only by chance: " + CountMismatch(facts)});
     }
 }
 

@@ -164,7 +164,7 @@ HostPlatform::HostPlatform(const HostOptions& options)
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
     services.processes = m_processes.get();
-    services.debug = m_debug.get();
+    services.debug = options.readOnly ? nullptr : m_debug.get();
     services.shell = m_shell.get();
     services.devices = m_comPorts.get();
     services.screen = m_screen.get();

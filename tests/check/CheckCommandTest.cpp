@@ -141,7 +141,6 @@ TEST(CheckReportTest, TheJsonReportHasTheDocumentedSchema) {
     for (const minijson::Value& stage : boot["stages"].items) {
         for (const char* key : {"kind", "outcome", "result", "reason", "remains"})
             expect(stage, key, T::STRING);
-        expect(stage, "harms", T::BOOL);
         expect(stage, "code", T::NUMBER);
         expect(stage, "screens", T::ARRAY);
         expect(stage, "deletes", T::ARRAY);
