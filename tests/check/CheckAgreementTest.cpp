@@ -367,6 +367,25 @@ std::string Expected(const Stage& stage) {
     return std::string(stage.kind) + " " + std::to_string(stage.code);
 }
 
+// The update record's word as a boot left it, or "missing".
+std::string RecordWord(DeviceRoot& root) {
+    fs::path record = root.Path() / "ResidentFlash2" / "UpdateInfo.dat";
+    if (!fs::exists(record))
+        return "missing";
+    std::string bytes = root.Read("ResidentFlash2/UpdateInfo.dat");
+    unsigned word = 0;
+    for (std::size_t i = 0; i < 4 && i < bytes.size(); ++i)
+        word |= static_cast<unsigned>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+    return std::to_string(word);
+}
+
+// The word the report says the record holds afterwards ("2: ...", "0", "missing, ...").
+std::string PredictedRecord(const std::string& text) {
+    if (text.rfind("missing", 0) == 0)
+        return "missing";
+    return text.substr(0, text.find(':'));
+}
+
 class CheckAgreementTest : public ::testing::TestWithParam<MediumCase> {
 protected:
     void SetUp() override {
@@ -432,6 +451,7 @@ TEST_P(CheckAgreementTest, TheBootShowsWhatTheCheckPredicted) {
     } else if (launch.rfind("the main application", 0) == 0) {
         EXPECT_FALSE(fs::exists(root.Path() / "shell-started")) << launch;
     }
+    EXPECT_EQ(RecordWord(root), PredictedRecord(boot["record"].text)) << boot["record"].text;
     fs::remove(trace);
 }
 
