@@ -40,8 +40,8 @@ std::wstring CountMismatch(const TreeFacts& facts) {
     std::vector<std::wstring> causes;
     if (!facts.caseTwins.empty()) {
         causes.push_back(First(facts.caseTwins) +
-                         L" has the name of an earlier entry but for case: the card holds only "
-                         L"the first, so it and what lies below it are not copied");
+                         L" has the name of an earlier entry but for case: the device opens only "
+                         L"the first, so neither it nor what lies below it is copied");
     }
     if (!facts.unopenable.empty()) {
         causes.push_back(First(facts.unopenable) +
