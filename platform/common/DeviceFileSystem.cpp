@@ -144,7 +144,7 @@ int OpenWithoutLinks(const std::string& host, int extraFlags) {
 
 class FindObject : public kernel::KernelObject {
 public:
-    std::vector<DeviceFileSystem::FindEntry> m_entries;
+    std::shared_ptr<const std::vector<DeviceFileSystem::FindEntry>> m_entries;
     std::size_t m_next = 0;
 };
 
@@ -271,7 +271,10 @@ void DeviceFileSystem::SetReadOnly(bool readOnly) {
 }
 
 void DeviceFileSystem::SetVolumeFolder(const std::wstring& volume, const std::string& hostFolder) {
-    m_placedVolumes[FoldCase(volume)] = hostFolder;
+    // Made canonical once, so that a path below it needs no realpath of its own.
+    char* real = realpath(hostFolder.c_str(), nullptr);
+    m_placedVolumes[FoldCase(volume)] = real != nullptr ? real : hostFolder;
+    std::free(real);
     m_listings.Clear();
 }
 
@@ -430,11 +433,16 @@ ResolvedPath DeviceFileSystem::ResolveVolume(const std::wstring& name, bool& lin
     if (S_ISLNK(info.st_mode) || placed != nullptr) {
         // A volume may live elsewhere, a real card's mount point say, but it must be a folder
         // and must not hold the device itself. Anything else is a volume that is not there.
-        char* real = realpath(candidate.c_str(), nullptr);
-        std::string target = real != nullptr ? real : "";
-        std::free(real);
-        if (target.empty() || stat(target.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-            HoldsOrIs(target, m_root)) {
+        // A placed volume's folder was made canonical when it was placed.
+        std::string target = candidate;
+        if (S_ISLNK(info.st_mode)) {
+            char* real = realpath(candidate.c_str(), nullptr);
+            target = real != nullptr ? real : "";
+            std::free(real);
+            if (target.empty() || stat(target.c_str(), &info) != 0)
+                target.clear();
+        }
+        if (target.empty() || !S_ISDIR(info.st_mode) || HoldsOrIs(target, m_root)) {
             result.error = ERROR_PATH_NOT_FOUND;
             return result;
         }
@@ -968,44 +976,55 @@ HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             return FailHandle(ERROR_FILE_NOT_FOUND);
         // A volume's folder may be a link: its name is the device's, not its target's.
         std::string hostName = full.host.substr(full.host.rfind('/') + 1);
-        search->m_entries.push_back({full.volume ? leaf : Utf8ToWide(hostName), full.info});
+        search->m_entries = std::make_shared<std::vector<FindEntry>>(
+            1, FindEntry{full.volume ? leaf : Utf8ToWide(hostName), full.info});
     } else {
         ResolvedPath folder = Resolve(directory.empty() ? L"\\" : directory.c_str());
         if (folder.error != ERROR_SUCCESS)
             return FailHandle(folder.error);
         if (!folder.IsDirectory())
             return FailHandle(ERROR_PATH_NOT_FOUND);
-        if (!ListFolder(folder, directory, leaf, search->m_entries))
+        search->m_entries = ListFolder(folder, directory, leaf);
+        if (!search->m_entries)
             return FailHandle(Win32ErrorFromErrno(errno));
-        if (search->m_entries.empty())
+        if (search->m_entries->empty())
             return FailHandle(ERROR_FILE_NOT_FOUND);
     }
-    FillFindData(search->m_entries[0], data);
+    FillFindData((*search->m_entries)[0], data);
     search->m_next = 1;
     SetLastErrorValue(ERROR_SUCCESS);
     return kernel::InsertHandle(std::move(search));
 }
 
-bool DeviceFileSystem::ListFolder(const ResolvedPath& folder, const std::wstring& directory,
-                                  const std::wstring& pattern, std::vector<FindEntry>& entries) {
-    if (!m_readOnly)
-        return ReadFolder(folder, directory, pattern, entries);
+DeviceFileSystem::Listing DeviceFileSystem::ListFolder(const ResolvedPath& folder,
+                                                       const std::wstring& directory,
+                                                       const std::wstring& pattern) {
+    if (!m_readOnly) {
+        auto entries = std::make_shared<std::vector<FindEntry>>();
+        return ReadFolder(folder, directory, pattern, *entries) ? entries : nullptr;
+    }
     // Nothing changes the tree in read-only mode, so each folder is read once, whole.
-    std::unique_lock lock(m_lock);
-    auto it = m_readListings.find(folder.host);
-    if (it == m_readListings.end()) {
-        lock.unlock();
-        std::vector<FindEntry> all;
-        if (!ReadFolder(folder, directory, L"*", all))
-            return false;
-        lock.lock();
-        it = m_readListings.emplace(folder.host, std::move(all)).first;
+    Listing all;
+    {
+        std::lock_guard lock(m_lock);
+        if (auto it = m_readListings.find(folder.host); it != m_readListings.end())
+            all = it->second;
     }
-    for (const FindEntry& entry : it->second) {
+    if (!all) {
+        auto read = std::make_shared<std::vector<FindEntry>>();
+        if (!ReadFolder(folder, directory, L"*", *read))
+            return nullptr;
+        std::lock_guard lock(m_lock);
+        all = m_readListings.emplace(folder.host, std::move(read)).first->second;
+    }
+    if (pattern == L"*" || pattern == L"*.*")
+        return all;
+    auto matching = std::make_shared<std::vector<FindEntry>>();
+    for (const FindEntry& entry : *all) {
         if (MatchesWildcard(pattern, entry.name))
-            entries.push_back(entry);
+            matching->push_back(entry);
     }
-    return true;
+    return matching;
 }
 
 bool DeviceFileSystem::ReadFolder(const ResolvedPath& folder, const std::wstring& directory,
@@ -1065,9 +1084,9 @@ BOOL DeviceFileSystem::FindNextFile(HANDLE handle, LPWIN32_FIND_DATAW data) {
     auto search = kernel::LookupHandleAs<FindObject>(handle);
     if (!search || data == nullptr)
         return Fail(ERROR_INVALID_HANDLE);
-    if (search->m_next >= search->m_entries.size())
+    if (search->m_next >= search->m_entries->size())
         return Fail(ERROR_NO_MORE_FILES);
-    FillFindData(search->m_entries[search->m_next++], data);
+    FillFindData((*search->m_entries)[search->m_next++], data);
     return TRUE;
 }
 

@@ -167,9 +167,10 @@ private:
     // The volume's folder; `linked` tells that a link at the top of the root led there.
     ResolvedPath ResolveVolume(const std::wstring& name, bool& linked) const;
     // The entries of a folder that the device sees, matching `pattern`, sorted by name; in
-    // read-only mode from the folder's one listing.
-    bool ListFolder(const ResolvedPath& folder, const std::wstring& directory,
-                    const std::wstring& pattern, std::vector<FindEntry>& entries);
+    // read-only mode from the folder's one listing. Null when the folder cannot be read.
+    using Listing = std::shared_ptr<const std::vector<FindEntry>>;
+    Listing ListFolder(const ResolvedPath& folder, const std::wstring& directory,
+                       const std::wstring& pattern);
     bool ReadFolder(const ResolvedPath& folder, const std::wstring& directory,
                     const std::wstring& pattern, std::vector<FindEntry>& entries);
     // The host folder a volume is placed at with SetVolumeFolder, if it is.
@@ -198,9 +199,10 @@ private:
     FileOperationHook* m_hook = nullptr;
     ListingObserver* m_observer = nullptr;
     bool m_readOnly = false;
-    std::map<std::wstring, std::string> m_placedVolumes;  // folded volume name -> host folder
+    // Folded volume name -> its host folder, canonical when it could be made so.
+    std::map<std::wstring, std::string> m_placedVolumes;
     // Read-only mode: host folder -> its whole listing.
-    std::map<std::string, std::vector<FindEntry>> m_readListings;
+    std::map<std::string, Listing> m_readListings;
     std::mutex m_lock;
     std::map<FileKey, std::vector<const OpenRecord*>> m_opens;
     std::map<std::wstring, ULONGLONG> m_freeSpace;  // folded volume name -> bytes
