@@ -149,7 +149,8 @@ public:
 };
 
 void FillFindData(const DeviceFileSystem::FindEntry& entry, LPWIN32_FIND_DATAW data) {
-    *data = WIN32_FIND_DATAW{};
+    // Every member is set; the name's characters after its terminator are left as they were.
+    data->dwOID = 0;
     data->dwFileAttributes = AttributesOf(entry.info);
     auto size = static_cast<ULONGLONG>(entry.info.st_size);
     if (S_ISDIR(entry.info.st_mode))
@@ -218,12 +219,16 @@ bool IsMutating(FileOp op) {
     return op != FileOp::Open;
 }
 
+wchar_t FoldCharacter(wchar_t c) {
+    if (c < 0x80)
+        return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+}
+
 std::wstring FoldCase(std::wstring_view name) {
     std::wstring out(name);
-    for (wchar_t& c : out) {
-        c = (c < 0x80) ? static_cast<wchar_t>(std::tolower(static_cast<int>(c)))
-                       : static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    }
+    for (wchar_t& c : out)
+        c = FoldCharacter(c);
     return out;
 }
 
@@ -557,16 +562,16 @@ bool DeviceFileSystem::IsBelowCaseTwin(const std::string& host) const {
 void DeviceFileSystem::NoteCaseTwins(const std::string& folderHost, const std::wstring& directory,
                                      const std::vector<FindEntry>& entries, bool wholeFolder) {
     // The verdict on every name listed, twin or not: a twin whose earlier twin is gone is
-    // the folder's only such name now.
+    // the folder's only such name now. A folder without twins, in a tree without any, needs
+    // no bookkeeping.
     CaseTwinFilter filter;
-    std::map<std::string, bool> verdicts;
+    std::vector<bool> twins(entries.size());
     bool anyTwin = false;
-    for (const FindEntry& entry : entries) {
-        std::optional<std::wstring> earlier = filter.EarlierTwin(entry.name);
-        verdicts.emplace(WideToUtf8(entry.name), earlier.has_value());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::optional<std::wstring> earlier = filter.EarlierTwin(entries[i].name);
         if (earlier) {
-            anyTwin = true;
-            ReportUnheld(directory + L"\\" + entry.name,
+            twins[i] = anyTwin = true;
+            ReportUnheld(directory + L"\\" + entries[i].name,
                          L"same name as " + *earlier + L" but for case");
         }
     }
@@ -576,9 +581,10 @@ void DeviceFileSystem::NoteCaseTwins(const std::string& folderHost, const std::w
     std::set<std::string>& noted = m_caseTwins[folderHost];
     if (wholeFolder)
         noted.clear();
-    for (const auto& [name, twin] : verdicts) {
-        if (twin) {
-            noted.insert(name);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::string name = WideToUtf8(entries[i].name);
+        if (twins[i]) {
+            noted.insert(std::move(name));
         } else {
             noted.erase(name);
         }

@@ -221,5 +221,7 @@ private:
 bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name);
 // Folds a name for comparison without regard to case.
 std::wstring FoldCase(std::wstring_view name);
+// One character folded as FoldCase folds it.
+wchar_t FoldCharacter(wchar_t c);
 
 }  // namespace quarrin::platform
