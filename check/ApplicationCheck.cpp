@@ -145,15 +145,26 @@ std::wstring LinkInTheWay(const PackageReading& reading) {
     return L"";
 }
 
-void CheckPackage(KindReport& report, const std::wstring& package,
-                  const CheckEnvironment& environment) {
-    bool large = FileBytes(package) >= PROGRESS_PACKAGE_BYTES;
-    int shown = -1;
-    PackageReading reading = ReadPackageAsInstaller(package, [&](int percent) {
-        if (large && percent != shown)
+// Shows the progress of a large package's read.
+std::function<void(int)> PackageProgress(const std::wstring& package,
+                                         const CheckEnvironment& environment) {
+    if (FileBytes(package) < PROGRESS_PACKAGE_BYTES)
+        return [](int) {};
+    return [package, &environment, shown = -1](int percent) mutable {
+        if (percent != shown)
             environment.Progress(package, percent);
         shown = percent;
-    });
+    };
+}
+
+void CheckPackage(KindReport& report, const std::wstring& package,
+                  const CheckEnvironment& environment, PackageReadAhead* readAhead) {
+    PackageReading reading;
+    if (readAhead != nullptr && FoldName(readAhead->Package()) == FoldName(package)) {
+        reading = readAhead->Reading();
+    } else {
+        reading = ReadPackageAsInstaller(package, PackageProgress(package, environment));
+    }
     report.facts.push_back(L"package: " + Thousands(reading.packageBytes) + L" bytes, marker \"" +
                            reading.marker + L"\"");
     // The library unpacks into its work folder and puts the package in place only when it is
@@ -218,7 +229,16 @@ void CheckTouchKeys(KindReport& report) {
 
 }  // namespace
 
-void CheckApplication(KindReport& report, bool restore, const CheckEnvironment& environment) {
+std::unique_ptr<PackageReadAhead> ReadPackageAhead(const KindReport& report,
+                                                   const CheckEnvironment& environment) {
+    if (report.kind != KIND_APP || !report.found || report.source.empty())
+        return nullptr;
+    return std::make_unique<PackageReadAhead>(report.source,
+                                              PackageProgress(report.source, environment));
+}
+
+void CheckApplication(KindReport& report, bool restore, const CheckEnvironment& environment,
+                      PackageReadAhead* readAhead) {
     if (!report.found)
         return;
     report.runningText = RunningText(KIND_APP, restore, report.version);
@@ -229,7 +249,7 @@ void CheckApplication(KindReport& report, bool restore, const CheckEnvironment& 
     std::wstring package = PackagePath();
     CheckLeftovers(report, environment);
     CheckLibrary(report);
-    CheckPackage(report, package, environment);
+    CheckPackage(report, package, environment, readAhead);
     // Until the library runs, a failure leaves the old application, or none once its folder
     // was deleted.
     if (!report.succeeds && report.code < APP_ERROR_UNPACK_BASE) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -70,39 +71,51 @@ private:
 };
 
 // One line on standard error while a large package or tree is read: rewritten in place on a
-// terminal, one line per tenth otherwise.
+// terminal (with every read under way), one line per tenth of each read otherwise. Reads
+// report from their own threads.
 class ProgressLine {
 public:
     ProgressLine() : m_terminal(isatty(STDERR_FILENO) == 1) {}
     ~ProgressLine() { End(); }
 
     void Show(const std::wstring& what, int percent) {
-        if (what != m_what) {
-            End();
-            m_what = what;
-        }
-        bool sameTenth = m_shown >= 0 && percent / 10 == m_shown / 10;
-        if (percent == m_shown || (!m_terminal && sameTenth && percent != 100))
+        std::lock_guard lock(m_lock);
+        auto it = std::find_if(m_reads.begin(), m_reads.end(),
+                               [&](const auto& read) { return read.first == what; });
+        if (it == m_reads.end())
+            it = m_reads.insert(m_reads.end(), {what, -1});
+        int& shown = it->second;
+        bool sameTenth = shown >= 0 && percent / 10 == shown / 10;
+        if (percent == shown || (!m_terminal && sameTenth && percent != 100))
             return;
-        m_shown = percent;
-        std::string line = "checking " + ToUtf8(m_what) + ": " + std::to_string(percent) + "%";
-        std::fprintf(stderr, m_terminal ? "\r%s" : "%s\n", line.c_str());
-        m_open = m_terminal;
+        shown = percent;
+        if (!m_terminal) {
+            std::fprintf(stderr, "checking %s: %d%%\n", ToUtf8(what).c_str(), percent);
+            return;
+        }
+        std::string line;
+        for (const auto& [name, value] : m_reads) {
+            if (value < 100)
+                line += (line.empty() ? "checking " : ", ") + ToUtf8(name) + ": " +
+                        std::to_string(value) + "%";
+        }
+        std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+        m_open = true;
     }
 
     void End() {
+        std::lock_guard lock(m_lock);
         if (m_open)
             std::fputc('\n', stderr);
         m_open = false;
-        m_shown = -1;
-        m_what.clear();
+        m_reads.clear();
     }
 
 private:
+    std::mutex m_lock;
     bool m_terminal;
     bool m_open = false;
-    int m_shown = -1;
-    std::wstring m_what;
+    std::vector<std::pair<std::wstring, int>> m_reads;  // in the order they began
 };
 
 int Usage(const std::string& error) {

@@ -4,6 +4,7 @@
 #include "check/CoursePrediction.h"
 #include "check/FirmwareCheck.h"
 #include "check/NaviCheck.h"
+#include "check/PackageCheck.h"
 #include "check/SourceChecks.h"
 #include "check/TextHelpers.h"
 #include "plan/UpdatePlan.h"
@@ -55,10 +56,11 @@ std::vector<StartupDecision> Boots(const CheckInput& input, const std::vector<Ki
     return {DecideStartup(RecordRequest())};
 }
 
-void CheckKind(KindReport& report, bool restore, const CheckEnvironment& environment) {
+void CheckKind(KindReport& report, bool restore, const CheckEnvironment& environment,
+               PackageReadAhead* readAhead) {
     switch (report.kind) {
         case KIND_APP:
-            CheckApplication(report, restore, environment);
+            CheckApplication(report, restore, environment, readAhead);
             break;
         case KIND_NAVI:
             CheckNavigation(report, environment);
@@ -97,11 +99,16 @@ CheckReport RunCheck(const CheckInput& input, const CheckEnvironment& environmen
     bool restore = false;
     for (const StartupDecision& decision : decisions)
         restore = restore || decision.restore;
+    KindReport& application = report.kinds.front();  // kReportOrder starts with it
+    if (restore)
+        LocateSource(application, true);
+    // The package is read while the other kinds are checked; the application comes last.
+    std::unique_ptr<PackageReadAhead> readAhead = ReadPackageAhead(application, environment);
     for (KindReport& kind : report.kinds) {
-        if (kind.kind == KIND_APP && restore)
-            LocateSource(kind, true);
-        CheckKind(kind, restore && kind.kind == KIND_APP, environment);
+        if (kind.kind != KIND_APP)
+            CheckKind(kind, false, environment, nullptr);
     }
+    CheckKind(application, restore, environment, readAhead.get());
     for (const StartupDecision& decision : decisions) {
         BootCourse boot = PredictBoot(decision, report.kinds, environment);
         for (const StageCourse& stage : boot.stages) {

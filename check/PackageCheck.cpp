@@ -25,14 +25,23 @@ bool IsBelow(const std::wstring& path, const std::wstring& folder) {
     return p.compare(0, f.size(), f) == 0;
 }
 
-bool ReadData(struct archive* reader, PackageSource& source, std::vector<char>& buffer,
+// Reads the entry's data block by block without copying them out: the decompression and the
+// checks of archive_read_data, which the library reads with, but not its copy. Like it, any
+// status but ARCHIVE_OK fails, and so does a block that starts before the end of the one
+// before (sparse blocks out of order).
+bool ReadData(struct archive* reader, PackageSource& source,
               const std::function<void(int)>& progress) {
+    la_int64_t end = 0;
     for (;;) {
-        la_ssize_t n = archive_read_data(reader, buffer.data(), buffer.size());
-        if (n == 0)
+        const void* block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        int status = archive_read_data_block(reader, &block, &size, &offset);
+        if (status == ARCHIVE_EOF)
             return true;
-        if (n < 0)
+        if (status != ARCHIVE_OK || offset < end)
             return false;
+        end = offset + static_cast<la_int64_t>(size);
         progress(source.PercentRead());
     }
 }
@@ -42,7 +51,6 @@ bool ReadData(struct archive* reader, PackageSource& source, std::vector<char>& 
 int ReadEntries(struct archive* reader, PackageSource& source, PackageReading& reading,
                 const std::function<void(int)>& progress) {
     PackageEntryCheck check;
-    std::vector<char> buffer(1 << 18);
     for (;;) {
         struct archive_entry* entry = nullptr;
         EntryDecision decision;
@@ -64,7 +72,7 @@ int ReadEntries(struct archive* reader, PackageSource& source, PackageReading& r
         }
         // The data are read to the end of the entry, as the library reads them to write them,
         // so damage and the checksum of the compressed stream are found.
-        if (!ReadData(reader, source, buffer, progress))
+        if (!ReadData(reader, source, progress))
             return UNPACK_CORRUPT_ARCHIVE;
         ++reading.files;
         reading.unpackedBytes += static_cast<ULONGLONG>(archive_entry_size(entry));
@@ -117,4 +125,34 @@ PackageReading ReadPackageAsInstaller(const std::wstring& package,
     archive_read_free(reader);
     progress(100);
     return reading;
+}
+
+PackageReadAhead::PackageReadAhead(std::wstring package, std::function<void(int)> progress)
+    : m_package(std::move(package)), m_progress(std::move(progress)) {
+    m_thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+PackageReadAhead::~PackageReadAhead() {
+    Reading();
+}
+
+const PackageReading& PackageReadAhead::Reading() {
+    if (m_done)
+        return m_reading;
+    if (m_thread != nullptr) {
+        // The read ends with the archive, which is as long as the file.
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+        m_thread = nullptr;
+    } else {
+        Run(this);  // no thread: read it now
+    }
+    m_done = true;
+    return m_reading;
+}
+
+DWORD PackageReadAhead::Run(LPVOID self) {
+    auto* ahead = static_cast<PackageReadAhead*>(self);
+    ahead->m_reading = ReadPackageAsInstaller(ahead->m_package, ahead->m_progress);
+    return 0;
 }

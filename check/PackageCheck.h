@@ -24,3 +24,27 @@ struct PackageReading {
 // `progress` receives the share of the archive read so far, 0 to 100.
 PackageReading ReadPackageAsInstaller(const std::wstring& package,
                                       const std::function<void(int)>& progress);
+
+// Reads a package as the installer would on a thread of its own, so that the checks of the
+// other kinds go on meanwhile (a package's read is the longest part of a check).
+class PackageReadAhead {
+public:
+    // `progress` is called on the reading thread.
+    PackageReadAhead(std::wstring package, std::function<void(int)> progress);
+    ~PackageReadAhead();
+    PackageReadAhead(const PackageReadAhead&) = delete;
+    PackageReadAhead& operator=(const PackageReadAhead&) = delete;
+
+    const std::wstring& Package() const { return m_package; }
+    // The reading, once the thread has finished it.
+    const PackageReading& Reading();
+
+private:
+    static DWORD Run(LPVOID self);
+
+    std::wstring m_package;
+    std::function<void(int)> m_progress;
+    PackageReading m_reading;
+    HANDLE m_thread = nullptr;
+    bool m_done = false;
+};

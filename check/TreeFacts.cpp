@@ -44,15 +44,15 @@ void NoteFile(TreeFacts& facts, const PendingFolder& folder, const WIN32_FIND_DA
 
 void NoteEntry(TreeFacts& facts, const PendingFolder& folder, const WIN32_FIND_DATAW& entry,
                bool twin, std::deque<PendingFolder>& queue) {
-    std::wstring path = folder.path + L"\\" + entry.cFileName;
     if (twin && !folder.belowTwin)
-        facts.caseTwins.push_back(path);
+        facts.caseTwins.push_back(folder.path + L"\\" + entry.cFileName);
     if (!Has(entry, FILE_ATTRIBUTE_DIRECTORY)) {
         NoteFile(facts, folder, entry, twin);
         return;
     }
     if (!CopiesSubfolder(entry))
         return;
+    std::wstring path = folder.path + L"\\" + entry.cFileName;
     bool counted = folder.counted && CollectsSubfolder(entry);
     if (folder.counted && !counted)
         facts.dotFolders.push_back(path);
