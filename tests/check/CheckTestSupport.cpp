@@ -16,8 +16,8 @@ long long Nanoseconds(const struct timespec& time) {
 }
 
 // NOTE: the host moves a link's access time whenever it follows the link, and the device file
-// system must follow one to list it; links exist only in host folders, never on a device's
-// FAT volume, so their access time is left out.
+// system follows a volume folder that is a link; links exist only in host folders, never on a
+// device's FAT volume, so their access time is left out.
 std::string Describe(const struct stat& info) {
     std::string times = " m" + std::to_string(Nanoseconds(info.st_mtim)) + " c" +
                         std::to_string(Nanoseconds(info.st_ctim));
