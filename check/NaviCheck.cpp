@@ -101,6 +101,23 @@ void CheckCount(KindReport& report, const TreeFacts& facts, const std::wstring& 
     }
 }
 
+// A card volume that is no folder (a volume link whose card is not mounted, say) takes no
+// copy: the first file at the top of the folder ends the copy, else every file is missing.
+void CheckDestination(KindReport& report, const TreeFacts& facts) {
+    DWORD attributes = GetFileAttributesW(NAVI_DESTINATION);
+    DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+    bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    // A missing volume folder is made by the copy's first CreateDirectoryW.
+    if (folder || error == ERROR_FILE_NOT_FOUND)
+        return;
+    bool top = facts.topFiles > 0;
+    Fail(report, top ? NAVI_ERROR_COPY_FAILED : NAVI_ERROR_COUNT_MISMATCH,
+         std::wstring(NAVI_DESTINATION) +
+             L" is no folder the unit can reach, so no copy reaches the card: " +
+             (top ? L"the first file at the top of the folder ends the copy"
+                  : L"every file is missing from the count"));
+}
+
 // Without the formatter the card is emptied and mounted again, but not formatted: what the
 // deletion cannot remove stays beside the new data.
 void CheckFormatter(KindReport& report) {
@@ -126,6 +143,7 @@ void CheckNavigation(KindReport& report, const CheckEnvironment& environment) {
     const std::wstring& root = report.source;
     TreeFacts facts = GatherTreeFacts(root, environment, root);
     CheckCount(report, facts, root);
+    CheckDestination(report, facts);
     CheckFormatter(report);
     NoteLeftOut(report, facts);
     CheckRoom(report, facts, environment);

@@ -28,6 +28,8 @@ bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder) {
 void NoteFile(TreeFacts& facts, const PendingFolder& folder, const WIN32_FIND_DATAW& entry,
               bool twin) {
     facts.files += 1;
+    if (facts.folders == 1)
+        facts.topFiles += 1;
     if (!folder.counted)
         facts.filesInDotFolders += 1;
     ULONGLONG size = static_cast<ULONGLONG>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow;

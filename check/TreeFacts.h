@@ -15,6 +15,7 @@ struct TreeFacts {
     bool rootIsFile = false;
     int folders = 0;
     int files = 0;              // every file of the walk
+    int topFiles = 0;           // files directly in the root
     ULONGLONG bytes = 0;        // the sizes of those the copy can read
     int filesInDotFolders = 0;  // in folders the count leaves out (names beginning with a dot)
     std::vector<std::wstring> dotFolders;  // such folders, outermost only

@@ -173,6 +173,14 @@ std::vector<MediumCase> Cases() {
          },
          0x02,
          {{"application", 12}}},
+        {"DecompressionLibraryThatIsAPipe",
+         [](DeviceRoot& r) {
+             Package(r);
+             fs::remove(r.Path() / "Windows" / "zCompress.dll");
+             Pipe(r, "Windows/zCompress.dll");
+         },
+         0x02,
+         {{"application", 12}}},
         {"LibraryOnlyOnTheMedium",
          [](DeviceRoot& r) {
              Package(r);
@@ -317,6 +325,16 @@ std::vector<MediumCase> Cases() {
          },
          0x40,
          {{"navigation", kSuccess}}},
+        {"CardVolumeLinkToNothing",
+         [](DeviceRoot& r) {
+             NaviFiles(r, "maps", 2);
+             r.Put("硬盘/navi_update/index.dat", "index");
+             fs::remove(r.Path() / "Storage Card");
+             fs::create_directory_symlink(r.Path().string() + "-no-card",
+                                          r.Path() / "Storage Card");
+         },
+         0x40,
+         {{"navigation", 21}}},
         {"NavigationPipe",
          [](DeviceRoot& r) {
              NaviFiles(r, "maps", 2);
