@@ -72,6 +72,8 @@ std::string UsageText() {
            "               [--screen WxH] [--screenshots DIR] [--screen-trace FILE] [--progress]\n"
            "               [--store DSKn=VOLUME]... [--com N=DEVICE]... [--touch-calibrated]\n"
            "               [--window] [--help] [--version]\n"
+           "       quarrin check --root DIR | --medium DIR [--as SLOT] ...   (quarrin check"
+           " --help)\n"
            "  --root DIR        device root: the folder that holds the device's volumes"
            " (default ./device)\n"
            "  --log FILE        also append every debug line to FILE\n"

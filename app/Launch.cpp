@@ -4,10 +4,6 @@
 
 namespace {
 
-const wchar_t kShellMarker[] = L"ResidentFlash3\\gotoeee";
-const wchar_t kMainApplication[] = L"ResidentFlash3\\ZEL\\Velmoran.exe";
-const wchar_t kShell[] = L"\\Windows\\explorer.exe";
-
 BOOL Start(const wchar_t* path, DWORD creationFlags) {
     PROCESS_INFORMATION info{};
     return CreateProcessW(path, nullptr, nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr,
@@ -18,13 +14,13 @@ BOOL Start(const wchar_t* path, DWORD creationFlags) {
 
 int LaunchMainApplication() {
     WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW(kShellMarker, &found);
+    HANDLE search = FindFirstFileW(SHELL_MARKER_PATH, &found);
     if (search != INVALID_HANDLE_VALUE) {
         FindClose(search);
-        Start(kShell, 0);
+        Start(PLATFORM_SHELL_PATH, 0);
         return 0;
     }
-    if (Start(kMainApplication, CREATE_NEW_CONSOLE)) {
+    if (Start(MAIN_APPLICATION_PATH, CREATE_NEW_CONSOLE)) {
         NKDbgPrintfW(L"CP OK!\r\n");
         return 0;
     }
@@ -33,6 +29,6 @@ int LaunchMainApplication() {
     wsprintfW(line, L"CP Failed!Error Code:%d\r\n", error);
     NKDbgPrintfW(L"%s", line);
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-        Start(kShell, 0);
+        Start(PLATFORM_SHELL_PATH, 0);
     return 0;
 }

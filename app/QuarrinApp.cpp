@@ -8,12 +8,6 @@
 
 namespace {
 
-const wchar_t* const kUserFiles[] = {
-    L"ResidentFlash2\\UserConfig.dat",     L"ResidentFlash2\\ZELSDBookMark.dat",
-    L"ResidentFlash2\\ZELUSBBookMark.dat", L"ResidentFlash4\\bt_conf.ini",
-    L"ResidentFlash2\\UiData.xml",
-};
-
 const wchar_t* ConfigurationLine() {
     if (g_mcuComPort == 2) {
         return g_calibrationEnabled ? L"MCU-COM2-EnableCalitration\r\n"
@@ -45,6 +39,12 @@ int CheckSystemFiles() {
     return 1;
 }
 
+DWORD ModeWithoutRecord() {
+    if (GetFileAttributesW(MAIN_APPLICATION_PATH) == INVALID_FILE_ATTRIBUTES)
+        return UPDATE_APP | UPDATE_MCU | UPDATE_MPEG;
+    return 0;
+}
+
 BOOL CQuarrinApp::InitInstance() {
     SetRegistryKey(L"Local AppWizard-Generated Applications");
     g_mcuComPort = 2;
@@ -58,13 +58,12 @@ BOOL CQuarrinApp::InitInstance() {
     DWORD mode = request.word;
     bool calibrationAllowed = true;
     if (!request.opened) {
-        if (GetFileAttributesW(L"ResidentFlash3\\ZEL\\Velmoran.exe") == INVALID_FILE_ATTRIBUTES) {
+        mode = ModeWithoutRecord();
+        if (mode != 0) {
             NKDbgPrintfW(L"ZEL Not Exist!\r\n");
-            mode = UPDATE_APP | UPDATE_MCU | UPDATE_MPEG;
             calibrationAllowed = false;
         } else {
             NKDbgPrintfW(L"ZEL Exist!\r\n");
-            mode = 0;
         }
     }
     if (calibrationAllowed && g_calibrationEnabled) {
@@ -90,7 +89,7 @@ BOOL CQuarrinApp::InitInstance() {
 
     ShowTaskBar(SW_HIDE);
     if (mode & UPDATE_APP) {
-        for (const wchar_t* path : kUserFiles)
+        for (const wchar_t* path : USER_FILES)
             DeleteFileW(path);
     }
     RunUpdateCourse(*this, mode);

@@ -5,13 +5,17 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/QuarrinApp.h"
+#include "check/CheckMain.h"
 #include "platform/host/HostScreen.h"
 #include "platform/host/HostServices.h"
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "check")
+        return RunCheckCommand(std::vector<std::string>(argv + 2, argv + argc));
     int exitCode = 0;
     std::optional<CommandLine> parsed = ReadProgramArguments(argc, argv, exitCode);
     if (!parsed)

@@ -2,16 +2,13 @@
 #include <algorithm>
 #include <new>
 
-#include "dialog/FirmwareProtocol.h"
+#include "dialog/FirmwareImageRules.h"
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
 
 namespace {
 
 BYTE g_imagesLoaded = 0;
-
-constexpr DWORD kMcuImageSize = 131072;
-constexpr DWORD kMpegBlockSize = 240;
 
 // One image file read into memory.
 struct ImageRead {
@@ -75,22 +72,20 @@ void CUpdateDialog::LoadFirmwareImages() {
     g_imagesLoaded = 1;
     if (m_updateFlags & UPDATE_MPEG) {
         ImageRead image = ReadImage(g_mpegSourceRoot + L"ZEL_Update\\DVDROM.bin", L"MPEG", 0,
-                                    ULONGLONG{MPEG_IMAGE_MAX_BLOCKS} * kMpegBlockSize);
+                                    ULONGLONG{MPEG_IMAGE_MAX_BLOCKS} * MPEG_BLOCK_SIZE);
         if (image.opened) {
             m_mpegImageSize = image.fileSize;
-            m_mpegBlockCount =
-                m_mpegImageSize / kMpegBlockSize + (m_mpegImageSize % kMpegBlockSize != 0 ? 1 : 0);
+            m_mpegBlockCount = MpegBlockCount(m_mpegImageSize);
             m_mpegImage = std::move(image.bytes);
         }
     }
     if (m_updateFlags & UPDATE_MCU) {
         // NOTE: a shorter file leaves the rest of the 128 KiB buffer as 0xFF, the content of
         // erased flash, so the MCU receives a defined image.
-        ImageRead image = ReadImage(g_mcuSourceRoot + L"ZEL_Update\\MCU", L"MCU", kMcuImageSize);
+        ImageRead image = ReadImage(g_mcuSourceRoot + L"ZEL_Update\\MCU", L"MCU", MCU_IMAGE_SIZE);
         if (image.opened) {
-            if (image.bytes && image.read == 0) {
-                // NOTE: an empty file would go out as 128 KiB of erased flash and leave the
-                // MCU without firmware; it counts as no image, so the stage fails with 31.
+            if (image.bytes && !McuImageUsable(image.read)) {
+                // NOTE: an empty file counts as no image, so the stage fails with 31.
                 NKDbgPrintfW(L"MCU update file is empty\r\n");
                 image.bytes.reset();
             }

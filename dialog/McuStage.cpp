@@ -205,7 +205,7 @@ void ResetMcuStageState() {
 void StartMcuStage(CUpdateDialog& dialog) {
     if (!dialog.m_mcuImage) {
         g_mcuStep = MCU_STEP_DONE;
-        g_updateErrorCode = 31;
+        g_updateErrorCode = ERROR_MCU_IMAGE_MISSING;
         dialog.m_screenState = STATE_RESULT;
         dialog.m_outcome = OUTCOME_FAILED;
         dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);

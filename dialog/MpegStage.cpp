@@ -178,11 +178,6 @@ void ResetMpegStageState() {
     g_lastBlockAck = kNoAck;
 }
 
-bool IsMpegImageSizeUsable(ULONGLONG bytes) {
-    return bytes >= MPEG_IMAGE_MIN_BYTES &&
-           bytes <= static_cast<ULONGLONG>(MPEG_IMAGE_MAX_BLOCKS) * MPEG_BLOCK_SIZE;
-}
-
 void StartMpegStage(CUpdateDialog& dialog) {
     // An image too large to send was measured but not read: it has a size and no bytes.
     bool opened = dialog.m_mpegImage || dialog.m_mpegImageSize != 0;

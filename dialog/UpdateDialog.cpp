@@ -2,6 +2,7 @@
 #include "dialog/UpdateDialog.h"
 
 #include "dialog/FirmwareProtocol.h"
+#include "dialog/StageChain.h"
 #include "plan/SourceRoots.h"
 #include "resources/Resource.h"
 
@@ -164,35 +165,18 @@ void CUpdateDialog::OnTimer(UINT_PTR id) {
 }
 
 void CUpdateDialog::ChainToNextStage() {
-    DWORD next = m_updateKind;
-    switch (m_updateKind) {
-        case KIND_APP:
-            if (m_updateFlags & UPDATE_MPEG) {
-                next = KIND_MPEG;
-            } else if (m_updateFlags & UPDATE_MCU) {
-                next = KIND_MCU;
-            }
-            break;
-        case KIND_MCU:
-            if (m_outcome != OUTCOME_FAILED) {
-                StartTimer(TIMER_RESET_START, 50);
-                return;
-            }
-            break;
-        case KIND_MPEG:
-            if (m_updateFlags & UPDATE_MCU)
-                next = KIND_MCU;
-            break;
-        default:
-            break;
+    StageChainStep step = NextStage(m_updateKind, m_updateFlags, m_outcome);
+    if (step.action == StageChainStep::RESET_COUNTDOWN) {
+        StartTimer(TIMER_RESET_START, 50);
+        return;
     }
-    if (next == m_updateKind) {
+    if (step.action == StageChainStep::CLOSE) {
         PostMessage(WM_CLOSE, 0, 0);
         return;
     }
     m_screenState = STATE_PREPARING;
     m_percent = 0;
-    m_updateKind = next;
+    m_updateKind = step.kind;
     Repaint();
 }
 

@@ -1,5 +1,6 @@
 // The progress screen: every text of every state in the wide (1024) and narrow layouts,
 // the progress bar, and the start of a stage on the first paint in STATE_PREPARING.
+#include "dialog/ScreenTexts.h"
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
 
@@ -18,40 +19,6 @@ const Box kRunningLine4{{0, 340, 1024, 460}, {0, 280, 800, 400}};
 const Box kResultBox{{0, 260, 1024, 380}, {0, 200, 800, 320}};
 const Box kBackupBox{{0, 260, 1024, 340}, {0, 200, 800, 280}};
 const Box kResetBox{{0, 220, 1024, 350}, {0, 160, 800, 290}};
-
-const wchar_t* PreparingText(DWORD kind) {
-    switch (kind) {
-        case KIND_APP:
-            return g_systemFilesDamaged ? L"准备恢复应用程序，请稍候...%s"
-                                        : L"准备升级应用程序，请稍候...%s";
-        case KIND_MCU:
-            return L"准备升级MCU，请稍候...%s";
-        case KIND_MPEG:
-            return L"准备升级MPEG，请稍候...%s";
-        case KIND_NAVI:
-            return L"准备升级导航，请稍候(删除旧文件)...%s";
-        default:
-            return L"准备升级，请稍候...%s";
-    }
-}
-
-const wchar_t* ResultText(DWORD kind, bool success) {
-    bool restore = g_systemFilesDamaged;
-    switch (kind) {
-        case KIND_APP:
-            if (restore)
-                return success ? L"应用程序恢复成功！%s"
-                               : L"应用程序恢复失败！错误码:%d\r\n\r\n请再试一次";
-            return success ? L"应用程序升级成功！%s"
-                           : L"应用程序升级失败！错误码:%d\r\n\r\n请再试一次";
-        case KIND_MCU:
-            return success ? L"MCU升级成功！%s" : L"MCU升级失败！错误码:%d\r\n\r\n请再试一次";
-        case KIND_MPEG:
-            return success ? L"MPEG升级成功！%s" : L"MPEG升级失败！错误码:%d\r\n\r\n请再试一次";
-        default:
-            return success ? L"导航升级成功！%s" : L"导航升级失败！错误码:%d\r\n\r\n请再试一次";
-    }
-}
 
 }  // namespace
 
@@ -108,32 +75,20 @@ void CUpdateDialog::DrawScreen() {
         wsprintfW(text, L"请将升级文件拷贝到SD卡的%s目录下\r\n", g_updateFolderName);
         draw(kFolderLine2);
     }
+    auto drawLine = [&](const std::wstring& line, const Box& box) {
+        wsprintfW(text, L"%s", line.c_str());
+        draw(box);
+    };
+    bool restore = g_systemFilesDamaged;
     if (m_screenState > 0) {
-        wsprintfW(text, L"正在检测升级文件......(%d)\r\n", m_screenState);
-        draw(kStatusBox);
+        drawLine(DetectionText(m_screenState), kStatusBox);
     } else if (m_screenState == STATE_PREPARING) {
-        wsprintfW(text, PreparingText(m_updateKind), L"");
-        draw(kStatusBox);
+        drawLine(PreparingText(m_updateKind, restore), kStatusBox);
     } else if (m_screenState == STATE_RUNNING) {
-        switch (m_updateKind) {
-            case KIND_APP:
-                wsprintfW(text,
-                          g_systemFilesDamaged ? L"正在恢复应用程序 %s，请不要断电！"
-                                               : L"正在升级应用程序 %s，请不要断电！",
-                          m_appVersion.c_str());
-                break;
-            case KIND_MCU:
-                wsprintfW(text, L"正在升级MCU %s，请不要断电！\r\n\r\n请拔出升级卡",
-                          m_mcuVersion.c_str());
-                break;
-            case KIND_MPEG:
-                wsprintfW(text, L"正在升级MPEG %s，请不要断电！\r\n\r\n请拔出升级卡",
-                          m_mpegVersion.c_str());
-                break;
-            default:
-                wsprintfW(text, L"正在升级导航，请不要断电！%s", L"");
-                break;
-        }
+        const std::wstring& version = m_updateKind == KIND_MCU    ? m_mcuVersion
+                                      : m_updateKind == KIND_MPEG ? m_mpegVersion
+                                                                  : m_appVersion;
+        wsprintfW(text, L"%s", RunningText(m_updateKind, restore, version).c_str());
         draw(kRunningLine3);
         if (m_outcome == OUTCOME_WRITING_FLASH) {
             wsprintfW(text, L"正在将数据写入Flash...%s", L"");
@@ -144,20 +99,13 @@ void CUpdateDialog::DrawScreen() {
         DrawProgressBar(wide);
     } else if (m_screenState == STATE_RESULT) {
         bool success = m_outcome == OUTCOME_SUCCESS;
-        if (success) {
-            wsprintfW(text, ResultText(m_updateKind, true), L"");
-        } else {
-            wsprintfW(text, ResultText(m_updateKind, false), g_updateErrorCode);
-        }
-        draw(kResultBox);
+        drawLine(ResultText(m_updateKind, success, restore, g_updateErrorCode), kResultBox);
         if (m_outcome != OUTCOME_WRITING_FLASH)
             StartTimer(TIMER_NEXT_STAGE, 2000);
     } else if (m_screenState == STATE_BACKUP) {
-        wsprintfW(text, L"正在备份应用程序，请稍候...%s\r\n", L"");
-        draw(kBackupBox);
+        drawLine(BackupText(), kBackupBox);
     } else if (m_screenState == STATE_RESET_COUNTDOWN) {
-        wsprintfW(text, L"系统即将复位，请拔出升级卡！(%d)", m_resetCountdown);
-        draw(kResetBox);
+        drawLine(ResetCountdownText(m_resetCountdown), kResetBox);
     }
 }
 

@@ -1,10 +1,13 @@
 target_sources(quarrin_core PRIVATE
   dialog/DialogGlobals.cpp
+  dialog/FirmwareImageRules.cpp
   dialog/FirmwareImages.cpp
   dialog/FirmwareProtocol.cpp
   dialog/McuStage.cpp
   dialog/MpegStage.cpp
   dialog/ProgressReport.cpp
+  dialog/ScreenTexts.cpp
+  dialog/StageChain.cpp
   dialog/StageTable.cpp
   dialog/UpdateDialog.cpp
   dialog/UpdateDialogScreen.cpp

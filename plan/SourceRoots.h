@@ -9,3 +9,6 @@ extern std::wstring g_mcuSourceRoot;
 extern std::wstring g_mpegSourceRoot;
 extern std::wstring g_naviSourceDir;    // "硬盘\\navi_update" or "SDHC\\navi_update"
 extern wchar_t g_updateFolderName[16];  // "ZEL_Update" or "navi_update", shown while waiting
+
+// Gives the roots the values they have when the process starts.
+void ResetSourceRoots();

@@ -2,10 +2,7 @@
 
 namespace {
 
-const wchar_t kTouchKeyFile[] = L"\\硬盘\\ZEL_Update\\Touchkey.bin";
 const wchar_t kTouchKey[] = L"HARDWARE\\DEVICEMAP\\TOUCH";
-constexpr DWORD TOUCHKEY_VALUE_COUNT = 36;
-constexpr DWORD TOUCHKEY_FILE_BYTES = TOUCHKEY_VALUE_COUNT * 4;
 
 // Value k of the file: area k / 4 + 1; within an area MAX_X, MIN_X, MAX_Y, MIN_Y.
 void FormatValueName(wchar_t (&name)[16], DWORD k) {
@@ -17,8 +14,8 @@ void FormatValueName(wchar_t (&name)[16], DWORD k) {
 }  // namespace
 
 int ImportTouchKeyCalibration() {
-    HANDLE file = CreateFileW(kTouchKeyFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(TOUCHKEY_FILE_PATH, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     // Missing bytes of a short file stay 0.

@@ -4,5 +4,10 @@
 
 #include "platform/Win32.h"
 
+// The file of the 36 touch-key values, always on the internal disk.
+inline constexpr wchar_t TOUCHKEY_FILE_PATH[] = L"\\硬盘\\ZEL_Update\\Touchkey.bin";
+inline constexpr DWORD TOUCHKEY_VALUE_COUNT = 36;
+inline constexpr DWORD TOUCHKEY_FILE_BYTES = TOUCHKEY_VALUE_COUNT * 4;
+
 // 1 when the file and the key were opened and the 36 values written, 0 otherwise.
 int ImportTouchKeyCalibration();

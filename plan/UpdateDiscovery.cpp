@@ -2,29 +2,22 @@
 #include <cwchar>
 
 #include "plan/SourceRoots.h"
+#include "plan/SourceSearch.h"
 #include "plan/UpdatePlan.h"
 #include "plan/VersionFields.h"
 
 namespace {
-
-const wchar_t* const kVolumes[] = {L"Storage Card\\", L"SDHC\\", L"硬盘\\"};
 
 HANDLE OpenForReading(const std::wstring& path) {
     return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
 }
 
-bool IsOpen(HANDLE handle) {
-    return handle != INVALID_HANDLE_VALUE && handle != nullptr;
-}
-
 // The first volume, in search order, that holds `relative`; empty when none does.
 std::wstring ProbeVolumes(const wchar_t* relative, std::wstring& root) {
-    for (const wchar_t* volume : kVolumes) {
+    for (const wchar_t* volume : UPDATE_SOURCE_VOLUMES) {
         std::wstring path = std::wstring(volume) + relative;
-        HANDLE file = OpenForReading(path);
-        if (IsOpen(file)) {
-            CloseHandle(file);
+        if (ProbeSourceFile(path)) {
             root = volume;
             return path;
         }
@@ -68,16 +61,24 @@ bool ReadImageVersion(const std::wstring& path, LONG offset, int size, std::wstr
     return found;
 }
 
-bool FolderHasEntries(const wchar_t* pattern) {
+}  // namespace
+
+bool ProbeSourceFile(const std::wstring& path) {
+    HANDLE file = OpenForReading(path);
+    if (file == INVALID_HANDLE_VALUE || file == nullptr)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+bool NaviFolderHasEntries(const std::wstring& folder) {
     WIN32_FIND_DATAW data{};
-    HANDLE search = FindFirstFileW(pattern, &data);
+    HANDLE search = FindFirstFileW((folder + L"\\*.*").c_str(), &data);
     if (search == INVALID_HANDLE_VALUE)
         return false;
     FindClose(search);
     return true;
 }
-
-}  // namespace
 
 void SetUpdatePlan(UpdatePlanFields& dialog, DWORD mode) {
     dialog.m_updateFlags = mode;
@@ -108,10 +109,10 @@ int DiscoverUpdateSources(UpdatePlanFields& dialog, DWORD flags) {
     if (flags & UPDATE_APP) {
         std::wstring path;
         if (g_systemFilesDamaged) {
-            path = L"ResidentFlash\\ZEL.bin";
+            path = BACKUP_PACKAGE_PATH;
         } else {
             std::wstring root;
-            path = ProbeVolumes(L"ZEL_Update\\ZEL.bin", root);
+            path = ProbeVolumes(APP_PACKAGE_FILE, root);
             if (!path.empty())
                 g_appSourceRoot = root;
         }
@@ -122,20 +123,22 @@ int DiscoverUpdateSources(UpdatePlanFields& dialog, DWORD flags) {
     }
     if (flags & UPDATE_MCU) {
         std::wstring root;
-        std::wstring path = ProbeVolumes(L"ZEL_Update\\MCU", root);
+        std::wstring path = ProbeVolumes(MCU_IMAGE_FILE, root);
         if (!path.empty())
             g_mcuSourceRoot = root;
-        if (!path.empty() && ReadImageVersion(path, 131047, 24, dialog.m_mcuVersion)) {
+        if (!path.empty() &&
+            ReadImageVersion(path, MCU_VERSION_OFFSET, MCU_VERSION_BYTES, dialog.m_mcuVersion)) {
             mcuFound = true;
             result = 1;
         }
     }
     if (flags & UPDATE_MPEG) {
         std::wstring root;
-        std::wstring path = ProbeVolumes(L"ZEL_Update\\DVDROM.bin", root);
+        std::wstring path = ProbeVolumes(MPEG_IMAGE_FILE, root);
         if (!path.empty())
             g_mpegSourceRoot = root;
-        if (!path.empty() && ReadImageVersion(path, 48, 16, dialog.m_mpegVersion)) {
+        if (!path.empty() &&
+            ReadImageVersion(path, MPEG_VERSION_OFFSET, MPEG_VERSION_BYTES, dialog.m_mpegVersion)) {
             mpegFound = true;
             result = 1;
         }
@@ -143,15 +146,16 @@ int DiscoverUpdateSources(UpdatePlanFields& dialog, DWORD flags) {
     if (flags & UPDATE_NAVI) {
         // With navigation data requested, only the navigation folder decides.
         result = 0;
-        if (FolderHasEntries(L"硬盘\\navi_update\\*.*")) {
-            g_naviSourceDir = L"硬盘\\navi_update";
-            result = 1;
-        } else if (FolderHasEntries(L"SDHC\\navi_update\\*.*")) {
-            g_naviSourceDir = L"SDHC\\navi_update";
-            result = 1;
-        } else {
-            return 0;
+        for (const wchar_t* volume : NAVI_SOURCE_VOLUMES) {
+            std::wstring folder = std::wstring(volume) + NAVI_FOLDER;
+            if (NaviFolderHasEntries(folder)) {
+                g_naviSourceDir = folder;
+                result = 1;
+                break;
+            }
         }
+        if (result == 0)
+            return 0;
     }
     if (result != 1)
         return 0;

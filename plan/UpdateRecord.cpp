@@ -27,29 +27,60 @@ void WriteWord(DWORD shareMode, DWORD word) {
 // When an operating-system image waits on the internal disk, the marker folder on the card
 // is renamed so that the unit's boot code takes the image over at the next start.
 void HandOverOperatingSystemImage() {
-    HANDLE probe = CreateFileW(L"硬盘\\OS_Update\\xip.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE || probe == nullptr)
-        return;
-    CloseHandle(probe);
-    MoveFileW(L"Storage Card\\UPD", L"Storage Card\\UPDOS");
+    if (OperatingSystemImageWaits())
+        MoveFileW(OS_HANDOVER_FOLDER, OS_HANDOVER_TARGET);
+}
+
+HANDLE OpenRecordForStartup() {
+    return CreateFileW(kRecordPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The stored word; a short file leaves the missing high-order bytes 0.
+DWORD ReadStoredWord(HANDLE file) {
+    BYTE bytes[4] = {0, 0, 0, 0};
+    DWORD read = 0;
+    ReadFile(file, bytes, sizeof bytes, &read, nullptr);
+    return static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 |
+           static_cast<DWORD>(bytes[2]) << 16 | static_cast<DWORD>(bytes[3]) << 24;
+}
+
+// The word 1 asks for nothing, like 0.
+DWORD StartupMode(DWORD stored) {
+    return stored == 1 ? 0 : stored;
 }
 
 }  // namespace
 
-UpdateRequest ReadAndClearUpdateRequest() {
-    HANDLE file = CreateFileW(kRecordPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+bool OperatingSystemImageWaits() {
+    HANDLE probe = CreateFileW(L"硬盘\\OS_Update\\xip.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE || probe == nullptr)
+        return false;
+    CloseHandle(probe);
+    return true;
+}
+
+UpdateRequest PeekUpdateRequest() {
+    HANDLE file = OpenRecordForStartup();
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_WRITE_PROTECT) {
+        file = CreateFileW(kRecordPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     if (file == INVALID_HANDLE_VALUE)
         return {false, 0};
-    BYTE bytes[4] = {0, 0, 0, 0};
-    DWORD read = 0;
-    ReadFile(file, bytes, sizeof bytes, &read, nullptr);
-    DWORD word = static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 |
-                 static_cast<DWORD>(bytes[2]) << 16 | static_cast<DWORD>(bytes[3]) << 24;
-    if (word != 0) {
-        if (word == 1)
-            word = 0;
+    DWORD word = StartupMode(ReadStoredWord(file));
+    CloseHandle(file);
+    return {true, word};
+}
+
+UpdateRequest ReadAndClearUpdateRequest() {
+    HANDLE file = OpenRecordForStartup();
+    if (file == INVALID_HANDLE_VALUE)
+        return {false, 0};
+    DWORD stored = ReadStoredWord(file);
+    DWORD word = StartupMode(stored);
+    if (stored != 0) {
         const BYTE zero[4] = {0, 0, 0, 0};
         DWORD written = 0;
         SetFilePointer(file, 0, nullptr, FILE_BEGIN);

@@ -12,6 +12,11 @@ struct UpdateRequest {
 // Reads the request word and, when it is not 0, resets the file's first four bytes to 0.
 UpdateRequest ReadAndClearUpdateRequest();
 
+// Reads the request word as ReadAndClearUpdateRequest would, without clearing it. On a file
+// system that refuses every change, a record that passes the rules of that open for writing
+// counts as opened.
+UpdateRequest PeekUpdateRequest();
+
 // Writes the request word 2 (UPDATE_APP) so that the next start retries the application
 // update, and hands the operating-system image over when one waits on the internal disk.
 void WriteUpdateRecord();
@@ -23,6 +28,12 @@ void ArmApplicationRetry();
 
 // Writes the request word 0 after a good application update, with the same hand-over.
 void ResetUpdateRecord();
+
+// The hand-over of an operating-system image: when "硬盘\OS_Update\xip.bin" opens, the
+// writers of the record rename the card's marker folder so that the boot code takes it.
+inline constexpr wchar_t OS_HANDOVER_FOLDER[] = L"Storage Card\\UPD";
+inline constexpr wchar_t OS_HANDOVER_TARGET[] = L"Storage Card\\UPDOS";
+bool OperatingSystemImageWaits();
 
 // Writes the request word 0x40 (UPDATE_NAVI) before the card is emptied: a power failure
 // before the copy has finished then makes the next start with the medium repeat the

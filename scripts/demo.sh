@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, lays out the demo device and boots it three times:
+# Installs what is missing, builds, lays out the demo device, checks its SD card with
+# `quarrin check` (read-only) and boots it three times:
 #   1. an update of the application, the MPEG module and the MCU in one run, against the
 #      co-processor simulators on pseudo-terminals, ended like a unit reset once the reset
 #      countdown has run;
@@ -63,6 +64,11 @@ boot() {
   echo "$(((${EPOCHREALTIME/./} - began) / 1000)) end" >>"$out/$name-progress.txt"
 }
 
+# Before the card goes in: what the unit would do with it, read-only.
+echo "== check the demo card before it goes in: quarrin check --medium $device/SDHC"
+./build/quarrin check --medium "$device/SDHC" --as SDHC | tee "$out/check-card.txt" | sed 's/^/   /' ||
+  true
+
 # Boot 1: application, MPEG module and MCU from the SD card.
 exec 3< <(exec "$sim" mcu --image-out "$out/mcu-received.bin" --log "$out/mcu-sim.log")
 mcu_pid=$!
@@ -80,6 +86,8 @@ echo "   $firmware_check"
 
 # Boot 2: navigation data from the internal disk.
 request 0x40
+echo "== check the unit before the navigation boot: $(./build/quarrin check --root "$device" |
+  tee "$out/check-navigation.txt" | tail -n 1)"
 boot navigation
 
 # Boot 3: nothing requested.

@@ -7,6 +7,7 @@
 #include "dialog/DialogMessages.h"
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
+#include "plan/SourceSearch.h"
 #include "plan/TouchKeyImport.h"
 #include "plan/UpdatePlan.h"
 #include "plan/UpdateRecord.h"
@@ -14,21 +15,8 @@
 
 namespace {
 
-const wchar_t kTemporaryFolder[] = L"ResidentFlash3\\_Temp_$";
-const wchar_t kPreviousFolder[] = L"ResidentFlash3\\ZEL_Del";
-const wchar_t kApplicationFolder[] = L"ResidentFlash3\\ZEL";
 const wchar_t kProgramFile[] = L"ResidentFlash3\\ZEL\\Velmoran.exe";
-const wchar_t kDestination[] = L"ResidentFlash3\\";
-const wchar_t kPackageBelowRoot[] = L"ZEL_Update\\ZEL.bin";
-const wchar_t kBackupPackage[] = L"ResidentFlash\\ZEL.bin";
-const wchar_t kBackupVolume[] = L"ResidentFlash\\";
 const wchar_t kLibraryName[] = L"zCompress.dll";
-
-constexpr int APP_ERROR_TEMP_FOLDER = 10;
-constexpr int APP_ERROR_PREVIOUS_FOLDER = 11;
-constexpr int APP_ERROR_LIBRARY = 12;
-constexpr int APP_ERROR_EXPORTS = 14;
-constexpr int APP_ERROR_UNPACK_BASE = 1000;
 
 using SetNotifyWndProc = int (*)(HWND, UINT);
 using UncompressProc = int (*)(LPCWSTR, LPCWSTR);
@@ -44,32 +32,20 @@ void ReportFailure(HWND window, int errorCode) {
     WriteUpdateRecord();
 }
 
-// 1000 minus the library's negative result; a result so negative that the code would not
-// fit a 32-bit integer gives the largest code instead of overflowing.
-int UnpackErrorCode(int result) {
-    long long code = APP_ERROR_UNPACK_BASE - static_cast<long long>(result);
-    return code > INT_MAX ? INT_MAX : static_cast<int>(code);
-}
-
 // Installed in the system folder, or else at the root of the update medium.
 HMODULE LoadDecompressionLibrary() {
-    HMODULE library = LoadLibraryW(kLibraryName);
+    std::vector<std::wstring> places = DecompressionLibraryPlaces();
+    HMODULE library = LoadLibraryW(places[0].c_str());
     if (library != nullptr)
         return library;
     wchar_t line[128];
     wsprintfW(line, L"LoadLibrary Windows zCompress.dll Failed! %d\r\n",
               static_cast<int>(GetLastError()));
     NKDbgPrintfW(L"%s", line);
-    std::wstring onMedium = g_appSourceRoot + kLibraryName;
-    library = LoadLibraryW(onMedium.c_str());
+    library = LoadLibraryW(places[1].c_str());
     if (library == nullptr)
         NKDbgPrintfW(L"LoadLibrary zCompress.dll Failed!\r\n");
     return library;
-}
-
-std::wstring PackagePath() {
-    return g_systemFilesDamaged ? std::wstring(kBackupPackage)
-                                : g_appSourceRoot + kPackageBelowRoot;
 }
 
 DWORD WholeMebibytes(ULONGLONG bytes) {
@@ -79,26 +55,28 @@ DWORD WholeMebibytes(ULONGLONG bytes) {
 // Replaces the backup package with the one just installed, when it fits with 2 MiB to spare.
 // A failed free-space query counts as no free space, so no backup is attempted then.
 void RefreshBackupPackage(HWND window, const std::wstring& package) {
-    SetFileAttributesW(kBackupPackage, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(kBackupPackage);
+    SetFileAttributesW(BACKUP_PACKAGE_PATH, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(BACKUP_PACKAGE_PATH);
     ULARGE_INTEGER freeBytes{};
-    if (!GetDiskFreeSpaceExW(kBackupVolume, &freeBytes, nullptr, nullptr))
+    if (!GetDiskFreeSpaceExW(BACKUP_VOLUME, &freeBytes, nullptr, nullptr))
         freeBytes.QuadPart = 0;
     HANDLE file = CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
-    DWORD packageBytes = GetFileSize(file, nullptr);
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
     CloseHandle(file);
+    ULONGLONG packageBytes = static_cast<ULONGLONG>(high) << 32 | low;
     DWORD freeMiB = WholeMebibytes(freeBytes.QuadPart);
     DWORD packageMiB = WholeMebibytes(packageBytes);
     wchar_t line[64];
     wsprintfW(line, L"SpaceInfo:%d,%d\r\n", static_cast<int>(freeMiB),
               static_cast<int>(packageMiB));
     NKDbgPrintfW(L"%s", line);
-    if (freeMiB > packageMiB + 2) {
+    if (BackupFits(freeBytes.QuadPart, packageBytes)) {
         PostProgress(window, 1, PROGRESS_BACKUP);
-        CopyFileW(package.c_str(), kBackupPackage, FALSE);
+        CopyFileW(package.c_str(), BACKUP_PACKAGE_PATH, FALSE);
     }
 }
 
@@ -112,20 +90,20 @@ void DeleteApplicationFolder() {
         SetFileAttributesW(kProgramFile, FILE_ATTRIBUTE_NORMAL)) {
         DeleteFileW(kProgramFile);
     }
-    DeleteTree(kApplicationFolder);
+    DeleteTree(APP_FOLDER);
 }
 
 // Runs the library on the package; returns false when the unpack failed (already reported).
 bool UnpackPackage(HWND window, SetNotifyWndProc setNotifyWnd, UncompressProc uncompress) {
     setNotifyWnd(window, WM_UPDATE_PROGRESS);
     std::wstring package = PackagePath();
-    int result = uncompress(package.c_str(), kDestination);
+    int result = uncompress(package.c_str(), APP_DESTINATION);
     if (result < 0) {
         // Our library leaves nothing behind when it fails, but one that writes in place (a
         // library found on the medium) may leave half an application, which later starts
         // would launch instead of restoring it from the backup: it goes, as the whole folder
         // went before the unpack.
-        DeleteTree(kApplicationFolder);
+        DeleteTree(APP_FOLDER);
         ReportFailure(window, UnpackErrorCode(result));
         return false;
     }
@@ -139,18 +117,40 @@ bool UnpackPackage(HWND window, SetNotifyWndProc setNotifyWnd, UncompressProc un
 
 }  // namespace
 
+std::vector<std::wstring> DecompressionLibraryPlaces() {
+    return {kLibraryName, g_appSourceRoot + kLibraryName};
+}
+
+std::wstring PackagePath() {
+    return g_systemFilesDamaged ? std::wstring(BACKUP_PACKAGE_PATH)
+                                : g_appSourceRoot + APP_PACKAGE_FILE;
+}
+
+// A result so negative that the code would not fit a 32-bit integer gives the largest code
+// instead of overflowing.
+int UnpackErrorCode(int result) {
+    long long code = APP_ERROR_UNPACK_BASE - static_cast<long long>(result);
+    return code > INT_MAX ? INT_MAX : static_cast<int>(code);
+}
+
+bool BackupFits(ULONGLONG freeBytes, ULONGLONG packageBytes) {
+    if (packageBytes > 0xFFFFFFFFULL)
+        return false;
+    return WholeMebibytes(freeBytes) > WholeMebibytes(packageBytes) + 2;
+}
+
 DWORD AppInstallThread(LPVOID dialog) {
     HWND window = static_cast<CUpdateDialog*>(dialog)->m_hWnd;
     g_updateErrorCode = 0;
     ArmApplicationRetry();
 
-    bool leftoversGone = DeleteTree(kTemporaryFolder);
+    bool leftoversGone = DeleteTree(APP_TEMPORARY_FOLDER);
     Sleep(800);
     if (!leftoversGone) {
         ReportFailure(window, APP_ERROR_TEMP_FOLDER);
         return 0;
     }
-    if (!DeleteTree(kPreviousFolder)) {
+    if (!DeleteTree(APP_PREVIOUS_FOLDER)) {
         ReportFailure(window, APP_ERROR_PREVIOUS_FOLDER);
         return 0;
     }

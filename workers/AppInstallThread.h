@@ -3,7 +3,40 @@
 // imports the touch-key calibration and sets the update record for the next start.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/Win32.h"
+
+// Folders the worker clears in resident flash, in this order; the package unpacks below
+// APP_DESTINATION and must recreate APP_FOLDER.
+inline constexpr wchar_t APP_TEMPORARY_FOLDER[] = L"ResidentFlash3\\_Temp_$";
+inline constexpr wchar_t APP_PREVIOUS_FOLDER[] = L"ResidentFlash3\\ZEL_Del";
+inline constexpr wchar_t APP_FOLDER[] = L"ResidentFlash3\\ZEL";
+inline constexpr wchar_t APP_DESTINATION[] = L"ResidentFlash3\\";
+// The volume whose free space decides whether the backup package is refreshed.
+inline constexpr wchar_t BACKUP_VOLUME[] = L"ResidentFlash\\";
+
+inline constexpr int APP_ERROR_TEMP_FOLDER = 10;
+inline constexpr int APP_ERROR_PREVIOUS_FOLDER = 11;
+inline constexpr int APP_ERROR_LIBRARY = 12;
+inline constexpr int APP_ERROR_EXPORTS = 14;
+inline constexpr int APP_ERROR_UNPACK_BASE = 1000;
+
+// The places LoadLibraryW is asked for the decompression library, in order: by name (the
+// system folder), then at the root of the medium that holds the package.
+std::vector<std::wstring> DecompressionLibraryPlaces();
+
+// The package that the worker unpacks: the medium's, or the backup in restore mode.
+std::wstring PackagePath();
+
+// 1000 minus the library's negative result (the largest code when it would not fit).
+int UnpackErrorCode(int result);
+
+// Whether a package of `packageBytes` becomes the new backup when the backup volume has
+// `freeBytes` free (after the old backup was deleted): in whole MiB, more than 2 to spare.
+// A FAT volume keeps a file's size in 32 bits, so a package of 4 GiB or more never does.
+bool BackupFits(ULONGLONG freeBytes, ULONGLONG packageBytes);
 
 // Thread procedure; `dialog` is the CUpdateDialog, of which only m_hWnd is read. Reports by
 // posting WM_UPDATE_PROGRESS and by g_updateErrorCode; always returns 0.

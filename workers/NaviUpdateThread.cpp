@@ -11,14 +11,8 @@
 
 namespace {
 
-constexpr int NAVI_ERROR_COUNT_MISMATCH = 20;
-constexpr int NAVI_ERROR_COPY_FAILED = 21;
-constexpr int NAVI_ERROR_NO_FILES = 22;
-
 constexpr DWORD NAVI_PLACEHOLDER_CHUNK = 1048576;
 constexpr DWORD NAVI_NANDINFO_CHUNK = 65536;
-
-constexpr wchar_t NAVI_DESTINATION[] = L"Storage Card";
 
 // Files the unit expects on the card, laid down zero-filled before the copy; files of the
 // navigation folder with the same names replace them.
@@ -52,15 +46,6 @@ void WritePlaceholder(const Placeholder& placeholder, const BYTE* zeros) {
     CloseHandle(file);
 }
 
-int CountSourceFiles(const std::wstring& source) {
-    CollectDirectoryTree(source);
-    int total = 0;
-    for (const std::wstring& folder : g_directoryList)
-        total += ScanFiles(folder, true);
-    g_directoryList.clear();
-    return total;
-}
-
 void PostFailure(HWND window, int code) {
     g_updateErrorCode = code;
     PostMessageW(window, WM_UPDATE_PROGRESS, 0, 0);
@@ -83,6 +68,22 @@ void CopyNavigationFolder(HWND window, const std::wstring& source) {
 
 }  // namespace
 
+int CountNavigationFiles(const std::wstring& source) {
+    CollectDirectoryTree(source);
+    int total = 0;
+    for (const std::wstring& folder : g_directoryList)
+        total += ScanFiles(folder, true);
+    g_directoryList.clear();
+    return total;
+}
+
+ULONGLONG PlaceholderBytes() {
+    ULONGLONG bytes = 0;
+    for (const Placeholder& placeholder : NAVI_PLACEHOLDERS)
+        bytes += static_cast<ULONGLONG>(placeholder.chunkSize) * placeholder.chunks;
+    return bytes;
+}
+
 void LayDownPlaceholders() {
     HANDLE marker = CreateCardFile(L"Storage Card\\UPDOS");
     if (marker != INVALID_HANDLE_VALUE)
@@ -99,7 +100,7 @@ DWORD NaviUpdateThread(LPVOID dialog) {
     std::wstring source = g_naviSourceDir;
     Sleep(200);
 
-    g_totalFileCount = CountSourceFiles(source);
+    g_totalFileCount = CountNavigationFiles(source);
     NKDbgPrintfW(L"Total File Count:%d\r\n", g_totalFileCount);
     g_copiedFileCount = 0;
     if (g_totalFileCount == 0) {

@@ -87,13 +87,21 @@ CopyResult CopyOneFile(const std::wstring& from, const std::wstring& to,
 
 }  // namespace
 
+bool CollectsSubfolder(const WIN32_FIND_DATAW& entry) {
+    return IsFolder(entry) && entry.cFileName[0] != L'.';
+}
+
+bool CopiesSubfolder(const WIN32_FIND_DATAW& entry) {
+    return IsFolder(entry) && !IsSelfOrParent(entry);
+}
+
 bool CollectSubdirectories(const std::wstring& folder, std::deque<std::wstring>& queue) {
     WIN32_FIND_DATAW entry{};
     HANDLE search = FindFirstFileW(SearchPattern(folder).c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE)
         return false;
     do {
-        if (IsFolder(entry) && entry.cFileName[0] != L'.') {
+        if (CollectsSubfolder(entry)) {
             std::wstring child = ChildPath(folder, entry);
             queue.push_back(child);
             g_directoryList.push_back(std::move(child));
@@ -158,7 +166,7 @@ bool CopyTree(HWND notifyWindow, const std::wstring& source, const std::wstring&
         std::wstring to = ChildPath(destination, entry);
         if (IsFolder(entry)) {
             // A sub-folder's failure shows only in the copied count, which the caller checks.
-            if (!IsSelfOrParent(entry))
+            if (CopiesSubfolder(entry))
                 CopyTree(notifyWindow, from, to);
             continue;
         }

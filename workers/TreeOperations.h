@@ -19,6 +19,11 @@ extern int g_totalFileCount;
 // Counted up by CopyTree for every file copied.
 extern int g_copiedFileCount;
 
+// The two walks differ: CollectDirectoryTree enters a listed folder only when its name does
+// not begin with a dot, CopyTree enters every folder but "." and "..".
+bool CollectsSubfolder(const WIN32_FIND_DATAW& entry);
+bool CopiesSubfolder(const WIN32_FIND_DATAW& entry);
+
 // Appends every sub-folder of `folder` whose name does not begin with a dot to the back of
 // `queue` and to g_directoryList. False when the folder cannot be listed.
 bool CollectSubdirectories(const std::wstring& folder, std::deque<std::wstring>& queue);

@@ -11,3 +11,10 @@ HMODULE LoadLibraryW(LPCWSTR fileName);
 // converted). A missing export gives ERROR_PROC_NOT_FOUND (127).
 FARPROC GetProcAddressW(HMODULE module, LPCWSTR procName);
 BOOL FreeLibrary(HMODULE module);
+
+// Finds the file that LoadLibraryW would load for `fileName` (`path` and `extension` must be
+// null), without loading it: copies its device path into `buffer` and returns its length, or
+// the size needed with the terminator when `bufferLength` is too small. 0 with
+// ERROR_FILE_NOT_FOUND when there is no such file (a folder does not count).
+DWORD SearchPathW(LPCWSTR path, LPCWSTR fileName, LPCWSTR extension, DWORD bufferLength,
+                  LPWSTR buffer, LPWSTR* filePart);

@@ -1,5 +1,6 @@
 #include "platform/common/DeviceEntryRules.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "platform/common/DeviceFileSystem.h"
@@ -127,11 +128,60 @@ std::wstring DescribeEntryKind(EntryKind kind) {
     return L"";
 }
 
+namespace {
+
+std::size_t FoldedHash(std::wstring_view name) {
+    std::size_t hash = 14695981039346656037ULL;  // FNV-1a over the folded characters
+    for (wchar_t c : name) {
+        hash ^= static_cast<std::size_t>(FoldCharacter(c));
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
+
+bool SameFolded(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](wchar_t x, wchar_t y) { return FoldCharacter(x) == FoldCharacter(y); });
+}
+
+}  // namespace
+
 std::optional<std::wstring> CaseTwinFilter::EarlierTwin(std::wstring_view name) {
-    auto [it, first] = m_first.try_emplace(FoldCase(name), name);
-    if (first)
-        return std::nullopt;
-    return it->second;
+    if ((m_used + 1) * 2 > m_slots.size())
+        Grow();
+    std::size_t hash = FoldedHash(name);
+    std::size_t mask = m_slots.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        Slot& slot = m_slots[i];
+        if (!slot.used) {
+            slot = {hash, static_cast<std::uint32_t>(m_names.size()),
+                    static_cast<std::uint32_t>(name.size()), true};
+            m_names.append(name);
+            ++m_used;
+            return std::nullopt;
+        }
+        if (slot.hash == hash && SameFolded(NameAt(slot), name))
+            return std::wstring(NameAt(slot));
+    }
+}
+
+void CaseTwinFilter::Grow() {
+    std::vector<Slot> old = std::move(m_slots);
+    m_slots.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+    std::size_t mask = m_slots.size() - 1;
+    for (const Slot& slot : old) {
+        if (!slot.used)
+            continue;
+        std::size_t i = slot.hash & mask;
+        while (m_slots[i].used)
+            i = (i + 1) & mask;
+        m_slots[i] = slot;
+    }
+}
+
+std::wstring_view CaseTwinFilter::NameAt(const Slot& slot) const {
+    return std::wstring_view(m_names).substr(slot.offset, slot.length);
 }
 
 }  // namespace quarrin::platform

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace quarrin::platform {
 
@@ -63,7 +63,21 @@ public:
     std::optional<std::wstring> EarlierTwin(std::wstring_view name);
 
 private:
-    std::unordered_map<std::wstring, std::wstring> m_first;  // folded name -> first name
+    // A listing meets every name once, so the table costs no allocation per name: the first
+    // names are kept one after another in m_names, found by the hash of their folded form in
+    // an open-addressed table that is never more than half full.
+    struct Slot {
+        std::size_t hash = 0;
+        std::uint32_t offset = 0;
+        std::uint32_t length = 0;
+        bool used = false;
+    };
+    void Grow();
+    std::wstring_view NameAt(const Slot& slot) const;
+
+    std::vector<Slot> m_slots;  // a power of two in size
+    std::size_t m_used = 0;
+    std::wstring m_names;
 };
 
 }  // namespace quarrin::platform

@@ -88,11 +88,27 @@ std::string Join(const std::string& directory, const std::string& name) {
     return directory + "/" + name;
 }
 
+// Opens a folder for listing. A quiet listing leaves the folder's access time alone where the
+// host allows it (the folder's owner, or a privileged process).
+DIR* OpenFolderListing(const std::string& folder, bool quiet) {
+    if (quiet) {
+        int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOATIME);
+        if (fd >= 0) {
+            DIR* dir = fdopendir(fd);
+            if (dir == nullptr)
+                close(fd);
+            return dir;
+        }
+    }
+    return opendir(folder.c_str());
+}
+
 // Finds the entry of `directory` whose name equals `name` without regard to case; of names
 // that fold alike, the first in name order, as the device's listing keeps it. Names the
 // device cannot hold are not candidates.
-std::optional<std::string> FindFolded(const std::string& directory, const std::wstring& name) {
-    DIR* dir = opendir(directory.c_str());
+std::optional<std::string> FindFolded(const std::string& directory, const std::wstring& name,
+                                      bool quiet) {
+    DIR* dir = OpenFolderListing(directory, quiet);
     if (dir == nullptr)
         return std::nullopt;
     std::wstring folded = FoldCase(name);
@@ -128,12 +144,13 @@ int OpenWithoutLinks(const std::string& host, int extraFlags) {
 
 class FindObject : public kernel::KernelObject {
 public:
-    std::vector<DeviceFileSystem::FindEntry> m_entries;
+    std::shared_ptr<const std::vector<DeviceFileSystem::FindEntry>> m_entries;
     std::size_t m_next = 0;
 };
 
 void FillFindData(const DeviceFileSystem::FindEntry& entry, LPWIN32_FIND_DATAW data) {
-    *data = WIN32_FIND_DATAW{};
+    // Every member is set; the name's characters after its terminator are left as they were.
+    data->dwOID = 0;
     data->dwFileAttributes = AttributesOf(entry.info);
     auto size = static_cast<ULONGLONG>(entry.info.st_size);
     if (S_ISDIR(entry.info.st_mode))
@@ -202,12 +219,16 @@ bool IsMutating(FileOp op) {
     return op != FileOp::Open;
 }
 
+wchar_t FoldCharacter(wchar_t c) {
+    if (c < 0x80)
+        return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+}
+
 std::wstring FoldCase(std::wstring_view name) {
     std::wstring out(name);
-    for (wchar_t& c : out) {
-        c = (c < 0x80) ? static_cast<wchar_t>(std::tolower(static_cast<int>(c)))
-                       : static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    }
+    for (wchar_t& c : out)
+        c = FoldCharacter(c);
     return out;
 }
 
@@ -246,6 +267,28 @@ DeviceFileSystem::DeviceFileSystem(std::string hostRoot) {
 }
 
 DeviceFileSystem::~DeviceFileSystem() = default;
+
+void DeviceFileSystem::SetReadOnly(bool readOnly) {
+    m_readOnly = readOnly;
+    m_listings.SetQuiet(readOnly);
+    std::lock_guard lock(m_lock);
+    m_readListings.clear();
+}
+
+void DeviceFileSystem::SetVolumeFolder(const std::wstring& volume, const std::string& hostFolder) {
+    // Made canonical once, so that a path below it needs no realpath of its own.
+    char* real = realpath(hostFolder.c_str(), nullptr);
+    m_placedVolumes[FoldCase(volume)] = real != nullptr ? real : hostFolder;
+    std::free(real);
+    m_listings.Clear();
+}
+
+const std::string* DeviceFileSystem::PlacedVolume(const std::wstring& name) const {
+    if (m_placedVolumes.empty())
+        return nullptr;
+    auto it = m_placedVolumes.find(FoldCase(name));
+    return it != m_placedVolumes.end() ? &it->second : nullptr;
+}
 
 void DeviceFileSystem::SetFreeSpaceOverride(const std::wstring& volume, ULONGLONG bytes) {
     std::lock_guard lock(m_lock);
@@ -305,7 +348,11 @@ ResolvedPath DeviceFileSystem::ResolveIgnoringMounts(const wchar_t* devicePath,
             return result;
         }
     }
-    if (auto direct = ResolveDirect(m_root, parts, 0, allowWildcards)) {
+    // A placed volume is not below the root: only the walk, through ResolveVolume, finds it.
+    std::optional<ResolvedPath> direct;
+    if (parts.empty() || PlacedVolume(parts.front()) == nullptr)
+        direct = ResolveDirect(m_root, parts, 0, allowWildcards);
+    if (direct) {
         result = std::move(*direct);
     } else {
         result = ResolveByWalk(parts, allowWildcards);
@@ -374,11 +421,12 @@ std::optional<ResolvedPath> DeviceFileSystem::ResolveDirect(const std::string& b
 ResolvedPath DeviceFileSystem::ResolveVolume(const std::wstring& name, bool& linked) const {
     ResolvedPath result;
     linked = false;
-    std::string candidate = Join(m_root, WideToUtf8(name));
+    const std::string* placed = PlacedVolume(name);
+    std::string candidate = placed != nullptr ? *placed : Join(m_root, WideToUtf8(name));
     struct stat info {};
     bool found = lstat(candidate.c_str(), &info) == 0;
-    if (!found) {
-        if (auto folded = FindFolded(m_root, name)) {
+    if (!found && placed == nullptr) {
+        if (auto folded = FindFolded(m_root, name, m_readOnly)) {
             candidate = Join(m_root, *folded);
             found = lstat(candidate.c_str(), &info) == 0;
         }
@@ -387,14 +435,19 @@ ResolvedPath DeviceFileSystem::ResolveVolume(const std::wstring& name, bool& lin
         result.host = candidate;
         return result;
     }
-    if (S_ISLNK(info.st_mode)) {
+    if (S_ISLNK(info.st_mode) || placed != nullptr) {
         // A volume may live elsewhere, a real card's mount point say, but it must be a folder
         // and must not hold the device itself. Anything else is a volume that is not there.
-        char* real = realpath(candidate.c_str(), nullptr);
-        std::string target = real != nullptr ? real : "";
-        std::free(real);
-        if (target.empty() || stat(target.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-            HoldsOrIs(target, m_root)) {
+        // A placed volume's folder was made canonical when it was placed.
+        std::string target = candidate;
+        if (S_ISLNK(info.st_mode)) {
+            char* real = realpath(candidate.c_str(), nullptr);
+            target = real != nullptr ? real : "";
+            std::free(real);
+            if (target.empty() || stat(target.c_str(), &info) != 0)
+                target.clear();
+        }
+        if (target.empty() || !S_ISDIR(info.st_mode) || HoldsOrIs(target, m_root)) {
             result.error = ERROR_PATH_NOT_FOUND;
             return result;
         }
@@ -439,7 +492,7 @@ ResolvedPath DeviceFileSystem::ResolveByWalk(const std::vector<std::wstring>& pa
         std::string candidate = Join(current, WideToUtf8(parts[i]));
         bool found = lstat(candidate.c_str(), &info) == 0;
         if (!found && !(last && allowWildcards && HasWildcard(parts[i]))) {
-            if (auto name = FindFolded(current, parts[i])) {
+            if (auto name = FindFolded(current, parts[i], m_readOnly)) {
                 candidate = Join(current, *name);
                 found = lstat(candidate.c_str(), &info) == 0;
             }
@@ -509,16 +562,16 @@ bool DeviceFileSystem::IsBelowCaseTwin(const std::string& host) const {
 void DeviceFileSystem::NoteCaseTwins(const std::string& folderHost, const std::wstring& directory,
                                      const std::vector<FindEntry>& entries, bool wholeFolder) {
     // The verdict on every name listed, twin or not: a twin whose earlier twin is gone is
-    // the folder's only such name now.
+    // the folder's only such name now. A folder without twins, in a tree without any, needs
+    // no bookkeeping.
     CaseTwinFilter filter;
-    std::map<std::string, bool> verdicts;
+    std::vector<bool> twins(entries.size());
     bool anyTwin = false;
-    for (const FindEntry& entry : entries) {
-        std::optional<std::wstring> earlier = filter.EarlierTwin(entry.name);
-        verdicts.emplace(WideToUtf8(entry.name), earlier.has_value());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::optional<std::wstring> earlier = filter.EarlierTwin(entries[i].name);
         if (earlier) {
-            anyTwin = true;
-            ReportUnheld(directory + L"\\" + entry.name,
+            twins[i] = anyTwin = true;
+            ReportUnheld(directory + L"\\" + entries[i].name,
                          L"same name as " + *earlier + L" but for case");
         }
     }
@@ -528,9 +581,10 @@ void DeviceFileSystem::NoteCaseTwins(const std::string& folderHost, const std::w
     std::set<std::string>& noted = m_caseTwins[folderHost];
     if (wholeFolder)
         noted.clear();
-    for (const auto& [name, twin] : verdicts) {
-        if (twin) {
-            noted.insert(name);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::string name = WideToUtf8(entries[i].name);
+        if (twins[i]) {
+            noted.insert(std::move(name));
         } else {
             noted.erase(name);
         }
@@ -552,6 +606,21 @@ void DeviceFileSystem::ReportUnheld(const std::wstring& devicePath, const std::w
         debug->Write(L"Device cannot hold " + devicePath + L": " + reason + L"\r\n");
 }
 
+void DeviceFileSystem::ReportLeftOut(const std::wstring& directory, std::string_view hostName,
+                                     DWORD reason, const std::wstring& why) {
+    if (!why.empty())
+        ReportUnheld(directory + L"\\" + DisplayHostName(hostName), why);
+    if (m_observer != nullptr)
+        m_observer->LeftOut(directory, std::string(hostName), reason);
+}
+
+void DeviceFileSystem::ReportUnopenable(const std::wstring& directory, const std::wstring& name,
+                                        EntryKind kind) {
+    ReportUnheld(directory + L"\\" + name, DescribeEntryKind(kind));
+    if (m_observer != nullptr)
+        m_observer->Unopenable(directory, name, kind);
+}
+
 DWORD DeviceFileSystem::CheckFileContent(LPCWSTR devicePath, const ResolvedPath& path) {
     // Folders are no files. A host pipe or device node would block an open or never end a
     // read; a file of 4 GiB or more would show the low 32 bits of its size; a case twin is
@@ -567,6 +636,8 @@ DWORD DeviceFileSystem::CheckFileContent(LPCWSTR devicePath, const ResolvedPath&
 }
 
 HookDecision DeviceFileSystem::RunHook(FileOp op, const std::wstring& devicePath) {
+    if (m_readOnly && IsMutating(op))
+        return {ERROR_WRITE_PROTECT, std::nullopt};
     if (m_hook == nullptr)
         return {};
     return m_hook->Before(op, devicePath);
@@ -574,6 +645,8 @@ HookDecision DeviceFileSystem::RunHook(FileOp op, const std::wstring& devicePath
 
 HookDecision DeviceFileSystem::RunTransferHook(FileOp op, const std::wstring& devicePath,
                                                std::size_t bytes) {
+    if (m_readOnly && IsMutating(op))
+        return {ERROR_WRITE_PROTECT, std::nullopt};
     if (m_hook == nullptr)
         return {};
     return m_hook->BeforeTransfer(op, devicePath, bytes);
@@ -652,6 +725,8 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
             return FailHandle(sharing);
     }
     bool creates = !existed || truncate;
+    if (m_readOnly && (access & GENERIC_WRITE))
+        return FailHandle(ERROR_WRITE_PROTECT);
     HookDecision decision = RunHook(creates ? FileOp::Create : FileOp::Open, name);
     if (decision.error != ERROR_SUCCESS)
         return FailHandle(decision.error);
@@ -669,7 +744,11 @@ HANDLE DeviceFileSystem::CreateFile(LPCWSTR name, DWORD access, DWORD share, DWO
     if (!existed)
         flags |= O_CREAT | O_EXCL;
     mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    int fd = open(path.host.c_str(), flags, mode);
+    int fd = -1;
+    if (m_readOnly)  // leaves the access time alone where the host allows
+        fd = open(path.host.c_str(), flags | O_NOATIME, mode);
+    if (fd < 0)
+        fd = open(path.host.c_str(), flags, mode);
     if (fd < 0)
         return FailHandle(Win32ErrorFromErrno(errno));
     if (!existed)
@@ -903,27 +982,60 @@ HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             return FailHandle(ERROR_FILE_NOT_FOUND);
         // A volume's folder may be a link: its name is the device's, not its target's.
         std::string hostName = full.host.substr(full.host.rfind('/') + 1);
-        search->m_entries.push_back({full.volume ? leaf : Utf8ToWide(hostName), full.info});
+        search->m_entries = std::make_shared<std::vector<FindEntry>>(
+            1, FindEntry{full.volume ? leaf : Utf8ToWide(hostName), full.info});
     } else {
         ResolvedPath folder = Resolve(directory.empty() ? L"\\" : directory.c_str());
         if (folder.error != ERROR_SUCCESS)
             return FailHandle(folder.error);
         if (!folder.IsDirectory())
             return FailHandle(ERROR_PATH_NOT_FOUND);
-        if (!ListFolder(folder, directory, leaf, search->m_entries))
+        search->m_entries = ListFolder(folder, directory, leaf);
+        if (!search->m_entries)
             return FailHandle(Win32ErrorFromErrno(errno));
-        if (search->m_entries.empty())
+        if (search->m_entries->empty())
             return FailHandle(ERROR_FILE_NOT_FOUND);
     }
-    FillFindData(search->m_entries[0], data);
+    FillFindData((*search->m_entries)[0], data);
     search->m_next = 1;
     SetLastErrorValue(ERROR_SUCCESS);
     return kernel::InsertHandle(std::move(search));
 }
 
-bool DeviceFileSystem::ListFolder(const ResolvedPath& folder, const std::wstring& directory,
+DeviceFileSystem::Listing DeviceFileSystem::ListFolder(const ResolvedPath& folder,
+                                                       const std::wstring& directory,
+                                                       const std::wstring& pattern) {
+    if (!m_readOnly) {
+        auto entries = std::make_shared<std::vector<FindEntry>>();
+        return ReadFolder(folder, directory, pattern, *entries) ? entries : nullptr;
+    }
+    // Nothing changes the tree in read-only mode, so each folder is read once, whole.
+    Listing all;
+    {
+        std::lock_guard lock(m_lock);
+        if (auto it = m_readListings.find(folder.host); it != m_readListings.end())
+            all = it->second;
+    }
+    if (!all) {
+        auto read = std::make_shared<std::vector<FindEntry>>();
+        if (!ReadFolder(folder, directory, L"*", *read))
+            return nullptr;
+        std::lock_guard lock(m_lock);
+        all = m_readListings.emplace(folder.host, std::move(read)).first->second;
+    }
+    if (pattern == L"*" || pattern == L"*.*")
+        return all;
+    auto matching = std::make_shared<std::vector<FindEntry>>();
+    for (const FindEntry& entry : *all) {
+        if (MatchesWildcard(pattern, entry.name))
+            matching->push_back(entry);
+    }
+    return matching;
+}
+
+bool DeviceFileSystem::ReadFolder(const ResolvedPath& folder, const std::wstring& directory,
                                   const std::wstring& pattern, std::vector<FindEntry>& entries) {
-    DIR* dir = opendir(folder.host.c_str());
+    DIR* dir = OpenFolderListing(folder.host, m_readOnly);
     if (dir == nullptr)
         return false;
     bool atRoot = folder.host == m_root;
@@ -933,9 +1045,11 @@ bool DeviceFileSystem::ListFolder(const ResolvedPath& folder, const std::wstring
             continue;
         // Names the device cannot hold are not part of it; each is named in the log.
         if (NameProblem problem = CheckDeviceName(hostName); problem != NameProblem::None) {
-            std::wstring shown = DisplayHostName(hostName);
-            if (MatchesWildcard(pattern, shown))
-                ReportUnheld(directory + L"\\" + shown, DescribeNameProblem(problem));
+            if (MatchesWildcard(pattern, DisplayHostName(hostName))) {
+                DWORD reason = problem == NameProblem::TooLong ? ERROR_FILENAME_EXCED_RANGE
+                                                               : ERROR_INVALID_NAME;
+                ReportLeftOut(directory, hostName, reason, DescribeNameProblem(problem));
+            }
             continue;
         }
         std::wstring name = Utf8ToWide(hostName);
@@ -946,20 +1060,23 @@ bool DeviceFileSystem::ListFolder(const ResolvedPath& folder, const std::wstring
         struct stat info {};
         if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
-        if (S_ISLNK(info.st_mode)) {
+        if (S_ISLNK(info.st_mode) || (atRoot && PlacedVolume(name) != nullptr)) {
             if (!atRoot) {
-                ReportUnheld(directory + L"\\" + name, DescribeEntryKind(EntryKind::Link));
+                ReportLeftOut(directory, hostName, ERROR_ACCESS_DENIED,
+                              DescribeEntryKind(EntryKind::Link));
                 continue;
             }
             // A volume that is a link: listed as the folder it leads to, if it may be one.
             ResolvedPath volume = Resolve((L"\\" + name).c_str());
-            if (volume.error != ERROR_SUCCESS || !volume.exists)
+            if (volume.error != ERROR_SUCCESS || !volume.exists) {
+                ReportLeftOut(directory, hostName, ERROR_PATH_NOT_FOUND, L"");
                 continue;
+            }
             info = volume.info;
         }
         EntryKind kind = ClassifyEntry(info);
         if (kind == EntryKind::NotAFile || kind == EntryKind::TooLarge)
-            ReportUnheld(directory + L"\\" + name, DescribeEntryKind(kind));
+            ReportUnopenable(directory, name, kind);
         entries.push_back({std::move(name), info});
     }
     closedir(dir);
@@ -973,9 +1090,9 @@ BOOL DeviceFileSystem::FindNextFile(HANDLE handle, LPWIN32_FIND_DATAW data) {
     auto search = kernel::LookupHandleAs<FindObject>(handle);
     if (!search || data == nullptr)
         return Fail(ERROR_INVALID_HANDLE);
-    if (search->m_next >= search->m_entries.size())
+    if (search->m_next >= search->m_entries->size())
         return Fail(ERROR_NO_MORE_FILES);
-    FillFindData(search->m_entries[search->m_next++], data);
+    FillFindData((*search->m_entries)[search->m_next++], data);
     return TRUE;
 }
 

@@ -5,7 +5,8 @@
 // A volume folder may be a symbolic link to a folder elsewhere (a real card's mount point);
 // below a volume the device has no links: a link is left out of listings, a path that names
 // it or passes through it gives ERROR_ACCESS_DENIED, and removing its folder removes the link
-// itself. Entries a FAT volume cannot hold are judged by DeviceEntryRules.h.
+// itself. Entries a FAT volume cannot hold are judged by DeviceEntryRules.h. A volume may
+// also be placed at a host folder of its own (SetVolumeFolder), with the same rules.
 // The rules of the device hold: a file opened without sharing cannot be opened again, a
 // read-only file cannot be written or deleted, a volume's root folder cannot be removed.
 #pragma once
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "platform/Win32Types.h"
+#include "platform/common/DeviceEntryRules.h"
 #include "platform/common/FolderListingCache.h"
 
 namespace quarrin::platform {
@@ -62,6 +64,23 @@ public:
     virtual void AfterTornWrite() {}
 };
 
+// Hears of the entries that a device volume cannot hold as the host holds them, as listings
+// meet them: what the loader's log names in a "Device cannot hold" line. Without an observer
+// only the log hears of them.
+class ListingObserver {
+public:
+    virtual ~ListingObserver() = default;
+    // An entry left out of the listing of `folder` (a device path). `hostName` is the entry's
+    // name on the host; `reason` is ERROR_INVALID_NAME or ERROR_FILENAME_EXCED_RANGE for a name
+    // a device volume cannot hold, ERROR_ACCESS_DENIED for a link below a volume (never
+    // followed), ERROR_PATH_NOT_FOUND for a volume folder whose link leads to no usable folder.
+    virtual void LeftOut(const std::wstring& folder, const std::string& hostName, DWORD reason) = 0;
+    // An entry listed that no open reaches: a pipe, socket or device node, or a file of 4 GiB
+    // or more (`kind`, DeviceEntryRules.h). Opening it gives ERROR_ACCESS_DENIED.
+    virtual void Unopenable(const std::wstring& folder, const std::wstring& name,
+                            EntryKind kind) = 0;
+};
+
 struct ResolvedPath {
     DWORD error = ERROR_SUCCESS;  // non-zero: the path cannot be used at all
     std::string host;             // host path of the entry (or where it would be created)
@@ -79,6 +98,17 @@ public:
 
     const std::string& Root() const { return m_root; }
     void SetHook(FileOperationHook* hook) { m_hook = hook; }
+    // Read-only mode: every mutating operation fails with ERROR_WRITE_PROTECT, and so does an
+    // open for writing once every other rule of the open has passed (so that a caller learns
+    // the open would have succeeded). Reads leave access times alone where the host allows,
+    // and each folder is listed once, as nothing can change it.
+    void SetReadOnly(bool readOnly);
+    bool ReadOnly() const { return m_readOnly; }
+    // Puts the volume `volume` (first path component) at `hostFolder` instead of below the
+    // root, as a volume folder that is a link to `hostFolder` would: the same rules hold
+    // below it. Set before the file system is used.
+    void SetVolumeFolder(const std::wstring& volume, const std::string& hostFolder);
+    void SetListingObserver(ListingObserver* observer) { m_observer = observer; }
     // Reports this many free bytes for the volume (first path component) instead of the host's.
     void SetFreeSpaceOverride(const std::wstring& volume, ULONGLONG bytes);
 
@@ -136,12 +166,23 @@ private:
     ResolvedPath ResolveByWalk(const std::vector<std::wstring>& parts, bool allowWildcards) const;
     // The volume's folder; `linked` tells that a link at the top of the root led there.
     ResolvedPath ResolveVolume(const std::wstring& name, bool& linked) const;
-    // The entries of a folder that the device sees, matching `pattern`, sorted by name.
-    bool ListFolder(const ResolvedPath& folder, const std::wstring& directory,
+    // The entries of a folder that the device sees, matching `pattern`, sorted by name; in
+    // read-only mode from the folder's one listing. Null when the folder cannot be read.
+    using Listing = std::shared_ptr<const std::vector<FindEntry>>;
+    Listing ListFolder(const ResolvedPath& folder, const std::wstring& directory,
+                       const std::wstring& pattern);
+    bool ReadFolder(const ResolvedPath& folder, const std::wstring& directory,
                     const std::wstring& pattern, std::vector<FindEntry>& entries);
+    // The host folder a volume is placed at with SetVolumeFolder, if it is.
+    const std::string* PlacedVolume(const std::wstring& name) const;
     // Removes the links of a folder that holds nothing else (the device sees it empty);
     // ERROR_DIR_NOT_EMPTY, and nothing removed, when it holds anything else.
     DWORD RemoveLinksOnly(const std::string& host, const std::wstring& devicePath);
+    // Reports an entry of `directory` that the device cannot hold as it is: to the log, and
+    // to the observer.
+    void ReportLeftOut(const std::wstring& directory, std::string_view hostName, DWORD reason,
+                       const std::wstring& why);
+    void ReportUnopenable(const std::wstring& directory, const std::wstring& name, EntryKind kind);
     void NoteCaseTwins(const std::string& folderHost, const std::wstring& directory,
                        const std::vector<FindEntry>& entries, bool wholeFolder);
     bool IsBelowCaseTwin(const std::string& host) const;
@@ -156,6 +197,12 @@ private:
 
     std::string m_root;  // canonical host path, no trailing slash
     FileOperationHook* m_hook = nullptr;
+    ListingObserver* m_observer = nullptr;
+    bool m_readOnly = false;
+    // Folded volume name -> its host folder, canonical when it could be made so.
+    std::map<std::wstring, std::string> m_placedVolumes;
+    // Read-only mode: host folder -> its whole listing.
+    std::map<std::string, Listing> m_readListings;
     std::mutex m_lock;
     std::map<FileKey, std::vector<const OpenRecord*>> m_opens;
     std::map<std::wstring, ULONGLONG> m_freeSpace;  // folded volume name -> bytes
@@ -174,5 +221,7 @@ private:
 bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name);
 // Folds a name for comparison without regard to case.
 std::wstring FoldCase(std::wstring_view name);
+// One character folded as FoldCase folds it.
+wchar_t FoldCharacter(wchar_t c);
 
 }  // namespace quarrin::platform

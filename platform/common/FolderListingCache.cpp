@@ -50,12 +50,20 @@ bool FolderListingCache::IsTrusted(const Listing& listing, const struct stat& fo
            SameTime(listing.changed, folderInfo.st_ctim) && !listing.racy;
 }
 
-bool FolderListingCache::ReadListing(const std::string& folderHost, Listing& listing) {
+bool FolderListingCache::ReadListing(const std::string& folderHost, Listing& listing) const {
     // Only a folder reached without links is read (links take the file system's full walk).
     open_how how{};
     how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    int fd = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, folderHost.c_str(), &how, sizeof how));
+    int fd = -1;
+    if (m_quiet.load(std::memory_order_relaxed)) {
+        open_how quiet = how;
+        quiet.flags |= O_NOATIME;
+        fd = static_cast<int>(
+            syscall(SYS_openat2, AT_FDCWD, folderHost.c_str(), &quiet, sizeof quiet));
+    }
+    if (fd < 0)
+        fd = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, folderHost.c_str(), &how, sizeof how));
     if (fd < 0)
         return false;
     struct stat info {};

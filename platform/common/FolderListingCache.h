@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -39,6 +40,8 @@ public:
     void Removed(const std::string& folderHost, const std::string& name);
     // A folder was removed or renamed, or a volume was formatted: drop everything.
     void Clear();
+    // Quiet listings leave the folders' access times alone where the host allows it.
+    void SetQuiet(bool quiet) { m_quiet = quiet; }
 
 private:
     struct Listing {
@@ -57,10 +60,11 @@ private:
     // when the listing cannot follow it and must be read again.
     template <typename Change>
     void Edit(const std::string& folderHost, Change change);
-    static bool ReadListing(const std::string& folderHost, Listing& listing);
+    bool ReadListing(const std::string& folderHost, Listing& listing) const;
 
     std::mutex m_lock;
     std::unordered_map<std::string, Listing> m_listings;
+    std::atomic<bool> m_quiet{false};
 };
 
 }  // namespace quarrin::platform

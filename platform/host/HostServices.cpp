@@ -151,17 +151,22 @@ HostPlatform::HostPlatform(const HostOptions& options)
         m_powerCut = std::make_unique<PowerCutHook>(std::move(*powerCut));
         m_files->SetHook(m_powerCut.get());
     }
-    std::string registryPath =
-        options.registryFile.empty() ? m_files->Root() + "/registry.reg" : options.registryFile;
-    m_registryFile = std::make_unique<RegistryFile>(registryPath, m_files.get());
-    m_registry = std::make_unique<Registry>(m_registryFile->Load(), m_registryFile.get());
+    for (const auto& [volume, folder] : options.volumeFolders)
+        m_files->SetVolumeFolder(volume, folder);
+    m_files->SetReadOnly(options.readOnly);
+    if (!options.readOnly) {
+        std::string registryPath =
+            options.registryFile.empty() ? m_files->Root() + "/registry.reg" : options.registryFile;
+        m_registryFile = std::make_unique<RegistryFile>(registryPath, m_files.get());
+        m_registry = std::make_unique<Registry>(m_registryFile->Load(), m_registryFile.get());
+    }
     m_storage = std::make_unique<StorageManager>(*m_files);
     DeclareStores(*m_storage, *m_files, options.stores);
     Services services;
     services.scheduler = m_scheduler.get();
     services.files = m_files.get();
     services.processes = m_processes.get();
-    services.debug = m_debug.get();
+    services.debug = options.readOnly ? nullptr : m_debug.get();
     services.shell = m_shell.get();
     services.devices = m_comPorts.get();
     services.screen = m_screen.get();

@@ -43,6 +43,12 @@ struct HostOptions {
     bool progress = false;       // progress lines on standard output
     bool window = false;         // show the screen in a window on the desktop
     std::string windowSnapshot;  // empty: no PNG of what the window shows
+    // Read-only: the device file system refuses every change, the registry is neither read
+    // nor written, and the loader's debug lines go nowhere (quarrin check, which reports what
+    // they would say in its own words).
+    bool readOnly = false;
+    // Volumes whose folders lie elsewhere on the host: {L"SDHC", "/media/card"}.
+    std::vector<std::pair<std::wstring, std::string>> volumeFolders;
 };
 
 // Debug lines on standard error and, with --log, in the log file, each written by a thread of

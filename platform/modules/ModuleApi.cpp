@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/Platform.h"
+#include "platform/common/DeviceEntryRules.h"
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/common/TextCodec.h"
 #include "platform/kernel/Kernel.h"
@@ -30,7 +31,47 @@ std::wstring SearchPath(LPCWSTR fileName) {
     return std::wstring(name);
 }
 
+// Why the library at `path` cannot be loaded, before the host is asked: ERROR_SUCCESS for a
+// file the device would open. A pipe or device node would block the host's open, and a case
+// twin is not the file its name gives on the device, so neither is loaded.
+DWORD LibraryFileError(const quarrin::platform::ResolvedPath& path) {
+    using quarrin::platform::ClassifyEntry;
+    using quarrin::platform::EntryKind;
+    if (path.error == ERROR_PATH_NOT_FOUND || (path.error == ERROR_SUCCESS && !path.exists))
+        return ERROR_MOD_NOT_FOUND;
+    if (path.error != ERROR_SUCCESS)
+        return path.error;
+    if (ClassifyEntry(path.info) != EntryKind::File || path.caseTwin)
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
+
+DWORD SearchPathW(LPCWSTR path, LPCWSTR fileName, LPCWSTR extension, DWORD bufferLength,
+                  LPWSTR buffer, LPWSTR* filePart) {
+    if (path != nullptr || extension != nullptr || fileName == nullptr || *fileName == L'\0') {
+        SetLastErrorValue(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::wstring devicePath = SearchPath(fileName);
+    quarrin::platform::ResolvedPath found = CurrentServices().files->Resolve(devicePath.c_str());
+    if (LibraryFileError(found) != ERROR_SUCCESS) {
+        SetLastErrorValue(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    auto length = static_cast<DWORD>(devicePath.size());
+    if (buffer == nullptr || bufferLength <= length)
+        return length + 1;
+    devicePath.copy(buffer, length);
+    buffer[length] = L'\0';
+    if (filePart != nullptr) {
+        auto slash = devicePath.find_last_of(L"\\/");
+        *filePart = buffer + (slash == std::wstring::npos ? 0 : slash + 1);
+    }
+    SetLastErrorValue(ERROR_SUCCESS);
+    return length;
+}
 
 HMODULE LoadLibraryW(LPCWSTR fileName) {
     if (fileName == nullptr || *fileName == L'\0') {
@@ -40,12 +81,7 @@ HMODULE LoadLibraryW(LPCWSTR fileName) {
     auto& files = *CurrentServices().files;
     std::wstring devicePath = SearchPath(fileName);
     quarrin::platform::ResolvedPath path = files.Resolve(devicePath.c_str());
-    DWORD error = path.error;
-    if (error == ERROR_PATH_NOT_FOUND || (error == ERROR_SUCCESS && !path.exists)) {
-        error = ERROR_MOD_NOT_FOUND;
-    } else if (error == ERROR_SUCCESS && path.IsDirectory()) {
-        error = ERROR_ACCESS_DENIED;
-    }
+    DWORD error = LibraryFileError(path);
     if (error == ERROR_SUCCESS) {
         error = files.RunHook(quarrin::platform::FileOp::Open, devicePath).error;
     }

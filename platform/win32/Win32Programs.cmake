@@ -50,6 +50,7 @@ endif()
 if(QUARRIN_WIN32_DEPS_RESULT EQUAL 0)
   add_library(zCompress MODULE
     ${CMAKE_SOURCE_DIR}/tools/package/EntryRule.cpp
+    ${CMAKE_SOURCE_DIR}/tools/zcompress/PackageEntries.cpp
     ${CMAKE_SOURCE_DIR}/tools/zcompress/PackageSource.cpp
     ${CMAKE_SOURCE_DIR}/tools/zcompress/StagingFolder.cpp
     ${CMAKE_SOURCE_DIR}/tools/zcompress/ZCompress.cpp

@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "platform/Win32.h"
 #include "platform/common/DeviceEntryRules.h"
+#include "platform/common/DeviceFileSystem.h"
 #include "platform/sim/SimPlatform.h"
 #include "workers/TreeOperations.h"
 
@@ -130,6 +132,33 @@ TEST(DeviceEntryRules, NamesAreJudgedAsAFatVolumeWouldHoldThem) {
     for (char c : std::string(":<>\"|*?"))
         EXPECT_EQ(CheckDeviceName(std::string("a") + c + "b"), NameProblem::ReservedCharacter);
     EXPECT_EQ(DisplayHostName("a\xff\x01z中"), L"a<ff><01>z中");
+}
+
+// The filter keeps the first of names that fold alike, over folders large enough to grow
+// its table, with twins that differ in ASCII and in other letters, against a plain map.
+TEST(DeviceEntryRules, CaseTwinsAreTheLaterNamesThatFoldAlike) {
+    quarrin::platform::CaseTwinFilter filter;
+    std::map<std::wstring, std::wstring> first;  // folded -> first name
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 3000; ++i) {
+        std::wstring name = L"tile" + std::to_wstring(i % 1000) + (i % 7 == 0 ? L"Ä" : L"ä");
+        if (i >= 1000)
+            name[0] = i % 2 ? L'T' : L'\u0074';
+        if (i >= 2000)
+            name = L"TILE" + name.substr(4);
+        names.push_back(name);
+    }
+    names.push_back(L"");
+    names.push_back(L"Ǆ");  // folds to ǆ, which comes next
+    names.push_back(L"ǆ");
+    for (const std::wstring& name : names) {
+        std::wstring folded = quarrin::platform::FoldCase(name);
+        auto [at, added] = first.try_emplace(folded, name);
+        std::optional<std::wstring> expected;
+        if (!added)
+            expected = at->second;
+        EXPECT_EQ(filter.EarlierTwin(name), expected) << std::string(name.begin(), name.end());
+    }
 }
 
 TEST_F(DeviceTreeRulesTest, NoOperationReachesThroughALinkBelowAVolume) {

@@ -1,5 +1,6 @@
 #include "tools/package/EntryRule.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <optional>
 #include <vector>
@@ -52,26 +53,34 @@ wchar_t Upper(wchar_t c) {
     return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
+// Whether `text` equals `word` (capitals) without regard to case.
+bool EqualsUpper(std::wstring_view text, std::wstring_view word) {
+    return text.size() == word.size() &&
+           std::equal(text.begin(), text.end(), word.begin(),
+                      [](wchar_t a, wchar_t b) { return Upper(a) == b; });
+}
+
 // CON, PRN, AUX, NUL, COM1..COM9, LPT1..LPT9, with or without an extension: Windows opens
 // the device of that name instead of a file in the folder.
-bool IsDosDeviceName(const std::wstring& name) {
-    std::wstring stem = name.substr(0, name.find(L'.'));
+bool IsDosDeviceName(std::wstring_view name) {
+    std::wstring_view stem = name.substr(0, name.find(L'.'));
     while (!stem.empty() && stem.back() == L' ')
-        stem.pop_back();
-    for (wchar_t& c : stem)
-        c = Upper(c);
-    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL")
-        return true;
-    return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
+        stem.remove_suffix(1);
+    for (std::wstring_view device : {L"CON", L"PRN", L"AUX", L"NUL"}) {
+        if (EqualsUpper(stem, device))
+            return true;
+    }
+    return stem.size() == 4 &&
+           (EqualsUpper(stem.substr(0, 3), L"COM") || EqualsUpper(stem.substr(0, 3), L"LPT")) &&
            stem[3] >= L'1' && stem[3] <= L'9';
 }
 
-EntryVerdict CheckName(const std::wstring& name) {
+EntryVerdict CheckName(std::wstring_view name) {
     if (name == L"..")
         return EntryVerdict::ParentStep;
     if (name.size() > MAX_NAME_CHARS)
         return EntryVerdict::TooLong;
-    if (name.find(L':') != std::wstring::npos)
+    if (name.find(L':') != std::wstring_view::npos)
         return EntryVerdict::DriveOrStream;
     for (wchar_t c : name) {
         if (c < 0x20 || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'*' ||
@@ -141,19 +150,20 @@ EntryDecision CheckEntryName(std::wstring_view name) {
     if (!name.empty() && (name.front() == L'/' || name.front() == L'\\'))
         return {EntryVerdict::Absolute, L""};
     std::wstring path;
-    std::wstring current;
+    path.reserve(name.size());
+    std::size_t start = 0;
     for (std::size_t i = 0; i <= name.size(); ++i) {
-        wchar_t c = i < name.size() ? name[i] : L'/';
-        if (c != L'/' && c != L'\\') {
-            current.push_back(c);
+        if (i < name.size() && name[i] != L'/' && name[i] != L'\\')
             continue;
-        }
-        if (!current.empty() && current != L".") {
-            if (EntryVerdict verdict = CheckName(current); verdict != EntryVerdict::Accepted)
-                return {verdict, L""};
-            path += (path.empty() ? L"" : L"\\") + current;
-        }
-        current.clear();
+        std::wstring_view current = name.substr(start, i - start);
+        start = i + 1;
+        if (current.empty() || current == L".")
+            continue;
+        if (EntryVerdict verdict = CheckName(current); verdict != EntryVerdict::Accepted)
+            return {verdict, L""};
+        if (!path.empty())
+            path.push_back(L'\\');
+        path.append(current);
     }
     return {EntryVerdict::Accepted, path};
 }
@@ -182,15 +192,21 @@ EntryDecision PackageEntryCheck::AddChecked(EntryDecision decision, EntryKind ki
         return {kind == EntryKind::Folder ? EntryVerdict::Skipped : EntryVerdict::NamesDestination,
                 L""};
     }
+    static const std::wstring kWorkFolder = FoldCase(INSTALLER_WORK_FOLDER);
+    static const std::wstring kProgram = FoldCase(PROGRAM_ENTRY_PATH);
     std::wstring folded = FoldCase(decision.path);
-    if (std::wstring_view(folded).substr(0, folded.find(L'\\')) == FoldCase(INSTALLER_WORK_FOLDER))
+    if (std::wstring_view(folded).substr(0, folded.find(L'\\')) == kWorkFolder)
         return {EntryVerdict::ReservedName, L""};
     // The folders on the way are created by the installer, so they count as folders.
     for (std::size_t slash = folded.find(L'\\'); slash != std::wstring::npos;
          slash = folded.find(L'\\', slash + 1)) {
-        auto [at, added] = m_seen.try_emplace(folded.substr(0, slash), EntryKind::Folder);
-        if (!added && at->second == EntryKind::File)
+        std::wstring_view parent = std::wstring_view(folded).substr(0, slash);
+        auto at = m_seen.find(parent);
+        if (at == m_seen.end()) {
+            m_seen.emplace(std::wstring(parent), EntryKind::Folder);
+        } else if (at->second == EntryKind::File) {
             return {EntryVerdict::BelowFile, L""};
+        }
     }
     auto [at, added] = m_seen.try_emplace(folded, kind);
     if (!added && at->second != kind) {
@@ -198,7 +214,7 @@ EntryDecision PackageEntryCheck::AddChecked(EntryDecision decision, EntryKind ki
             kind == EntryKind::File ? EntryVerdict::FileOverFolder : EntryVerdict::FolderOverFile,
             L""};
     }
-    if (kind == EntryKind::File && folded == FoldCase(PROGRAM_ENTRY_PATH))
+    if (kind == EntryKind::File && folded == kProgram)
         m_hasProgram = true;
     return decision;
 }

@@ -87,7 +87,9 @@ public:
 private:
     EntryDecision AddChecked(EntryDecision decision, EntryKind kind);
 
-    std::map<std::wstring, EntryKind> m_seen;  // by case-folded path; parents count as folders
+    // By case-folded path; parents count as folders. Looked up by views, so that a parent
+    // already seen costs no copy of its path.
+    std::map<std::wstring, EntryKind, std::less<>> m_seen;
     bool m_hasProgram = false;
 };
 

@@ -21,15 +21,18 @@
 #include <vector>
 
 #include "platform/Win32.h"
-#include "tools/package/ArchiveEntry.h"
 #include "tools/package/PackageFormat.h"
+#include "tools/zcompress/PackageEntries.h"
 #include "tools/zcompress/PackageSource.h"
 #include "tools/zcompress/StagingFolder.h"
 
 namespace {
 
 using namespace quarrin::package;
+using quarrin::zcompress::NextInstallableEntry;
+using quarrin::zcompress::OpenPackageArchive;
 using quarrin::zcompress::PackageSource;
+using quarrin::zcompress::ProgramEntryResult;
 using quarrin::zcompress::StagingFolder;
 
 HWND g_progressWindow = nullptr;
@@ -122,16 +125,12 @@ int ExtractEntries(struct archive* reader, PackageSource& source, const std::wst
     int files = 0;
     for (;;) {
         struct archive_entry* entry = nullptr;
-        int status = archive_read_next_header(reader, &entry);
-        if (status == ARCHIVE_EOF)
+        EntryDecision decision;
+        int status = NextInstallableEntry(reader, check, entry, decision);
+        if (status < 0)
+            return status;
+        if (status == 0)
             break;
-        if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
-            return UNPACK_CORRUPT_ARCHIVE;
-        EntryDecision decision = AddEntry(check, entry);
-        if (IsRefused(decision.verdict))
-            return UNPACK_UNSAFE_ENTRY;
-        if (decision.verdict == EntryVerdict::Skipped)
-            continue;
         std::wstring path = BelowDestination(base, decision.path);
         CreateParentFolders(base, path);
         if (archive_entry_filetype(entry) == AE_IFDIR) {
@@ -145,7 +144,9 @@ int ExtractEntries(struct archive* reader, PackageSource& source, const std::wst
     }
     // Installed means the program is in place: an archive that did not bring it is a failure,
     // not an empty success.
-    if (!check.HasProgram() || !ProgramInPlace(base))
+    if (int result = ProgramEntryResult(check); result < 0)
+        return result;
+    if (!ProgramInPlace(base))
         return UNPACK_NO_PROGRAM;
     return files;
 }
@@ -157,11 +158,9 @@ int UnpackStaged(PackageSource& source, const std::wstring& destination,
     StagingFolder staging(destination);
     if (!staging.Prepare())
         return UNPACK_WRITE_FAILED;
-    struct archive* reader = archive_read_new();
-    archive_read_support_filter_zstd(reader);
-    archive_read_support_format_tar(reader);
-    int result = UNPACK_CORRUPT_ARCHIVE;
-    if (source.Attach(reader) == ARCHIVE_OK)
+    struct archive* reader = nullptr;
+    int result = OpenPackageArchive(source, reader);
+    if (result == 0)
         result = ExtractEntries(reader, source, staging.Root(), progress);
     archive_read_free(reader);
     if (result >= 0 && !staging.Commit())

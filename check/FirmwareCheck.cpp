@@ -1,0 +1,119 @@
+#include "check/FirmwareCheck.h"
+
+#include "check/TextHelpers.h"
+#include "dialog/FirmwareProtocol.h"
+#include "dialog/ScreenTexts.h"
+#include "plan/SourceSearch.h"
+#include "plan/UpdatePlan.h"
+
+namespace {
+
+struct ImageFile {
+    bool opened = false;
+    ULONGLONG size = 0;
+    BYTE endValue[2] = {};
+    DWORD endValueRead = 0;
+};
+
+// Opens the image as image loading does (read access, no sharing).
+ImageFile OpenImage(const std::wstring& path) {
+    ImageFile image;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == nullptr || file == INVALID_HANDLE_VALUE)
+        return image;
+    image.opened = true;
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    image.size = static_cast<ULONGLONG>(high) << 32 | low;
+    SetFilePointer(file, static_cast<LONG>(MPEG_END_VALUE_OFFSET), nullptr, FILE_BEGIN);
+    ReadFile(file, image.endValue, 2, &image.endValueRead, nullptr);
+    CloseHandle(file);
+    return image;
+}
+
+void Fail(KindReport& report, int code, bool codeKept, const std::wstring& why) {
+    report.succeeds = false;
+    report.code = code;
+    report.codeKept = codeKept;
+    report.failure = why;
+    report.findings.push_back({Finding::FAILURE, why});
+}
+
+std::wstring Hex(BYTE high, BYTE low) {
+    static const wchar_t digits[] = L"0123456789ABCDEF";
+    std::wstring text = L"0x";
+    for (BYTE b : {high, low}) {
+        text.push_back(digits[b >> 4]);
+        text.push_back(digits[b & 15]);
+    }
+    return text;
+}
+
+}  // namespace
+
+void CheckMcuImage(KindReport& report) {
+    if (!report.found)
+        return;
+    report.runningText = RunningText(KIND_MCU, false, report.version);
+    ImageFile image = OpenImage(report.source);
+    if (!image.opened) {
+        Fail(report, ERROR_MCU_IMAGE_MISSING, false, L"the image cannot be opened");
+        return;
+    }
+    report.facts.push_back(L"image: " + Thousands(image.size) + L" bytes");
+    DWORD read = image.size < MCU_IMAGE_SIZE ? static_cast<DWORD>(image.size) : MCU_IMAGE_SIZE;
+    if (!McuImageUsable(read)) {
+        Fail(report, ERROR_MCU_IMAGE_MISSING, false,
+             L"the image is empty: the unit counts it as no image");
+        return;
+    }
+    if (image.size < MCU_IMAGE_SIZE) {
+        report.findings.push_back(
+            {Finding::WARNING, L"the image is " + Thousands(MCU_IMAGE_SIZE - image.size) +
+                                   L" bytes short of 128 KiB: the MCU receives it padded with "
+                                   L"0xFF (erased flash)"});
+        if (image.size <= static_cast<ULONGLONG>(MCU_VERSION_OFFSET))
+            report.findings.push_back(
+                {Finding::NOTE, L"the image ends before its version field: no version shows"});
+    } else if (image.size > MCU_IMAGE_SIZE) {
+        report.findings.push_back(
+            {Finding::WARNING, L"the image is " + Thousands(image.size - MCU_IMAGE_SIZE) +
+                                   L" bytes longer than 128 KiB: only the first 128 KiB are "
+                                   L"sent"});
+    }
+    report.facts.push_back(
+        L"the MCU receives 1,024 blocks of 128 bytes and the end frame; it decides the result "
+        L"(code 32 when it reports a programming error). The unit resends the end frame once a "
+        L"second, " +
+        std::to_wstring(MCU_END_PROGRAM_RESENDS) +
+        L" times at most: without a result it shows success and the reset countdown");
+}
+
+void CheckMpegImage(KindReport& report) {
+    if (!report.found)
+        return;
+    report.runningText = RunningText(KIND_MPEG, false, report.version);
+    ImageFile image = OpenImage(report.source);
+    if (!image.opened) {
+        Fail(report, 0, true, L"the image cannot be opened");
+        return;
+    }
+    // Image loading measures the file first and reads only one the protocol can carry.
+    if (!IsMpegImageSizeUsable(image.size)) {
+        bool large = image.size >= MPEG_IMAGE_MIN_BYTES;
+        Fail(report, ERROR_MPEG_IMAGE_UNUSABLE, false,
+             L"the protocol cannot carry the image: " + Thousands(image.size) +
+                 L" bytes (at least " + Thousands(MPEG_IMAGE_MIN_BYTES) + L" bytes, at most " +
+                 Thousands(MPEG_IMAGE_MAX_BLOCKS) + L" blocks of 240 bytes)" +
+                 (large ? L"; the unit does not read it" : L""));
+        return;
+    }
+    DWORD blocks = MpegBlockCount(static_cast<DWORD>(image.size));
+    report.facts.push_back(L"image: " + Thousands(image.size) + L" bytes, " + Thousands(blocks) +
+                           L" blocks of 240 bytes");
+    report.facts.push_back(L"end frame value " + Hex(image.endValue[0], image.endValue[1]) +
+                           L" (bytes 32 and 33); the module decides the result: code 40 when it "
+                           L"reports a programming error, 41 when it does not answer the start "
+                           L"of programming after 10 resends");
+}

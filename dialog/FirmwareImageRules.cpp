@@ -1,0 +1,14 @@
+#include "dialog/FirmwareImageRules.h"
+
+DWORD MpegBlockCount(DWORD size) {
+    return size / MPEG_BLOCK_SIZE + (size % MPEG_BLOCK_SIZE != 0 ? 1 : 0);
+}
+
+bool IsMpegImageSizeUsable(ULONGLONG bytes) {
+    return bytes >= MPEG_IMAGE_MIN_BYTES &&
+           bytes <= static_cast<ULONGLONG>(MPEG_IMAGE_MAX_BLOCKS) * MPEG_BLOCK_SIZE;
+}
+
+bool McuImageUsable(DWORD bytesRead) {
+    return bytesRead > 0;
+}
