@@ -5,17 +5,23 @@
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/QuarrinApp.h"
-#include "check/CheckMain.h"
 #include "platform/host/HostScreen.h"
 #include "platform/host/HostServices.h"
+#include "platform/host/ModuleBesideProgram.h"
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "check")
-        return RunCheckCommand(std::vector<std::string>(argv + 2, argv + argc));
+    // The check is a program of its own beside this one: it reads packages with the archive
+    // library, which a boot must not pay for.
+    if (argc > 1 && std::string(argv[1]) == "check") {
+        std::string error;
+        argv[1] = const_cast<char*>("quarrin check");
+        quarrin::platform::ExecProgramBesideProgram("quarrin-check", argv + 1, error);
+        std::fprintf(stderr, "quarrin: cannot start the check: %s\n", error.c_str());
+        return 2;
+    }
     int exitCode = 0;
     std::optional<CommandLine> parsed = ReadProgramArguments(argc, argv, exitCode);
     if (!parsed)

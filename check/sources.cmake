@@ -16,6 +16,7 @@ add_library(quarrin_check STATIC
 )
 target_link_libraries(quarrin_check PUBLIC quarrin_core quarrin_package_reader)
 
-# The entry point of the subcommand, which brings up the host platform.
-add_library(quarrin_check_main STATIC check/CheckMain.cpp)
-target_link_libraries(quarrin_check_main PUBLIC quarrin_check quarrin_platform_host)
+# The program of the subcommand, which brings up the host platform. `quarrin check ...` runs
+# it from beside quarrin, so that quarrin itself links no archive library.
+add_executable(quarrin-check check/CheckMain.cpp check/CheckProgram.cpp)
+target_link_libraries(quarrin-check PRIVATE quarrin_check quarrin_platform_host)
