@@ -68,29 +68,21 @@ void SetResult(StageCourse& stage, const KindReport& report, BootState& state, b
 }
 
 std::wstring ApplicationRemains(int code, bool restore) {
+    // The library replaces the application folder only with a complete package, so whatever
+    // failed, what was installed stays as it was.
+    if (restore)
+        return L"the unit stays without a startable application (what is in " +
+               std::wstring(APP_FOLDER) +
+               L" stays as it was); the record says 2, so the next boot looks for a package "
+               L"on the media, and the boot after it tries the restore again";
     if (code == APP_ERROR_TEMP_FOLDER)
         return L"the installed application stays; the record says 2, so the next boot tries "
                L"again";
     if (code == APP_ERROR_PREVIOUS_FOLDER)
         return std::wstring(APP_TEMPORARY_FOLDER) +
                L" is gone, the installed application stays; the record says 2";
-    // The library unpacks into its work folder and removes it after a failure, and the
-    // worker removes whatever else stands in ResidentFlash3\ZEL: no half application starts.
-    std::wstring text = std::wstring(L"the unit is left without an application: ") + APP_FOLDER +
-                        L" was deleted before the failure, and nothing of the package is in "
-                        L"place; the record says 2, so the next boot ";
-    if (restore) {
-        return text +
-               L"looks for a package on the media; one that finds none starts the "
-               L"shell, and the boot after it tries the restore again";
-    }
-    text += L"with the medium repeats the update";
-    if (!ProbeSourceFile(BACKUP_PACKAGE_PATH))
-        return text + L", and until then the unit starts the shell";
-    return text +
-           L"; a boot without it starts the shell, and the boot after that restores the "
-           L"application from " +
-           BACKUP_PACKAGE_PATH;
+    return L"the installed application stays as it was; the record says 2, so the next boot "
+           L"with the medium repeats the update";
 }
 
 StageCourse ApplicationStage(const KindReport* found, bool restore, BootState& state,
@@ -115,11 +107,14 @@ StageCourse ApplicationStage(const KindReport* found, bool restore, BootState& s
     if (report.succeeds || report.code != APP_ERROR_TEMP_FOLDER)
         AddIfAny(stage.deletes, TreeToDelete(APP_PREVIOUS_FOLDER, environment, L""));
     if (leftoversGone) {
-        AddIfAny(stage.deletes,
-                 TreeToDelete(APP_FOLDER, environment, L": the installed application"));
         bool unpacks = report.succeeds || report.code >= APP_ERROR_UNPACK_BASE;
         if (unpacks)
             stage.screens.push_back(report.runningText);
+    }
+    if (report.succeeds) {
+        AddIfAny(stage.deletes,
+                 TreeToDelete(APP_FOLDER, environment,
+                              L": the installed application, replaced whole by the package's"));
     }
     if (report.succeeds && !restore && Exists(BACKUP_PACKAGE_PATH))
         stage.deletes.push_back(std::wstring(BACKUP_PACKAGE_PATH) + L": the old backup");

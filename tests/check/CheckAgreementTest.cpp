@@ -144,7 +144,7 @@ std::vector<MediumCase> Cases() {
              r.Put("ResidentFlash3/_Unpack_$/Old/a:b", "left by another system");
          },
          0x02,
-         {{"application", 1006}}},
+         {{"application", kSuccess}}},
         {"LinkInPlaceOfTheLeftoverFolder",
          [](DeviceRoot& r) {
              Package(r);
