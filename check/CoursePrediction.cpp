@@ -292,11 +292,21 @@ StartupDecision DecideStartup(const BootRequest& request) {
     decision.mode = request.word;
     decision.recordOpened = request.recordOpened;
     if (!request.recordOpened) {
-        decision.mode = ModeWithoutRecord();
-        decision.from += decision.mode != 0
-                             ? L"; the main application is missing too, so the unit asks for "
-                               L"the application and both firmware images"
-                             : L"; the main application is there";
+        bool programPresent = Exists(MAIN_APPLICATION_PATH);
+        decision.mode = ModeWithoutRecord(programPresent);
+        decision.from += programPresent ? L"; the main application is there"
+                         : decision.mode != 0
+                             ? L"; the main application is missing too, and there is no "
+                               L"backup, so the unit asks for the application and both "
+                               L"firmware images"
+                             : L"; the main application is missing, and the backup can "
+                               L"restore it";
+    }
+    if (NavigationRequestDropped(decision.mode)) {
+        decision.from +=
+            L"; the navigation request (0x40) is dropped: navigation data are "
+            L"updated only when asked for alone, and the other kinds run only "
+            L"when a navigation folder is found too";
     }
     if (decision.mode == 0 && CheckSystemFiles() != 0) {
         decision.mode = UPDATE_APP;
