@@ -219,14 +219,13 @@ void CheckTouchKeys(KindReport& report) {
     }
     DWORD size = GetFileSize(file, nullptr);
     CloseHandle(file);
-    if (size >= TOUCHKEY_FILE_BYTES) {
+    if (TouchKeyFileComplete(size)) {
         report.facts.push_back(L"touch keys: 36 values from " + std::wstring(TOUCHKEY_FILE_PATH));
         return;
     }
-    DWORD whole = size / 4;
     Warn(report, std::wstring(TOUCHKEY_FILE_PATH) + L" holds " + std::to_wstring(size) +
-                     L" bytes: values " + std::to_wstring(whole) +
-                     L" to 35 of the 36 are written as 0");
+                     L" bytes, not all 36 values: nothing is imported, the registry keeps "
+                     L"its touch keys");
 }
 
 }  // namespace
