@@ -224,6 +224,34 @@ std::vector<MediumCase> Cases() {
          },
          kNoRecord,
          {{"application", kSuccess}}},
+        // A failing package keeps the installed application; a program that cannot start
+        // and a unit without record and program restore from the backup; 0x42 installs the
+        // application alone.
+        {"BytesThatAreNoPackageKeepTheApplication",
+         [](DeviceRoot& r) { r.Put("SDHC/ZEL_Update/ZEL.bin", Pattern(100000, 11)); },
+         0x02,
+         {{"application", 1003}}},
+        {"EmptyProgramAndAGoodBackup",
+         [](DeviceRoot& r) {
+             PutPackage(r, "ResidentFlash/ZEL.bin", GoodPackage());
+             r.Put("ResidentFlash3/ZEL/Velmoran.exe", "");
+         },
+         0x00,
+         {{"application", kSuccess}}},
+        {"NoRecordNoProgramAndAGoodBackup",
+         [](DeviceRoot& r) {
+             PutPackage(r, "ResidentFlash/ZEL.bin", GoodPackage());
+             fs::remove(r.Path() / "ResidentFlash3" / "ZEL" / "Velmoran.exe");
+         },
+         kNoRecord,
+         {{"application", kSuccess}}},
+        {"ApplicationAndNavigationRequestedTogether",
+         [](DeviceRoot& r) {
+             Package(r);
+             NaviFiles(r, "maps", 2);
+         },
+         0x42,
+         {{"application", kSuccess}}},
         {"RequestWithNothingOnTheMedia", [](DeviceRoot&) {}, 0x02, {}},
         {"MpegImageTheProtocolCannotCarry",
          [](DeviceRoot& r) { r.Put("SDHC/ZEL_Update/DVDROM.bin", std::string(20, 'x')); },
