@@ -209,12 +209,18 @@ StageCourse RunStage(DWORD kind, DWORD flags, bool restore, const std::vector<Ki
     }
 }
 
-std::wstring LaunchText(bool applicationPresent) {
+std::wstring LaunchText(const BootState& state) {
     if (Exists(SHELL_MARKER_PATH)) {
         return std::wstring(L"the shell ") + PLATFORM_SHELL_PATH + L" (the marker " +
                SHELL_MARKER_PATH + L" asks for it)";
     }
-    if (applicationPresent)
+    bool replaced = state.applicationStageRan && !state.applicationFailed;
+    if (state.applicationPresent && !replaced && !ProgramLooksStartable()) {
+        return std::wstring(L"nothing: ") + MAIN_APPLICATION_PATH +
+               L" is empty or a folder, so its start fails (\"CP Failed\") and no other "
+               L"program starts";
+    }
+    if (state.applicationPresent)
         return std::wstring(L"the main application ") + MAIN_APPLICATION_PATH;
     return std::wstring(L"the shell ") + PLATFORM_SHELL_PATH +
            L", after \"CP Failed\": the main application is missing";
@@ -259,7 +265,7 @@ void RunStages(BootCourse& boot, const UpdatePlanFields& plan, const std::vector
         break;
     }
     boot.ending = L"the dialog closes";
-    boot.launch = LaunchText(state.applicationPresent);
+    boot.launch = LaunchText(state);
 }
 
 std::wstring RecordAfter(const BootState& state, bool recordOpened) {
@@ -328,7 +334,7 @@ BootCourse PredictBoot(const StartupDecision& decision, const std::vector<KindRe
     state.applicationPresent = Exists(MAIN_APPLICATION_PATH);
     boot.dialog = decision.mode != 0;
     if (!boot.dialog) {
-        boot.launch = LaunchText(state.applicationPresent);
+        boot.launch = LaunchText(state);
         boot.record = RecordAfter(state, decision.recordOpened);
         return boot;
     }
@@ -344,7 +350,7 @@ BootCourse PredictBoot(const StartupDecision& decision, const std::vector<KindRe
     } else {
         boot.ending = L"no source is found: \"" + DetectionText(DETECT_SECONDS) +
                       L"\" counts down to 1 and the dialog closes";
-        boot.launch = LaunchText(state.applicationPresent);
+        boot.launch = LaunchText(state);
     }
     g_systemFilesDamaged = damaged;
     boot.record = RecordAfter(state, decision.recordOpened);

@@ -225,8 +225,8 @@ std::vector<MediumCase> Cases() {
          kNoRecord,
          {{"application", kSuccess}}},
         // A failing package keeps the installed application; a program that cannot start
-        // and a unit without record and program restore from the backup; 0x42 installs the
-        // application alone.
+        // and a unit without record and program restore from the backup (without a backup
+        // nothing is restored); 0x42 installs the application alone.
         {"BytesThatAreNoPackageKeepTheApplication",
          [](DeviceRoot& r) { r.Put("SDHC/ZEL_Update/ZEL.bin", Pattern(100000, 11)); },
          0x02,
@@ -238,6 +238,10 @@ std::vector<MediumCase> Cases() {
          },
          0x00,
          {{"application", kSuccess}}},
+        {"EmptyProgramWithoutABackup",
+         [](DeviceRoot& r) { r.Put("ResidentFlash3/ZEL/Velmoran.exe", ""); },
+         0x00,
+         {}},
         {"NoRecordNoProgramAndAGoodBackup",
          [](DeviceRoot& r) {
              PutPackage(r, "ResidentFlash/ZEL.bin", GoodPackage());
