@@ -3,6 +3,7 @@
 #include "app/Launch.h"
 #include "app/StartupConfig.h"
 #include "app/TouchCalibrationBackup.h"
+#include "plan/SourceSearch.h"
 #include "plan/UpdatePlan.h"
 #include "plan/UpdateRecord.h"
 
@@ -25,24 +26,38 @@ void ShowTaskBar(int command) {
 
 }  // namespace
 
-int CheckSystemFiles() {
-    // Damaged only when the main application is gone and the backup package can bring it
-    // back: the start-up then restores it. With the application present (the usual boot) the
-    // check costs one attribute query; without a backup there is nothing to restore from.
-    if (GetFileAttributesW(L"ResidentFlash3\\ZEL\\Velmoran.exe") != INVALID_FILE_ATTRIBUTES)
-        return 0;
-    HANDLE backup = CreateFileW(L"ResidentFlash\\ZEL.bin", GENERIC_READ, FILE_SHARE_READ, nullptr,
+bool BackupPackageOpens() {
+    HANDLE backup = CreateFileW(BACKUP_PACKAGE_PATH, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (backup == INVALID_HANDLE_VALUE || backup == nullptr)
-        return 0;
+        return false;
     CloseHandle(backup);
-    return 1;
+    return true;
 }
 
-DWORD ModeWithoutRecord() {
-    if (GetFileAttributesW(MAIN_APPLICATION_PATH) == INVALID_FILE_ATTRIBUTES)
-        return UPDATE_APP | UPDATE_MCU | UPDATE_MPEG;
-    return 0;
+bool ProgramLooksStartable() {
+    // A search for the one name gives its attributes and size in one query.
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(MAIN_APPLICATION_PATH, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return !folder && (found.nFileSizeHigh != 0 || found.nFileSizeLow != 0);
+}
+
+int CheckSystemFiles() {
+    // With the program in place (the usual boot) the check costs one query; without a backup
+    // there is nothing to restore from, and the launch reports what it finds.
+    if (ProgramLooksStartable())
+        return 0;
+    return BackupPackageOpens() ? 1 : 0;
+}
+
+DWORD ModeWithoutRecord(bool programPresent) {
+    if (programPresent || BackupPackageOpens())
+        return 0;
+    return UPDATE_APP | UPDATE_MCU | UPDATE_MPEG;
 }
 
 BOOL CQuarrinApp::InitInstance() {
@@ -58,13 +73,10 @@ BOOL CQuarrinApp::InitInstance() {
     DWORD mode = request.word;
     bool calibrationAllowed = true;
     if (!request.opened) {
-        mode = ModeWithoutRecord();
-        if (mode != 0) {
-            NKDbgPrintfW(L"ZEL Not Exist!\r\n");
-            calibrationAllowed = false;
-        } else {
-            NKDbgPrintfW(L"ZEL Exist!\r\n");
-        }
+        bool programPresent = GetFileAttributesW(MAIN_APPLICATION_PATH) != INVALID_FILE_ATTRIBUTES;
+        NKDbgPrintfW(programPresent ? L"ZEL Exist!\r\n" : L"ZEL Not Exist!\r\n");
+        calibrationAllowed = programPresent;
+        mode = ModeWithoutRecord(programPresent);
     }
     if (calibrationAllowed && g_calibrationEnabled) {
         BackupTouchCalibration();

@@ -10,12 +10,21 @@ public:
 };
 
 // The system-file check: 0 when the system files are intact, 1 when the main application's
-// program is missing and the backup package opens for reading, so it can be restored.
+// program cannot be started as it is (missing, a folder, or an empty file) and the backup
+// package opens for reading, so that the start-up restores it.
 int CheckSystemFiles();
 
-// The start-up mode when the update record cannot be opened: the application and both
-// firmware images when the main application is missing too, otherwise nothing.
-DWORD ModeWithoutRecord();
+// Whether the main application's program is a file with content: one query.
+bool ProgramLooksStartable();
+
+// Whether the backup package "ResidentFlash\ZEL.bin" opens for reading.
+bool BackupPackageOpens();
+
+// The start-up mode when the update record cannot be opened. A unit without the program and
+// without a backup (one fresh from the factory) asks for the application and both firmware
+// images from a medium; otherwise nothing is requested, and the system-file check decides
+// (so a unit that has lost its program restores it from the backup).
+DWORD ModeWithoutRecord(bool programPresent);
 
 // The main application's user files, deleted before an application update so that the new
 // application starts with fresh settings.

@@ -52,18 +52,23 @@ ULONGLONG FreeBytes(const wchar_t* volume) {
 }
 
 // The library's work folder goes before each unpack, whatever its names (dot folders and links
-// included); a name the device cannot list stays and keeps it from being made afresh, and a
-// link in its place is never followed, so never removed.
-std::wstring WorkFolderObstacle(const CheckEnvironment& environment) {
+// included). What the device cannot list stays, set aside within the work folder, and the
+// unpack goes on; only a work folder the device cannot reach (a link in its place is never
+// followed) keeps it from being made afresh.
+std::wstring WorkFolderObstacle(KindReport& report, const CheckEnvironment& environment) {
     std::wstring work = std::wstring(APP_DESTINATION) + std::wstring(INSTALLER_WORK_FOLDER);
     TreeFacts facts = GatherTreeFacts(work, environment);
     if (facts.error != ERROR_SUCCESS)
         return work + L" cannot be reached (" + ErrorText(facts.error) +
                L"), so it cannot be cleared";
     for (const UnheldEntry& hidden : facts.leftOut) {
-        if (hidden.kind == UnheldEntry::NAME)
-            return hidden.Path() + L" (" + hidden.why + L") cannot be listed by the device, so " +
-                   work + L" cannot be cleared";
+        if (hidden.kind == UnheldEntry::NAME) {
+            report.findings.push_back(
+                {Finding::NOTE, hidden.Path() + L" (" + hidden.why +
+                                    L") cannot be removed by the device: it stays in " + work +
+                                    L", set aside, and the unpack goes on"});
+            break;
+        }
     }
     return L"";
 }
@@ -114,18 +119,20 @@ std::wstring UnpackFailure(const PackageReading& reading) {
     }
 }
 
-// Room in ResidentFlash3 once the old application and the leftovers are gone.
+// Room in ResidentFlash3 for the staged package: the leftovers go before the unpack, the
+// installed application only once the new one is complete, so both need room at once.
 void CheckUnpackRoom(KindReport& report, const PackageReading& reading,
                      const CheckEnvironment& environment) {
     ULONGLONG room = FreeBytes(APP_DESTINATION);
-    for (const wchar_t* folder : {APP_FOLDER, APP_TEMPORARY_FOLDER, APP_PREVIOUS_FOLDER})
+    for (const wchar_t* folder : {APP_TEMPORARY_FOLDER, APP_PREVIOUS_FOLDER})
         room += GatherTreeFacts(folder, environment).bytes;
     report.facts.push_back(L"ResidentFlash3: " + Bytes(room) +
-                           L" free once the old application is deleted");
+                           L" free beside the installed application, which stays until the "
+                           L"new one is complete");
     if (reading.unpackedBytes > room) {
         Fail(report, UnpackErrorCode(UNPACK_WRITE_FAILED),
              L"the package unpacks to " + Bytes(reading.unpackedBytes) + L", more than the " +
-                 Bytes(room) + L" ResidentFlash3 has");
+                 Bytes(room) + L" ResidentFlash3 has beside the installed application");
     }
 }
 
@@ -167,12 +174,9 @@ void CheckPackage(KindReport& report, const std::wstring& package,
     }
     report.facts.push_back(L"package: " + Thousands(reading.packageBytes) + L" bytes, marker \"" +
                            reading.marker + L"\"");
-    // The library unpacks into its work folder and puts the package in place only when it is
-    // complete: a failure leaves nothing of it, so the application deleted before is gone.
-    report.leavesProgram = reading.result == 0;
     bool opened = reading.result != UNPACK_CANNOT_OPEN && reading.result != UNPACK_BAD_HEADER;
-    if (std::wstring obstacle = WorkFolderObstacle(environment); opened && !obstacle.empty()) {
-        report.leavesProgram = false;
+    if (std::wstring obstacle = WorkFolderObstacle(report, environment);
+        opened && !obstacle.empty()) {
         Fail(report, UnpackErrorCode(UNPACK_WRITE_FAILED), obstacle);
         return;
     }
@@ -190,8 +194,6 @@ void CheckPackage(KindReport& report, const std::wstring& package,
     CheckUnpackRoom(report, reading, environment);
     if (std::wstring link = LinkInTheWay(reading); !link.empty())
         Fail(report, UnpackErrorCode(UNPACK_WRITE_FAILED), link);
-    if (!report.succeeds)
-        report.leavesProgram = false;
 }
 
 void CheckBackup(KindReport& report, const std::wstring& package) {
@@ -217,14 +219,13 @@ void CheckTouchKeys(KindReport& report) {
     }
     DWORD size = GetFileSize(file, nullptr);
     CloseHandle(file);
-    if (size >= TOUCHKEY_FILE_BYTES) {
+    if (TouchKeyFileComplete(size)) {
         report.facts.push_back(L"touch keys: 36 values from " + std::wstring(TOUCHKEY_FILE_PATH));
         return;
     }
-    DWORD whole = size / 4;
     Warn(report, std::wstring(TOUCHKEY_FILE_PATH) + L" holds " + std::to_wstring(size) +
-                     L" bytes: values " + std::to_wstring(whole) +
-                     L" to 35 of the 36 are written as 0");
+                     L" bytes, not all 36 values: nothing is imported, the registry keeps "
+                     L"its touch keys");
 }
 
 }  // namespace
@@ -250,14 +251,10 @@ void CheckApplication(KindReport& report, bool restore, const CheckEnvironment& 
     CheckLeftovers(report, environment);
     CheckLibrary(report);
     CheckPackage(report, package, environment, readAhead);
-    // Until the library runs, a failure leaves the old application, or none once its folder
-    // was deleted.
-    if (!report.succeeds && report.code < APP_ERROR_UNPACK_BASE) {
-        bool deleted =
-            report.code != APP_ERROR_TEMP_FOLDER && report.code != APP_ERROR_PREVIOUS_FOLDER;
-        report.leavesProgram =
-            !deleted && GetFileAttributesW(MAIN_APPLICATION_PATH) != INVALID_FILE_ATTRIBUTES;
-    }
+    // The library replaces the application folder only with a complete package, so a failure
+    // at any step leaves the installed application as it was.
+    report.leavesProgram =
+        report.succeeds || GetFileAttributesW(MAIN_APPLICATION_PATH) != INVALID_FILE_ATTRIBUTES;
     if (!restore && report.succeeds)
         CheckBackup(report, package);
     CheckTouchKeys(report);

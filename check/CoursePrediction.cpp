@@ -68,29 +68,21 @@ void SetResult(StageCourse& stage, const KindReport& report, BootState& state, b
 }
 
 std::wstring ApplicationRemains(int code, bool restore) {
+    // The library replaces the application folder only with a complete package, so whatever
+    // failed, what was installed stays as it was.
+    if (restore)
+        return L"the unit stays without a startable application (what is in " +
+               std::wstring(APP_FOLDER) +
+               L" stays as it was); the record says 2, so the next boot looks for a package "
+               L"on the media, and the boot after it tries the restore again";
     if (code == APP_ERROR_TEMP_FOLDER)
         return L"the installed application stays; the record says 2, so the next boot tries "
                L"again";
     if (code == APP_ERROR_PREVIOUS_FOLDER)
         return std::wstring(APP_TEMPORARY_FOLDER) +
                L" is gone, the installed application stays; the record says 2";
-    // The library unpacks into its work folder and removes it after a failure, and the
-    // worker removes whatever else stands in ResidentFlash3\ZEL: no half application starts.
-    std::wstring text = std::wstring(L"the unit is left without an application: ") + APP_FOLDER +
-                        L" was deleted before the failure, and nothing of the package is in "
-                        L"place; the record says 2, so the next boot ";
-    if (restore) {
-        return text +
-               L"looks for a package on the media; one that finds none starts the "
-               L"shell, and the boot after it tries the restore again";
-    }
-    text += L"with the medium repeats the update";
-    if (!ProbeSourceFile(BACKUP_PACKAGE_PATH))
-        return text + L", and until then the unit starts the shell";
-    return text +
-           L"; a boot without it starts the shell, and the boot after that restores the "
-           L"application from " +
-           BACKUP_PACKAGE_PATH;
+    return L"the installed application stays as it was; the record says 2, so the next boot "
+           L"with the medium repeats the update";
 }
 
 StageCourse ApplicationStage(const KindReport* found, bool restore, BootState& state,
@@ -115,11 +107,14 @@ StageCourse ApplicationStage(const KindReport* found, bool restore, BootState& s
     if (report.succeeds || report.code != APP_ERROR_TEMP_FOLDER)
         AddIfAny(stage.deletes, TreeToDelete(APP_PREVIOUS_FOLDER, environment, L""));
     if (leftoversGone) {
-        AddIfAny(stage.deletes,
-                 TreeToDelete(APP_FOLDER, environment, L": the installed application"));
         bool unpacks = report.succeeds || report.code >= APP_ERROR_UNPACK_BASE;
         if (unpacks)
             stage.screens.push_back(report.runningText);
+    }
+    if (report.succeeds) {
+        AddIfAny(stage.deletes,
+                 TreeToDelete(APP_FOLDER, environment,
+                              L": the installed application, replaced whole by the package's"));
     }
     if (report.succeeds && !restore && Exists(BACKUP_PACKAGE_PATH))
         stage.deletes.push_back(std::wstring(BACKUP_PACKAGE_PATH) + L": the old backup");
@@ -214,12 +209,18 @@ StageCourse RunStage(DWORD kind, DWORD flags, bool restore, const std::vector<Ki
     }
 }
 
-std::wstring LaunchText(bool applicationPresent) {
+std::wstring LaunchText(const BootState& state) {
     if (Exists(SHELL_MARKER_PATH)) {
         return std::wstring(L"the shell ") + PLATFORM_SHELL_PATH + L" (the marker " +
                SHELL_MARKER_PATH + L" asks for it)";
     }
-    if (applicationPresent)
+    bool replaced = state.applicationStageRan && !state.applicationFailed;
+    if (state.applicationPresent && !replaced && !ProgramLooksStartable()) {
+        return std::wstring(L"nothing: ") + MAIN_APPLICATION_PATH +
+               L" is empty or a folder, so its start fails (\"CP Failed\") and no other "
+               L"program starts";
+    }
+    if (state.applicationPresent)
         return std::wstring(L"the main application ") + MAIN_APPLICATION_PATH;
     return std::wstring(L"the shell ") + PLATFORM_SHELL_PATH +
            L", after \"CP Failed\": the main application is missing";
@@ -264,7 +265,7 @@ void RunStages(BootCourse& boot, const UpdatePlanFields& plan, const std::vector
         break;
     }
     boot.ending = L"the dialog closes";
-    boot.launch = LaunchText(state.applicationPresent);
+    boot.launch = LaunchText(state);
 }
 
 std::wstring RecordAfter(const BootState& state, bool recordOpened) {
@@ -297,11 +298,21 @@ StartupDecision DecideStartup(const BootRequest& request) {
     decision.mode = request.word;
     decision.recordOpened = request.recordOpened;
     if (!request.recordOpened) {
-        decision.mode = ModeWithoutRecord();
-        decision.from += decision.mode != 0
-                             ? L"; the main application is missing too, so the unit asks for "
-                               L"the application and both firmware images"
-                             : L"; the main application is there";
+        bool programPresent = Exists(MAIN_APPLICATION_PATH);
+        decision.mode = ModeWithoutRecord(programPresent);
+        decision.from += programPresent ? L"; the main application is there"
+                         : decision.mode != 0
+                             ? L"; the main application is missing too, and there is no "
+                               L"backup, so the unit asks for the application and both "
+                               L"firmware images"
+                             : L"; the main application is missing, and the backup can "
+                               L"restore it";
+    }
+    if (NavigationRequestDropped(decision.mode)) {
+        decision.from +=
+            L"; the navigation request (0x40) is dropped: navigation data are "
+            L"updated only when asked for alone, and the other kinds run only "
+            L"when a navigation folder is found too";
     }
     if (decision.mode == 0 && CheckSystemFiles() != 0) {
         decision.mode = UPDATE_APP;
@@ -323,7 +334,7 @@ BootCourse PredictBoot(const StartupDecision& decision, const std::vector<KindRe
     state.applicationPresent = Exists(MAIN_APPLICATION_PATH);
     boot.dialog = decision.mode != 0;
     if (!boot.dialog) {
-        boot.launch = LaunchText(state.applicationPresent);
+        boot.launch = LaunchText(state);
         boot.record = RecordAfter(state, decision.recordOpened);
         return boot;
     }
@@ -339,7 +350,7 @@ BootCourse PredictBoot(const StartupDecision& decision, const std::vector<KindRe
     } else {
         boot.ending = L"no source is found: \"" + DetectionText(DETECT_SECONDS) +
                       L"\" counts down to 1 and the dialog closes";
-        boot.launch = LaunchText(state.applicationPresent);
+        boot.launch = LaunchText(state);
     }
     g_systemFilesDamaged = damaged;
     boot.record = RecordAfter(state, decision.recordOpened);

@@ -11,6 +11,26 @@ void FormatValueName(wchar_t (&name)[16], DWORD k) {
     wsprintfW(name, L"%s%d_%s", kBounds[k % 4], static_cast<int>(k / 4 + 1), kAxes[k % 4]);
 }
 
+// Reads the 36 values; false, with one log line, when the file does not give all of them.
+bool ReadTouchKeyValues(HANDLE file, BYTE (&buffer)[TOUCHKEY_FILE_BYTES]) {
+    DWORD read = 0;
+    if (!ReadFile(file, buffer, TOUCHKEY_FILE_BYTES, &read, nullptr)) {
+        wchar_t line[96];
+        wsprintfW(line, L"Read Touchkey.bin Failed!Error Code:%d\r\n",
+                  static_cast<int>(GetLastError()));
+        NKDbgPrintfW(L"%s", line);
+        return false;
+    }
+    if (!TouchKeyFileComplete(read)) {
+        wchar_t line[96];
+        wsprintfW(line, L"Touchkey.bin holds %d of %d bytes: touch keys not imported\r\n",
+                  static_cast<int>(read), static_cast<int>(TOUCHKEY_FILE_BYTES));
+        NKDbgPrintfW(L"%s", line);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int ImportTouchKeyCalibration() {
@@ -18,11 +38,13 @@ int ImportTouchKeyCalibration() {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
-    // Missing bytes of a short file stay 0.
-    BYTE buffer[256] = {};
-    DWORD read = 0;
-    ReadFile(file, buffer, TOUCHKEY_FILE_BYTES, &read, nullptr);
+    // A file cut short (a failed copy) would write zeros over the unit's calibration: only a
+    // file that gives every value is imported, and otherwise the registry keeps its own.
+    BYTE buffer[TOUCHKEY_FILE_BYTES] = {};
+    bool complete = ReadTouchKeyValues(file, buffer);
     CloseHandle(file);
+    if (!complete)
+        return 0;
 
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTouchKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {

@@ -9,5 +9,12 @@ inline constexpr wchar_t TOUCHKEY_FILE_PATH[] = L"\\硬盘\\ZEL_Update\\Touchkey
 inline constexpr DWORD TOUCHKEY_VALUE_COUNT = 36;
 inline constexpr DWORD TOUCHKEY_FILE_BYTES = TOUCHKEY_VALUE_COUNT * 4;
 
-// 1 when the file and the key were opened and the 36 values written, 0 otherwise.
+// Whether a file of `bytes` bytes gives all 36 values; bytes beyond them are ignored.
+inline bool TouchKeyFileComplete(DWORD bytes) {
+    return bytes >= TOUCHKEY_FILE_BYTES;
+}
+
+// 1 when the file and the key were opened and the 36 values written, 0 otherwise. A file
+// that does not give all 36 values is not imported (one log line says so), so the registry
+// keeps the unit's calibration.
 int ImportTouchKeyCalibration();

@@ -80,7 +80,17 @@ bool NaviFolderHasEntries(const std::wstring& folder) {
     return true;
 }
 
+bool NavigationRequestDropped(DWORD mode) {
+    return (mode & UPDATE_NAVI) != 0 && (mode & (UPDATE_APP | UPDATE_MCU | UPDATE_MPEG)) != 0;
+}
+
 void SetUpdatePlan(UpdatePlanFields& dialog, DWORD mode) {
+    if (NavigationRequestDropped(mode)) {
+        wchar_t line[96];
+        wsprintfW(line, L"Navigation request dropped: 0x40 runs only alone, not with 0x%x\r\n",
+                  static_cast<unsigned>(mode & ~UPDATE_NAVI));
+        NKDbgPrintfW(L"%s", line);
+    }
     dialog.m_updateFlags = mode;
     dialog.m_mcuVersion.clear();
     dialog.m_appVersion.clear();

@@ -31,6 +31,12 @@ struct UpdatePlanFields {
 // Stores the start-up mode and picks the first kind: application, MPEG, MCU, navigation.
 void SetUpdatePlan(UpdatePlanFields& dialog, DWORD mode);
 
+// Whether a request asks for navigation data together with another kind (0x42, say). The
+// dialog never chains a navigation stage to another one: such a boot carries out the other
+// kinds alone, and only when a navigation folder is on a medium too, as discovery decides.
+// SetUpdatePlan logs the dropped request.
+bool NavigationRequestDropped(DWORD mode);
+
 // Looks for the requested sources on the volumes. Returns 1 when they were found (and then
 // rewrites m_updateFlags to the kinds found), 0 otherwise.
 int DiscoverUpdateSources(UpdatePlanFields& dialog, DWORD flags);

@@ -15,7 +15,6 @@
 
 namespace {
 
-const wchar_t kProgramFile[] = L"ResidentFlash3\\ZEL\\Velmoran.exe";
 const wchar_t kLibraryName[] = L"zCompress.dll";
 
 using SetNotifyWndProc = int (*)(HWND, UINT);
@@ -80,30 +79,14 @@ void RefreshBackupPackage(HWND window, const std::wstring& package) {
     }
 }
 
-// The program goes before the rest of its folder, which is deleted file by file: a power cut
-// meanwhile leaves the whole old application, or a folder without a program that no start
-// launches (the next one repeats the install or restores from the backup), never a half
-// application that starts. Results are ignored, as a failed deletion of the folder is no
-// error: the library puts the new folder in place of whatever remains.
-void DeleteApplicationFolder() {
-    if (!DeleteFileW(kProgramFile) && GetLastError() == ERROR_ACCESS_DENIED &&
-        SetFileAttributesW(kProgramFile, FILE_ATTRIBUTE_NORMAL)) {
-        DeleteFileW(kProgramFile);
-    }
-    DeleteTree(APP_FOLDER);
-}
-
 // Runs the library on the package; returns false when the unpack failed (already reported).
 bool UnpackPackage(HWND window, SetNotifyWndProc setNotifyWnd, UncompressProc uncompress) {
     setNotifyWnd(window, WM_UPDATE_PROGRESS);
     std::wstring package = PackagePath();
     int result = uncompress(package.c_str(), APP_DESTINATION);
     if (result < 0) {
-        // Our library leaves nothing behind when it fails, but one that writes in place (a
-        // library found on the medium) may leave half an application, which later starts
-        // would launch instead of restoring it from the backup: it goes, as the whole folder
-        // went before the unpack.
-        DeleteTree(APP_FOLDER);
+        // The library changes nothing installed until the package is complete, so the
+        // application that was there stays, whole and startable.
         ReportFailure(window, UnpackErrorCode(result));
         return false;
     }
@@ -155,9 +138,10 @@ DWORD AppInstallThread(LPVOID dialog) {
         return 0;
     }
     PostProgress(window, 1, 0);
-    Sleep(200);
-    DeleteApplicationFolder();
-    Sleep(200);
+    // The installed application stays until the library has the new one complete and
+    // replaces it whole (a failing package thus leaves it startable); the two pauses that
+    // framed its deletion stay, so the screen keeps its pace.
+    Sleep(400);
 
     HMODULE library = LoadDecompressionLibrary();
     if (library == nullptr) {

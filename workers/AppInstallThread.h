@@ -1,6 +1,7 @@
-// The worker thread of an application update: clears the application's folders, unpacks
-// the application package with the decompression library, refreshes the backup package,
-// imports the touch-key calibration and sets the update record for the next start.
+// The worker thread of an application update: clears the leftover folders, unpacks the
+// application package with the decompression library (which replaces the application folder
+// whole, and only once the new one is complete), refreshes the backup package, imports the
+// touch-key calibration and sets the update record for the next start.
 #pragma once
 
 #include <string>
@@ -8,8 +9,8 @@
 
 #include "platform/Win32.h"
 
-// Folders the worker clears in resident flash, in this order; the package unpacks below
-// APP_DESTINATION and must recreate APP_FOLDER.
+// The leftover folders the worker clears in resident flash, in this order; the package
+// unpacks below APP_DESTINATION and must bring APP_FOLDER, which replaces the installed one.
 inline constexpr wchar_t APP_TEMPORARY_FOLDER[] = L"ResidentFlash3\\_Temp_$";
 inline constexpr wchar_t APP_PREVIOUS_FOLDER[] = L"ResidentFlash3\\ZEL_Del";
 inline constexpr wchar_t APP_FOLDER[] = L"ResidentFlash3\\ZEL";

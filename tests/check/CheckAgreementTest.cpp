@@ -144,7 +144,7 @@ std::vector<MediumCase> Cases() {
              r.Put("ResidentFlash3/_Unpack_$/Old/a:b", "left by another system");
          },
          0x02,
-         {{"application", 1006}}},
+         {{"application", kSuccess}}},
         {"LinkInPlaceOfTheLeftoverFolder",
          [](DeviceRoot& r) {
              Package(r);
@@ -223,6 +223,38 @@ std::vector<MediumCase> Cases() {
              fs::remove(r.Path() / "ResidentFlash3" / "ZEL" / "Velmoran.exe");
          },
          kNoRecord,
+         {{"application", kSuccess}}},
+        // A failing package keeps the installed application; a program that cannot start
+        // and a unit without record and program restore from the backup (without a backup
+        // nothing is restored); 0x42 installs the application alone.
+        {"BytesThatAreNoPackageKeepTheApplication",
+         [](DeviceRoot& r) { r.Put("SDHC/ZEL_Update/ZEL.bin", Pattern(100000, 11)); },
+         0x02,
+         {{"application", 1003}}},
+        {"EmptyProgramAndAGoodBackup",
+         [](DeviceRoot& r) {
+             PutPackage(r, "ResidentFlash/ZEL.bin", GoodPackage());
+             r.Put("ResidentFlash3/ZEL/Velmoran.exe", "");
+         },
+         0x00,
+         {{"application", kSuccess}}},
+        {"EmptyProgramWithoutABackup",
+         [](DeviceRoot& r) { r.Put("ResidentFlash3/ZEL/Velmoran.exe", ""); },
+         0x00,
+         {}},
+        {"NoRecordNoProgramAndAGoodBackup",
+         [](DeviceRoot& r) {
+             PutPackage(r, "ResidentFlash/ZEL.bin", GoodPackage());
+             fs::remove(r.Path() / "ResidentFlash3" / "ZEL" / "Velmoran.exe");
+         },
+         kNoRecord,
+         {{"application", kSuccess}}},
+        {"ApplicationAndNavigationRequestedTogether",
+         [](DeviceRoot& r) {
+             Package(r);
+             NaviFiles(r, "maps", 2);
+         },
+         0x42,
          {{"application", kSuccess}}},
         {"RequestWithNothingOnTheMedia", [](DeviceRoot&) {}, 0x02, {}},
         {"MpegImageTheProtocolCannotCarry",

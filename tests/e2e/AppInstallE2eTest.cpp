@@ -146,6 +146,26 @@ TEST_F(AppInstallE2eTest, ARegistryExportedByAnEditorReceivesTheTouchKeysInItsOw
         << "the values that were there are kept";
 }
 
+// A touch-key file cut short by a failed copy once wrote zeros over the unit's calibration
+// without a word, and the touch keys stopped working.
+TEST_F(AppInstallE2eTest, AShortTouchKeyFileLeavesTheUnitsCalibrationAndSaysSo) {
+    const std::string calibrated =
+        "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH]\n"
+        "\"MAX1_X\"=dword:00000320\n"
+        "\"MIN9_Y\"=dword:000002fd\n";
+    root.Put("registry.reg", "REGEDIT4\n\n" + calibrated + "\n");
+    root.Put("硬盘/ZEL_Update/Touchkey.bin", std::string(100, '\1'));
+    MakePackage("V1");
+    e2e::RunResult run = Boot();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(TraceTexts(root.Path() / "trace.txt"), "应用程序升级成功！"));
+    EXPECT_NE(run.err.find("Touchkey.bin holds 100 of 144 bytes: touch keys not imported\r\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(root.Read("registry.reg").find(calibrated), std::string::npos)
+        << root.Read("registry.reg");
+}
+
 TEST_F(AppInstallE2eTest, AMissingLibraryFailsWithTwelveAndAsksForARetry) {
     fs::remove(root.Path() / "Windows" / "zCompress.dll");
     MakePackage("V1");
@@ -170,8 +190,7 @@ TEST_F(AppInstallE2eTest, ALibraryWithoutTheUnpackExportFailsWithFourteen) {
               std::string::npos)
         << run.err;
     EXPECT_EQ(root.Read("ResidentFlash2/UpdateInfo.dat"), std::string("\x02\0\0\0", 4));
-    // The application folder goes before the library is loaded.
-    EXPECT_FALSE(fs::exists(root.Path() / "ResidentFlash3/ZEL"));
+    EXPECT_EQ(root.Read("ResidentFlash3/ZEL/old.dat"), "old") << "the application folder stays";
     EXPECT_TRUE(e2e::WaitForFile(root.Path() / "shell-started"));
 }
 

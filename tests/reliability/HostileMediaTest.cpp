@@ -67,9 +67,14 @@ const std::vector<std::string> kAppFolders = {"ResidentFlash3/", "ResidentFlash2
                                               "ResidentFlash/",  "registry.reg",
                                               "app-started",     "shell-started"};
 
-TEST_F(HostileMediaTest, BrokenPackagesFailTheUpdateAndAskForARetry) {
+// Such packages once made the install delete the working application before the library had
+// read a byte: without a backup, no start ever brought it back.
+TEST_F(HostileMediaTest, BrokenPackagesFailTheUpdateAndKeepTheWorkingApplication) {
     std::string good = reliability::BuildPackage(
         {{Entry::Folder, "ZEL", ""}, {Entry::File, "ZEL/Velmoran.exe", std::string(300000, 'x')}});
+    std::string noise(100000, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 7919) >> 3);
     struct Case {
         const char* what;
         std::string bytes;
@@ -78,7 +83,9 @@ TEST_F(HostileMediaTest, BrokenPackagesFailTheUpdateAndAskForARetry) {
         {"cut inside the archive", good.substr(0, good.size() / 2), 1004},
         {"archive bytes replaced", good.substr(0, 64) + std::string(5000, '\x5a'), 1004},
         {"header only", good.substr(0, 64), 1003},
+        {"bytes that are no package", noise, 1003},
     };
+    auto installed = reliability::Snapshot(root.Path() / "ResidentFlash3");
     for (const Case& item : cases) {
         SCOPED_TRACE(item.what);
         PutPackage(item.bytes);
@@ -86,7 +93,16 @@ TEST_F(HostileMediaTest, BrokenPackagesFailTheUpdateAndAskForARetry) {
         reliability::Boot boot = reliability::BootWith(root, 2);
         ExpectAppFailure(boot, item.code);
         ExpectChangesOnlyBelow(before, kAppFolders);
+        EXPECT_EQ(reliability::Snapshot(root.Path() / "ResidentFlash3"), installed);
+        EXPECT_TRUE(boot.Logged("CP OK!")) << boot.run.err;
+        EXPECT_TRUE(e2e::WaitForFile(root.Path() / "app-started"));
+        fs::remove(root.Path() / "app-started");
     }
+    // The medium taken out: the retry finds nothing, and the application starts as before.
+    fs::remove_all(root.Path() / "SDHC/ZEL_Update");
+    reliability::Boot away = reliability::BootWith(root, 2);
+    EXPECT_TRUE(away.Logged("CP OK!")) << away.run.err;
+    EXPECT_EQ(reliability::Snapshot(root.Path() / "ResidentFlash3"), installed);
 }
 
 TEST_F(HostileMediaTest, EntriesThatLeaveTheDestinationAreRefused) {

@@ -65,13 +65,13 @@ TEST_F(PowerCutTest, ACountedRunListsEveryMutationAndACutStopsExactlyThere) {
     ASSERT_GT(operations.size(), 5u);
     EXPECT_EQ(std::stoul(operations[0]), operations.size() - 1);
     EXPECT_EQ(operations[1], "1 Write(4) ResidentFlash2\\UpdateInfo.dat");
-    std::size_t removal = IndexOf(operations, "Delete ResidentFlash3\\ZEL\\old.dat");
+    std::size_t removal = IndexOf(operations, "Delete ResidentFlash3\\_Unpack_$\\Old\\1\\old.dat");
     setenv("QUARRIN_POWER_CUT", std::to_string(removal).c_str(), 1);
     e2e::RunResult cut = Boot();
     EXPECT_EQ(cut.exitCode, 99);
     EXPECT_NE(cut.err.find("power cut at " + operations[removal]), std::string::npos) << cut.err;
     // The cut comes before the operation: the file is still there.
-    EXPECT_EQ(root.Read("ResidentFlash3/ZEL/old.dat"), "old");
+    EXPECT_EQ(root.Read("ResidentFlash3/_Unpack_$/Old/1/old.dat"), "old");
 }
 
 TEST_F(PowerCutTest, ATornWriteLeavesHalfOfItsBytes) {
@@ -84,15 +84,15 @@ TEST_F(PowerCutTest, ATornWriteLeavesHalfOfItsBytes) {
     EXPECT_EQ(root.Read("ResidentFlash3/_Unpack_$/New/ZEL/data.dat"), std::string(2000, 'd'));
 }
 
-// Right after the cut the program is the old one with its whole folder, or missing (so that
-// no start launches half an application), or the new one with its whole folder.
+// Right after the cut the program is the old one with its whole folder (until the new one is
+// complete), or missing (between the two renames that swap the folders), or the new one with
+// its whole folder.
 TEST_F(PowerCutTest, AnUpdateCutAnywhereInTheApplicationFolderIsRepeatedAtTheNextStart) {
     std::vector<std::string> operations = CountOperations();
     const std::string oldProgram = root.Read("ResidentFlash3/ZEL/Velmoran.exe");
     const std::pair<const char*, std::string> cuts[] = {
-        {"Delete ResidentFlash3\\ZEL\\Velmoran.exe", oldProgram},
-        {"Delete ResidentFlash3\\ZEL\\old.dat", ""},
-        {"Create ResidentFlash3\\_Unpack_$\\New\\ZEL\\data.dat", ""},
+        {"Create ResidentFlash3\\_Unpack_$\\New\\ZEL\\data.dat", oldProgram},
+        {"Move ResidentFlash3\\_Unpack_$\\Old\\1", oldProgram},
         {"Move ResidentFlash3\\ZEL", ""},
         {"RemoveDirectory ResidentFlash3\\_Unpack_$", "#!/bin/sh\n"},
         {"Copy(", "#!/bin/sh\n"}};

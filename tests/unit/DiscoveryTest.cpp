@@ -125,6 +125,22 @@ TEST_F(DiscoveryTest, NavigationDataAloneDecides) {
     EXPECT_EQ(g_appSourceRoot, L"Storage Card\\");  // recorded on the way
 }
 
+// A navigation request beside other kinds was dropped without a word: the log says so now,
+// and the plan is as before (the other kinds, in their order).
+TEST_F(DiscoveryTest, ANavigationRequestWithOtherKindsIsDroppedAndLogged) {
+    for (DWORD mode : {UPDATE_NAVI, UPDATE_APP, UPDATE_MCU | UPDATE_MPEG}) {
+        SetUpdatePlan(plan, mode);
+        EXPECT_FALSE(NavigationRequestDropped(mode)) << mode;
+    }
+    EXPECT_TRUE(sim.DebugLines().empty());
+    SetUpdatePlan(plan, UPDATE_NAVI | UPDATE_APP);
+    EXPECT_TRUE(NavigationRequestDropped(UPDATE_NAVI | UPDATE_APP));
+    EXPECT_EQ(plan.m_updateKind, KIND_APP);
+    EXPECT_EQ(sim.DebugLines(),
+              std::vector<std::wstring>{L"Navigation request dropped: 0x40 runs only alone, not "
+                                        L"with 0x2\r\n"});
+}
+
 TEST_F(DiscoveryTest, ARestoreLooksOnlyAtTheBackupPackage) {
     g_systemFilesDamaged = true;
     sim.PutFile(L"SDHC\\ZEL_Update\\ZEL.bin", Package(L"ZEL-OKUN-1", L"medium"));

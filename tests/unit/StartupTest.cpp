@@ -142,6 +142,18 @@ TEST_F(StartupTest, NoRecordAndNoApplicationRequestsEverything) {
     EXPECT_TRUE(sim.TaskBarVisible());
 }
 
+// A unit that has had an install keeps its backup: without record and program it restores
+// from it rather than wait for media, which a unit fresh from the factory (no backup) does.
+TEST_F(StartupTest, NoRecordAndNoApplicationRestoresWhenABackupOpens) {
+    sim.PutFile(L"ResidentFlash\\ZEL.bin", "not a package");
+    sim.AddTaskBar();
+    std::vector<std::wstring> lines = Run();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[2], L"ZEL Not Exist!\r\n");
+    EXPECT_EQ(lines[3], L"Detect SystemFile Damaged:0ms\r\n");
+    EXPECT_EQ(lines.back(), L"Quarrin Quit!\r\n");
+}
+
 TEST_F(StartupTest, OnlyApplicationUpdatesDeleteTheUserFiles) {
     for (DWORD word : {0x40u, 0x04u, 0x0Cu}) {
         SimPlatform fresh;
@@ -171,31 +183,37 @@ TEST_F(StartupTest, AHeldRecordIsTreatedAsMissing) {
     EXPECT_EQ(sim.FileBytes(L"ResidentFlash2\\UpdateInfo.dat"), Word(4));
 }
 
-// Damage means: the program is gone and the backup package can be read to restore it.
-TEST_F(StartupTest, TheSystemFilesAreDamagedOnlyWhenTheProgramIsGoneAndTheBackupOpens) {
+// Damage means: the program cannot be started as it is (gone, a folder, an empty file) and
+// the backup package can be read to restore it.
+TEST_F(StartupTest, TheSystemFilesAreDamagedWhenTheProgramCannotStartAndTheBackupOpens) {
+    enum Program { FILE, EMPTY, FOLDER, GONE, FOLDER_GONE };
     struct Case {
         const char* name;
-        bool program;
-        bool folder;
+        Program program;
         const char* backup;  // nullptr: no backup package
         bool held;           // another process holds the backup without sharing
         int damaged;
     };
     const Case cases[] = {
-        {"application and backup", true, true, "pkg", false, 0},
-        {"application without backup", true, true, nullptr, false, 0},
-        {"folder gone, backup", false, false, "pkg", false, 1},
-        {"program gone, folder kept, backup", false, true, "pkg", false, 1},
-        {"empty backup still opens", false, false, "", false, 1},
-        {"nothing to restore from", false, false, nullptr, false, 0},
-        {"backup held by another process", false, false, "pkg", true, 0},
+        {"application and backup", FILE, "pkg", false, 0},
+        {"application without backup", FILE, nullptr, false, 0},
+        {"folder gone, backup", FOLDER_GONE, "pkg", false, 1},
+        {"program gone, folder kept, backup", GONE, "pkg", false, 1},
+        {"empty program, backup", EMPTY, "pkg", false, 1},
+        {"a folder in place of the program, backup", FOLDER, "pkg", false, 1},
+        {"empty program, nothing to restore from", EMPTY, nullptr, false, 0},
+        {"empty backup still opens", FOLDER_GONE, "", false, 1},
+        {"nothing to restore from", FOLDER_GONE, nullptr, false, 0},
+        {"backup held by another process", FOLDER_GONE, "pkg", true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SimPlatform fresh;
-        if (c.program)
-            fresh.PutFile(kApp, "");
-        else if (c.folder)
+        if (c.program == FILE || c.program == EMPTY)
+            fresh.PutFile(kApp, c.program == FILE ? "#!/bin/sh\n" : "");
+        else if (c.program == FOLDER)
+            fresh.PutDirectory(kApp);
+        else if (c.program == GONE)
             fresh.PutDirectory(L"ResidentFlash3\\ZEL");
         if (c.backup != nullptr)
             fresh.PutFile(L"ResidentFlash\\ZEL.bin", c.backup);

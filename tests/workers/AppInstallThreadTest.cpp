@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
+#include <fstream>
 
 #include "dialog/DialogGlobals.h"
 #include "dialog/UpdateDialog.h"
@@ -91,7 +93,7 @@ TEST_F(AppInstallThreadTest, AnInstallPostsInOrderWithItsPausesAndResetsTheRecor
     EXPECT_EQ(std::make_pair(posts[0].wParam, posts[0].lParam),
               std::make_pair(WPARAM{1}, LPARAM{0}));
     EXPECT_EQ(posts[0].time - start, 800u);
-    // The library's own posts come 400 ms later, after the application folder is gone.
+    // The library's own posts come 400 ms later.
     EXPECT_EQ(posts[1].time - start, 1200u);
     std::size_t n = posts.size();
     EXPECT_EQ(Values({posts[n - 3], posts[n - 2], posts[n - 1]}),
@@ -161,8 +163,8 @@ TEST_P(AppInstallEarlyFailureTest, StoresTheCodePostsOneFailureAndAsksForARetry)
               std::make_pair(WPARAM{0}, LPARAM{0}));
     EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
     EXPECT_FALSE(TouchKeysImported()) << "early exits skip the import";
-    EXPECT_EQ(sim.Exists(L"ResidentFlash3\\ZEL\\old.exe"), code < 12)
-        << "the application folder goes only after the leftovers";
+    EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\old.exe"), "old")
+        << "no failure touches the installed application";
     if (code < 12) {
         EXPECT_EQ(posts.size(), 1u);
     }
@@ -198,22 +200,47 @@ TEST_F(AppInstallThreadTest, AFailedUnpackGivesItsCodeAndStillImportsTheTouchKey
     EXPECT_TRUE(sim.Exists(L"Storage Card\\UPDOS")) << "the retry record hands the image over too";
 }
 
-// A later start must not launch the half that a failing package wrote: without the program
-// it restores from the backup (or repeats the install) instead.
-TEST_F(AppInstallThreadTest, AFailedUnpackLeavesNoHalfApplicationInEitherMode) {
+// A package that cannot be installed once made the worker delete the installed application
+// before the library had read its header: without a backup no start brought it back. Now the
+// application folder stays as it was, in install mode startable, in restore mode with what was
+// left in it and without the failing package's program.
+TEST_F(AppInstallThreadTest, APackageThatCannotBeInstalledLeavesTheApplicationFolderAsItWas) {
     InstallZCompress(sim);
+    PutGoodPackage();
+    std::string good = sim.FileBytes(kPackage);
+    struct Case {
+        const char* what;
+        std::string bytes;  // empty: no package at all
+        int code;
+    } cases[] = {
+        {"no package (a request whose package was not found)", "", 1002},
+        {"random bytes", std::string(5000, '\x5a'), 1003},
+        {"cut short", good.substr(0, good.size() - 20), 1004},
+    };
     for (bool restore : {false, true}) {
-        SCOPED_TRACE(restore ? "restore" : "install");
-        g_systemFilesDamaged = restore;
-        PutPackage(sim, restore ? kBackup : kPackage,
-                   {Folder("ZEL"), File("ZEL/Velmoran.exe", "half"), File("ZEL/../../out", "x")});
-        sim.PutFile(kRecord, kWordZero);
-        Run();
-        EXPECT_EQ(g_updateErrorCode, 1005);
-        EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\ZEL"));
-        EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
-        EXPECT_TRUE(sim.Exists(restore ? kBackup : kPackage));
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(restore ? "restore, " : "install, ") + c.what);
+            g_systemFilesDamaged = restore;
+            const wchar_t* path = restore ? kBackup : kPackage;
+            DeleteFileW(path);
+            if (!c.bytes.empty())
+                sim.PutFile(path, c.bytes);
+            sim.PutFile(kRecord, kWordZero);
+            Run();
+            EXPECT_EQ(g_updateErrorCode, c.code);
+            EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\old.exe"), "old");
+            EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\ZEL\\Velmoran.exe"));
+            EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
+        }
     }
+    // A package that fails after its program was unpacked leaves none of it either.
+    PutPackage(sim, kPackage,
+               {Folder("ZEL"), File("ZEL/Velmoran.exe", "half"), File("ZEL/../../out", "x")});
+    g_systemFilesDamaged = false;
+    Run();
+    EXPECT_EQ(g_updateErrorCode, 1005);
+    EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\old.exe"), "old");
+    EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\ZEL\\Velmoran.exe"));
 }
 
 // Such a package once counted as installed and became the backup: every later boot then
@@ -241,43 +268,67 @@ TEST_F(AppInstallThreadTest, APackageWithoutTheApplicationFailsAndKeepsTheOldBac
     }
 }
 
-// Notes the first change below a folder, then hands every operation on.
-class FirstChangeBelow : public FileOperationHook {
+// Notes every mutating operation, then hands it on.
+class ChangeLog : public FileOperationHook {
 public:
-    FirstChangeBelow(SimPlatform& sim, std::wstring folder)
-        : m_sim(sim), m_next(sim.Files().Hook()), m_folder(std::move(folder)) {
+    explicit ChangeLog(SimPlatform& sim) : m_sim(sim), m_next(sim.Files().Hook()) {
         sim.Files().SetHook(this);
     }
-    ~FirstChangeBelow() override { m_sim.Files().SetHook(m_next); }
+    ~ChangeLog() override { m_sim.Files().SetHook(m_next); }
     HookDecision Before(FileOp op, const std::wstring& devicePath) override {
-        if (quarrin::platform::IsMutating(op) && m_first.empty() &&
-            devicePath.rfind(m_folder, 0) == 0) {
-            m_first = devicePath;
-        }
+        if (quarrin::platform::IsMutating(op))
+            m_changed.push_back(devicePath);
         return m_next->Before(op, devicePath);
     }
-    std::wstring m_first;
+    std::vector<std::wstring> m_changed;
 
 private:
     SimPlatform& m_sim;
     FileOperationHook* m_next;
-    std::wstring m_folder;
 };
 
-// The old application is deleted file by file; a power cut in between must not leave its
-// program with only part of the rest, which a start without the medium would launch.
-TEST_F(AppInstallThreadTest, TheOldProgramGoesBeforeTheRestOfItsFolder) {
+// The installed application is never taken apart file by file: a power cut or a failure in
+// the middle would leave part of it, which a start without the medium would launch. It is
+// renamed aside whole, read-only program included, once the new one is complete.
+TEST_F(AppInstallThreadTest, TheInstalledApplicationIsReplacedWholeNeverFileByFile) {
     InstallZCompress(sim);
     PutGoodPackage();
-    sim.PutFile(L"ResidentFlash3\\ZEL\\App.dll", "listed before the program");
+    sim.PutFile(L"ResidentFlash3\\ZEL\\App.dll", "old library");
     sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "old");
     ASSERT_TRUE(SetFileAttributesW(L"ResidentFlash3\\ZEL\\Velmoran.exe", FILE_ATTRIBUTE_READONLY));
-    FirstChangeBelow watch(sim, L"ResidentFlash3\\ZEL\\");
+    ChangeLog log(sim);
     Run();
-    EXPECT_EQ(watch.m_first, L"ResidentFlash3\\ZEL\\Velmoran.exe");
+    for (const std::wstring& path : log.m_changed)
+        EXPECT_NE(path.rfind(L"ResidentFlash3\\ZEL\\", 0), 0u) << "changed in place: " << path;
     EXPECT_EQ(g_updateErrorCode, 0);
     EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\Velmoran.exe"), "new");
     EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\ZEL\\App.dll"));
+    EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\_Unpack_$"));
+}
+
+// Something the device cannot remove (here a name it cannot see) that an install moved into
+// the library's work folder with the old application once failed every later install and
+// restore with 1006.
+TEST_F(AppInstallThreadTest, ALeftoverTheDeviceCannotRemoveBlocksNeitherInstallNorRestore) {
+    InstallZCompress(sim);
+    std::filesystem::path hidden = sim.HostPath(L"ResidentFlash3\\_Unpack_$\\Old\\1");
+    std::filesystem::create_directories(hidden);
+    std::ofstream(hidden / "cache:1") << "x";
+    for (bool restore : {false, true}) {
+        SCOPED_TRACE(restore ? "restore" : "install");
+        g_systemFilesDamaged = restore;
+        PutGoodPackage(restore ? kBackup : kPackage);
+        DeleteFileW(L"ResidentFlash3\\ZEL\\Velmoran.exe");
+        sim.PutFile(kRecord, kWordZero);
+        Run();
+        EXPECT_EQ(g_updateErrorCode, 0);
+        EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\Velmoran.exe"), "new");
+        EXPECT_EQ(sim.FileBytes(kRecord), kWordZero);
+    }
+    EXPECT_TRUE(std::filesystem::exists(sim.HostPath(L"ResidentFlash3\\_Unpack_$\\Kept1\\1")));
+    EXPECT_TRUE(
+        Logged(L"Unpack leftover ResidentFlash3\\_Unpack_$\\Old cannot be removed, kept "
+               L"as ResidentFlash3\\_Unpack_$\\Kept1\r\n"));
 }
 
 TEST_F(AppInstallThreadTest, TheMostNegativeLibraryResultDoesNotOverflowTheCode) {

@@ -105,6 +105,33 @@ TEST_F(RestoreCourseTest, AGoodBackupBringsTheApplicationBackAndTheNextStartIsPl
     EXPECT_EQ(plain.launched, std::vector<std::wstring>{kApp});
 }
 
+// A unit whose record is gone too restores all the same, without waiting for a medium, and
+// keeps the record from then on.
+TEST_F(RestoreCourseTest, WithoutRecordAGoodBackupBringsTheApplicationBack) {
+    PutBackup({Folder("ZEL"), File("ZEL/Velmoran.exe", "restored")});
+    DeleteFileW(kRecord);
+    Boot restore = Start();
+    EXPECT_TRUE(restore.Logged(L"ZEL Not Exist!"));
+    EXPECT_TRUE(restore.Logged(L"Detect SystemFile Damaged:"));
+    EXPECT_FALSE(restore.Shows("正在检测升级文件")) << "no countdown for media";
+    EXPECT_TRUE(restore.Shows("应用程序恢复成功！"));
+    EXPECT_EQ(restore.launched, std::vector<std::wstring>{kApp});
+    EXPECT_EQ(sim.FileBytes(kRecord), kWordZero);
+}
+
+// An empty program (a copy that failed) cannot start: the backup replaces the whole folder.
+TEST_F(RestoreCourseTest, AProgramThatCannotStartIsRestoredWithItsFolder) {
+    PutBackup({Folder("ZEL"), File("ZEL/Velmoran.exe", "restored")});
+    sim.PutFile(kApp, "");
+    sim.PutFile(L"ResidentFlash3\\ZEL\\stale.dat", "left over");
+    Boot restore = Start();
+    EXPECT_TRUE(restore.Logged(L"Detect SystemFile Damaged:"));
+    EXPECT_TRUE(restore.Shows("应用程序恢复成功！"));
+    EXPECT_EQ(sim.FileBytes(kApp), "restored");
+    EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\ZEL\\stale.dat"));
+    EXPECT_TRUE(Start().Logged(L"Detect SystemFile Well:"));
+}
+
 // A damaged backup fails every restore. No start may hang on it: each ends by starting the
 // shell, a failing restore costs a few seconds, and the retry it asks for (word 2) costs the
 // next start the 20-second search for a medium, after which the restore is tried again.

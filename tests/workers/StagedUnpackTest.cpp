@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "platform/sim/SimPlatform.h"
@@ -204,10 +205,28 @@ TEST_F(StagedUnpackTest, TheNextRunRemovesTheWorkFolderThatACutLeft) {
     EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\Velmoran.exe"), "new program");
     EXPECT_FALSE(sim.Exists(kWorkFolder));
 
-    // A leftover that cannot be removed stops the run before anything installed changes.
+    // What the device cannot remove (a name it cannot see) is set aside within the work
+    // folder, and the run goes on; later runs leave it there without setting it aside again.
+    fs::create_directories(sim.HostPath(L"ResidentFlash3\\_Unpack_$\\New\\ZEL"));
+    std::ofstream(sim.HostPath(L"ResidentFlash3\\_Unpack_$\\New\\ZEL") + "/x:y") << "x";
+    for (int run = 0; run < 2; ++run) {
+        sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "old program");
+        EXPECT_EQ(Unpack(), 6);
+        EXPECT_EQ(sim.FileBytes(L"ResidentFlash3\\ZEL\\Velmoran.exe"), "new program");
+        EXPECT_TRUE(fs::exists(sim.HostPath(L"ResidentFlash3\\_Unpack_$\\Kept1\\ZEL") + "/x:y"));
+        EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\_Unpack_$\\Kept2"));
+        EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\_Unpack_$\\New"));
+        EXPECT_FALSE(sim.Exists(L"ResidentFlash3\\_Unpack_$\\Old"));
+    }
+}
+
+// Only a work folder that cannot be made afresh at all stops the run, before anything
+// installed changes.
+TEST_F(StagedUnpackTest, AWorkFolderThatCannotBeMadeStopsTheRunFirst) {
     sim.PutFile(L"ResidentFlash3\\_Unpack_$\\New\\locked", "x");
     sim.FailOperation(FileOp::Delete, L"ResidentFlash3\\_Unpack_$\\New\\locked",
                       ERROR_SHARING_VIOLATION, -1);
+    sim.FailOperation(FileOp::Move, L"ResidentFlash3\\_Unpack_$\\Kept1", ERROR_ACCESS_DENIED, -1);
     Tree before = Installed();
     EXPECT_EQ(Unpack(), UNPACK_WRITE_FAILED);
     EXPECT_EQ(Installed(), before);

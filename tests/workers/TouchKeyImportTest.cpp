@@ -45,12 +45,25 @@ TEST_F(TouchKeyImportTest, WritesTheNineAreasInFileOrder) {
     EXPECT_EQ(sim.DeviceRegistry().Snapshot().Find(kKey)->values.size(), 36u);
 }
 
-TEST_F(TouchKeyImportTest, AShortFileWritesZerosForTheMissingValues) {
-    sim.PutFile(kFile, Values(25));
-    EXPECT_EQ(ImportTouchKeyCalibration(), 1);
-    EXPECT_EQ(Value(L"MAX7_X"), 1024u);
-    EXPECT_EQ(Value(L"MIN7_X"), 0u);
-    EXPECT_EQ(Value(L"MIN9_Y"), 0u);
+// A file cut short (0 bytes after a failed copy, or part of it) would have written zeros over
+// the unit's calibration and left its touch keys dead, without a word in the log.
+TEST_F(TouchKeyImportTest, AFileWithoutAllValuesIsNotImportedAndSaysSo) {
+    sim.PutFile(kFile, Values(36));
+    ASSERT_EQ(ImportTouchKeyCalibration(), 1);
+    for (int values : {0, 25, 35}) {
+        SCOPED_TRACE(values);
+        std::string bytes = Values(36).substr(0, 4 * values);
+        sim.PutFile(kFile, bytes + std::string(values == 35 ? 3 : 0, '\7'));
+        std::size_t lines = sim.DebugLines().size();
+        EXPECT_EQ(ImportTouchKeyCalibration(), 0);
+        EXPECT_EQ(Value(L"MAX1_X"), 1000u);
+        EXPECT_EQ(Value(L"MIN9_Y"), 1035u) << "the registry keeps its values";
+        std::vector<std::wstring> logged = sim.DebugLines();
+        ASSERT_EQ(logged.size(), lines + 1);
+        std::size_t size = bytes.size() + (values == 35 ? 3 : 0);
+        EXPECT_EQ(logged.back(), L"Touchkey.bin holds " + std::to_wstring(size) +
+                                     L" of 144 bytes: touch keys not imported\r\n");
+    }
 }
 
 TEST_F(TouchKeyImportTest, NothingIsWrittenWithoutTheFileOrTheKey) {

@@ -11,6 +11,9 @@ namespace quarrin::zcompress {
 
 namespace {
 
+// Leftovers set aside are tried again at every run; a unit never gathers more than a few.
+constexpr int kMaxKeptLeftovers = 100;
+
 struct FolderEntry {
     std::wstring name;
     bool isFolder = false;
@@ -58,6 +61,16 @@ std::wstring WithoutTrailingSeparators(std::wstring path) {
     while (!path.empty() && (path.back() == L'\\' || path.back() == L'/'))
         path.pop_back();
     return path;
+}
+
+// One line to the debug output: the loader's own on the host, where the library calls into
+// the executable that loaded it; the system's under Windows.
+void LogLine(const std::wstring& text) {
+#ifdef _WIN32
+    OutputDebugStringW((text + L"\r\n").c_str());
+#else
+    NKDbgPrintfW(L"%s\r\n", text.c_str());
+#endif
 }
 
 bool IsFolder(const std::wstring& path) {
@@ -110,8 +123,43 @@ StagingFolder::StagingFolder(const std::wstring& destination)
       m_replaced(Child(m_work, L"Old")) {}
 
 bool StagingFolder::Prepare() {
-    return RemoveWholeTree(m_work) && CreateDirectoryW(m_work.c_str(), nullptr) &&
-           CreateDirectoryW(m_staged.c_str(), nullptr);
+    if (RemoveWholeTree(m_work)) {
+        if (!CreateDirectoryW(m_work.c_str(), nullptr))
+            return false;
+    } else if (!SetAsideLeftovers()) {
+        return false;
+    }
+    return CreateDirectoryW(m_staged.c_str(), nullptr);
+}
+
+// What the removal could not take (a name the device cannot see, a folder it may not list)
+// would otherwise fail every later run, restores from the backup included: the staging and
+// replaced parts go aside under a name of their own instead, and each run tries again to
+// remove them with the rest of the work folder.
+bool StagingFolder::SetAsideLeftovers() {
+    if (!IsFolder(m_work))
+        return false;
+    for (const std::wstring* part : {&m_staged, &m_replaced}) {
+        if (GetFileAttributesW(part->c_str()) == INVALID_FILE_ATTRIBUTES &&
+            IsGone(GetLastError())) {
+            continue;
+        }
+        std::wstring kept = UnusedName(L"Kept");
+        if (kept.empty() || !MoveFileW(part->c_str(), kept.c_str()))
+            return false;
+        LogLine(L"Unpack leftover " + *part + L" cannot be removed, kept as " + kept);
+    }
+    return true;
+}
+
+// "<work>\<stem>1", "<work>\<stem>2", ...: the first that does not exist, or empty.
+std::wstring StagingFolder::UnusedName(const std::wstring& stem) const {
+    for (int n = 1; n <= kMaxKeptLeftovers; ++n) {
+        std::wstring name = Child(m_work, stem + std::to_wstring(n));
+        if (GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES && IsGone(GetLastError()))
+            return name;
+    }
+    return L"";
 }
 
 bool StagingFolder::Commit() {

@@ -11,7 +11,10 @@
 //
 // The work folder belongs to the library alone: a leftover of a cut run is removed when the
 // next run begins, and the folder is removed whenever a run ends. Its removal descends into
-// every folder, those whose names begin with a dot included.
+// every folder, those whose names begin with a dot included. What it cannot remove (a name
+// the device cannot see, a folder it may not list) is renamed within the work folder to
+// "Kept1", "Kept2", ... and logged, so that it never blocks a later install or restore; each
+// run tries again to remove it.
 #pragma once
 
 #include <string>
@@ -26,8 +29,8 @@ public:
     StagingFolder(const StagingFolder&) = delete;
     StagingFolder& operator=(const StagingFolder&) = delete;
 
-    // Removes a leftover work folder and creates an empty staging folder; false when either
-    // fails.
+    // Removes a leftover work folder (or sets aside what of it cannot be removed) and creates
+    // an empty staging folder; false when that fails.
     bool Prepare();
     // The folder the package is unpacked into, without a trailing backslash.
     const std::wstring& Root() const { return m_staged; }
@@ -39,6 +42,8 @@ public:
 
 private:
     bool PutInPlace(const std::wstring& relative);
+    bool SetAsideLeftovers();
+    std::wstring UnusedName(const std::wstring& stem) const;
 
     std::wstring m_destination;
     std::wstring m_work;

@@ -170,8 +170,8 @@ pack_one_file() {
   make_package "$1"
 }
 
-# --- No library in "Windows" nor at the medium's root: code 12, a retry is asked for, and
-# the shell starts in place of the removed application.
+# --- No library in "Windows" nor at the medium's root: code 12, a retry is asked for; the
+# application folder stays as it was (here without a program, so the shell starts).
 install_device no-library
 rm "$root/Windows/zCompress.dll"
 put ResidentFlash3/ZEL/old.dat old
@@ -181,12 +181,13 @@ expect_status 0
 expect_file ResidentFlash2/UpdateInfo.dat 02000000
 expect_progress "application preparing" "application failed, error code 12"
 expect_line "LoadLibrary zCompress.dll Failed!"
-expect_line "CP Failed!Error Code:3"
+[ "$(cat "$root/ResidentFlash3/ZEL/old.dat")" = old ] || fail "the application folder was touched"
+expect_line "CP Failed!Error Code:2"
 expect_started Windows/explorer.exe
 finish
 
 # --- A library without the unpack export (the formatter's DLL under the library's name):
-# code 14; the application folder is gone before the library is loaded.
+# code 14; the application folder stays as it was.
 install_device missing-export
 cp "$build/modules/fatutil.dll" "$root/Windows/zCompress.dll"
 put ResidentFlash3/ZEL/old.dat old
@@ -196,7 +197,7 @@ expect_status 0
 expect_file ResidentFlash2/UpdateInfo.dat 02000000
 expect_progress "application preparing" "application failed, error code 14"
 expect_line "GetProcAddress Failed!"
-[ ! -e "$root/ResidentFlash3/ZEL" ] || fail "the application folder is still there"
+[ "$(cat "$root/ResidentFlash3/ZEL/old.dat")" = old ] || fail "the application folder was touched"
 expect_started Windows/explorer.exe
 finish
 
