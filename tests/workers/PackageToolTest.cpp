@@ -205,6 +205,19 @@ TEST_F(PackageToolTest, UnusableOutputsVersionsAndFileSizesAreRefused) {
     EXPECT_EQ(RunTool("--list " + package).output.find("huge.dat"), std::string::npos);
 }
 
+TEST_F(PackageToolTest, ListingAPipeOrAFolderAnswersAtOnce) {
+    fs::path pipe = fs::path(sim.Root()) / "pipe.bin";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (std::string option : {"--list ", "--verify "}) {
+        ToolRun piped = RunTool(option + pipe.string(), "timeout 10 ");  // no writer ever comes
+        EXPECT_EQ(piped.status, 1) << piped.output;
+        EXPECT_NE(piped.output.find("pipe.bin: not a regular file"), std::string::npos)
+            << piped.output;
+        ToolRun folder = RunTool(option + source.string());
+        EXPECT_NE(folder.output.find("source: is a folder"), std::string::npos) << folder.output;
+    }
+}
+
 // A file whose length differs from what its size said when it was opened (a log still
 // written to, a file cut meanwhile) fails the package and names the file. The kernel's
 // own files do this every time: those under /proc say 0 bytes and hold more, those

@@ -501,13 +501,20 @@ la_ssize_t ReadBounded(struct archive* reader, void* data, const void** out) {
 bool ReadPackage(const std::string& packagePath, PackageListing& listing, std::string& error) {
     PackageInfo& info = listing.info;
     BoundedFile file;
-    file.fd = open(packagePath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file.fd < 0) {
+    // Not waiting for the writer of a pipe: only a regular file is read.
+    file.fd = open(packagePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info_ {};
+    if (file.fd < 0 || fstat(file.fd, &info_) != 0) {
         error = packagePath + ": " + std::strerror(errno);
+        if (file.fd >= 0)
+            close(file.fd);
         return false;
     }
-    struct stat info_ {};
-    fstat(file.fd, &info_);
+    if (!S_ISREG(info_.st_mode)) {
+        close(file.fd);
+        error = packagePath + (S_ISDIR(info_.st_mode) ? ": is a folder" : ": not a regular file");
+        return false;
+    }
     unsigned char header[260] = {};
     ssize_t got = pread(file.fd, header, sizeof header, 0);
     std::u16string marker = DecodeUtf16Field(header, PACKAGE_MARKER_CHARS);
