@@ -35,10 +35,16 @@ bool ParseComMapping(const std::string& text, std::map<int, std::string>& ports)
     return true;
 }
 
+// A volume is one folder of the device root: a path would name no volume the device has.
+bool IsVolumeName(const std::string& volume) {
+    return !volume.empty() && volume != "." && volume != ".." &&
+           volume.find_first_of("/\\") == std::string::npos;
+}
+
 // "DSKn=VOLUME" with n from 1 to 4 (a colon after the store name is allowed).
 bool ParseStore(const std::string& text, std::pair<int, std::string>& store) {
     auto eq = text.find('=');
-    if (eq == std::string::npos || eq + 1 >= text.size())
+    if (eq == std::string::npos || !IsVolumeName(text.substr(eq + 1)))
         return false;
     std::string name = text.substr(0, eq);
     if (!name.empty() && name.back() == ':')
@@ -87,8 +93,9 @@ std::string UsageText() {
            "                    (default 1)\n"
            "  --com N=DEVICE    COM port N (the MCU is on 2, the MPEG module on 3) is the host"
            " serial device or pseudo-terminal DEVICE; may be repeated\n"
-           "  --store DSKn=VOLUME  store DSKn: (n 1..4) carries the volume folder VOLUME;"
-           " repeatable\n"
+           "  --store DSKn=VOLUME  store DSKn: (n 1..4) carries the volume folder VOLUME (a"
+           " folder name\n"
+           "                    of the device root); repeatable\n"
            "                    (default: DSK1: carries \"Storage Card\" when that folder"
            " exists)\n"
            "  --touch-calibrated  the touch-screen calibration reports itself completed\n"
@@ -131,7 +138,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (name == "--store") {
             std::pair<int, std::string> store;
             if (!value(text) || !ParseStore(text, store)) {
-                return {std::nullopt, "--store needs DSKn=VOLUME with n from 1 to 4"};
+                return {std::nullopt,
+                        "--store needs DSKn=VOLUME with n from 1 to 4 and a "
+                        "folder name of the device root as VOLUME"};
             }
             options.stores.push_back(store);
         } else if (name == "--progress") {

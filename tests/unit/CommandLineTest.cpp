@@ -65,6 +65,15 @@ TEST(CommandLineTest, MapsComPortsToHostDevices) {
     }
 }
 
+// A store carries a volume, one folder of the device root; a path names none the device has.
+TEST(CommandLineTest, AStoreCarriesAVolumeNotAPath) {
+    for (const char* bad : {"DSK1=../outside", "DSK1=/tmp/card", "DSK1=Storage Card/sub",
+                            "DSK1=SDHC\\x", "DSK1=..", "DSK1=."}) {
+        EXPECT_FALSE(ParseCommandLine({"--store", bad}).options) << bad;
+    }
+    EXPECT_TRUE(ParseCommandLine({"--store", "DSK1=USB Disk"}).options);
+}
+
 TEST(CommandLineTest, TakesTheRegistryFile) {
     EXPECT_EQ(ParseCommandLine({"--registry=r.reg"}).options->registryFile, "r.reg");
     EXPECT_TRUE(ParseCommandLine({}).options->registryFile.empty());
