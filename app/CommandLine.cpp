@@ -1,7 +1,6 @@
 #include "app/CommandLine.h"
 
 #include <cctype>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,10 +8,15 @@
 
 namespace {
 
-bool ParsePositive(const std::string& text, double& value) {
+bool ParseClockRate(const std::string& text, double& rate) {
     char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end != nullptr && *end == '\0' && std::isfinite(value) && value > 0;
+    double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == nullptr || *end != '\0' || !(value >= CLOCK_RATE_MIN) ||
+        !(value <= CLOCK_RATE_MAX)) {
+        return false;
+    }
+    rate = value;
+    return true;
 }
 
 // "2=/dev/ttyS1": a port number from 1 to 255 and a non-empty device path.
@@ -31,10 +35,16 @@ bool ParseComMapping(const std::string& text, std::map<int, std::string>& ports)
     return true;
 }
 
+// A volume is one folder of the device root: a path would name no volume the device has.
+bool IsVolumeName(const std::string& volume) {
+    return !volume.empty() && volume != "." && volume != ".." &&
+           volume.find_first_of("/\\") == std::string::npos;
+}
+
 // "DSKn=VOLUME" with n from 1 to 4 (a colon after the store name is allowed).
 bool ParseStore(const std::string& text, std::pair<int, std::string>& store) {
     auto eq = text.find('=');
-    if (eq == std::string::npos || eq + 1 >= text.size())
+    if (eq == std::string::npos || !IsVolumeName(text.substr(eq + 1)))
         return false;
     std::string name = text.substr(0, eq);
     if (!name.empty() && name.back() == ':')
@@ -79,11 +89,13 @@ std::string UsageText() {
            "  --log FILE        also append every debug line to FILE\n"
            "  --registry FILE   the registry, a .reg text file (default registry.reg in the"
            " device root)\n"
-           "  --clock-rate R    run the loader's clock R times faster (default 1)\n"
+           "  --clock-rate R    run the loader's clock R times faster, R from 0.001 to 1000000\n"
+           "                    (default 1)\n"
            "  --com N=DEVICE    COM port N (the MCU is on 2, the MPEG module on 3) is the host"
            " serial device or pseudo-terminal DEVICE; may be repeated\n"
-           "  --store DSKn=VOLUME  store DSKn: (n 1..4) carries the volume folder VOLUME;"
-           " repeatable\n"
+           "  --store DSKn=VOLUME  store DSKn: (n 1..4) carries the volume folder VOLUME (a"
+           " folder name\n"
+           "                    of the device root); repeatable\n"
            "                    (default: DSK1: carries \"Storage Card\" when that folder"
            " exists)\n"
            "  --touch-calibrated  the touch-screen calibration reports itself completed\n"
@@ -126,7 +138,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (name == "--store") {
             std::pair<int, std::string> store;
             if (!value(text) || !ParseStore(text, store)) {
-                return {std::nullopt, "--store needs DSKn=VOLUME with n from 1 to 4"};
+                return {std::nullopt,
+                        "--store needs DSKn=VOLUME with n from 1 to 4 and a "
+                        "folder name of the device root as VOLUME"};
             }
             options.stores.push_back(store);
         } else if (name == "--progress") {
@@ -143,8 +157,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 options.logFile = text;
             } else if (name == "--registry") {
                 options.registryFile = text;
-            } else if (!ParsePositive(text, options.clockRate)) {
-                return {std::nullopt, "--clock-rate needs a positive number, not '" + text + "'"};
+            } else if (!ParseClockRate(text, options.clockRate)) {
+                return {std::nullopt,
+                        "--clock-rate needs a number from 0.001 to 1000000, not '" + text + "'"};
             }
         } else if (name == "--com") {
             if (!value(text) || !ParseComMapping(text, options.comPorts)) {

@@ -8,6 +8,12 @@
 #include <utility>
 #include <vector>
 
+// The range of --clock-rate: from a clock a thousand times slower (a 20 s countdown then
+// takes five and a half hours) to one a million times faster. The host clock's arithmetic
+// carries a year of running at either end (platform/host/ScaledClock.h).
+inline constexpr double CLOCK_RATE_MIN = 0.001;
+inline constexpr double CLOCK_RATE_MAX = 1e6;
+
 struct CommandLine {
     std::string root = "./device";
     std::string logFile;

@@ -5,14 +5,17 @@
 
 namespace {
 
-// Decimal or 0x-hexadecimal, at most 32 bits.
+// Decimal or 0x-hexadecimal, at most 32 bits. A leading 0 is no octal prefix: "010" is ten.
 bool ParseWord(const std::string& text, DWORD& word) {
-    if (text.empty() || text[0] == '-' || text[0] == '+')
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    std::string digits = hex ? text.substr(2) : text;
+    const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.find_first_not_of(allowed) != std::string::npos)
         return false;
     char* end = nullptr;
     errno = 0;
-    unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || value > 0xFFFFFFFFull)
+    unsigned long long value = std::strtoull(digits.c_str(), &end, hex ? 16 : 10);
+    if (errno != 0 || end == digits.c_str() || *end != '\0' || value > 0xFFFFFFFFull)
         return false;
     word = static_cast<DWORD>(value);
     return true;
@@ -58,7 +61,8 @@ std::string CheckUsageText() {
            "  --medium DIR      a bare medium (a mounted card, a folder) in a slot of a unit\n"
            "                    with the demo's resident volumes; every kind it holds is checked\n"
            "  --as SLOT         the slot of the medium: SDHC (default), \"Storage Card\" or 硬盘\n"
-           "  --request WORD    the request word to assume instead (14, 0x0E, 0x40, ...)\n"
+           "  --request WORD    the request word to assume instead, decimal or 0x-hexadecimal\n"
+           "                    (14, 0x0E, 0x40, ...)\n"
            "  --card-size SIZE  the unit's Storage Card holds SIZE bytes once formatted (K, M or\n"
            "                    G; default: the size of the volume's file system)\n"
            "  --json            the report as JSON (schema in docs/DEVICE.md)\n"

@@ -1,8 +1,10 @@
-// The host's clock: monotonic real time, optionally running faster by a constant rate.
+// The host's clock: monotonic real time, optionally running faster by a constant rate (the
+// arithmetic is in ScaledClock.h; the command line keeps the rate within what it carries).
 #pragma once
 
 #include <chrono>
 
+#include "platform/host/ScaledClock.h"
 #include "platform/kernel/Scheduler.h"
 
 namespace quarrin::platform {
@@ -16,7 +18,7 @@ public:
     void Wake(kernel::Waiter& waiter) override;
 
 private:
-    using Clock = std::chrono::steady_clock;
+    using Clock = ScaledClockBase;
     Clock::time_point m_origin;
     double m_rate;
 };

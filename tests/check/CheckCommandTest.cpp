@@ -19,6 +19,8 @@ TEST(CheckCommandLineTest, ABadCommandLineExitsWith2AndTheUsage) {
         {"--medium", dir, "--as", "USB"},
         {"--root", dir, "--request", "twelve"},
         {"--root", dir, "--request", "0x100000000"},
+        {"--root", dir, "--request", "0x0x40"},
+        {"--root", dir, "--request", " 2"},
         {"--root", dir, "--card-size", "0"},
         {"--root", dir, "--card-size", "8T"},
         {"--root", dir, "--verbose"},
@@ -84,6 +86,11 @@ TEST(CheckMediumTest, ARequestWordReplacesTheRecord) {
     EXPECT_EQ(recorded.report["boots"][0]["stages"][0]["kind"].text, "application");
     CheckRun asked = RunCheck({"--root", root.Path().string(), "--request", "0x40"});
     EXPECT_EQ(asked.report["boots"][0]["request"].Int(), 0x40);
+    // Decimal with a leading zero is still decimal, as written (never octal 064 = 52).
+    EXPECT_EQ(RunCheck({"--root", root.Path().string(), "--request", "064"})
+                  .report["boots"][0]["request"]
+                  .Int(),
+              64);
     ASSERT_EQ(asked.report["boots"][0]["stages"].Size(), 1u);
     EXPECT_EQ(asked.report["boots"][0]["stages"][0]["kind"].text, "navigation");
     CheckRun nothing = RunCheck({"--root", root.Path().string(), "--request", "1"});

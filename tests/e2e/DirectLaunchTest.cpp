@@ -81,4 +81,24 @@ TEST(CommandLineE2eTest, HelpVersionAndBadInput) {
     EXPECT_NE(missing.err.find("is not a folder"), std::string::npos);
 }
 
+// Rates past what the clock carries are refused; the fastest accepted one runs the 20 s
+// detection countdown to its end in a moment.
+TEST(CommandLineE2eTest, TheClockRateStaysWithinWhatTheClockCarries) {
+    for (const char* rate : {"1e300", "1e-300", "0"}) {
+        e2e::RunResult run = RunQuarrin({"--root", "/nonexistent", "--clock-rate", rate});
+        EXPECT_EQ(run.exitCode, 2) << rate;
+        EXPECT_EQ(run.err.rfind("quarrin: --clock-rate needs a number from 0.001 to 1000000", 0),
+                  0u)
+            << run.err;
+    }
+    DeviceRoot root;
+    root.PutProgram("ResidentFlash3/ZEL/Velmoran.exe", root.Path() / "app-started");
+    root.Put("ResidentFlash2/UpdateInfo.dat", std::string("\x02\0\0\0", 4));
+    e2e::RunResult run =
+        RunQuarrin({"--root", root.Path().string(), "--clock-rate", "1000000", "--progress"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("detecting update files 20\n"), std::string::npos) << run.out;
+    EXPECT_TRUE(e2e::WaitForFile(root.Path() / "app-started"));
+}
+
 }  // namespace

@@ -320,3 +320,43 @@ TEST(CoprocSimTest, PacedOutputKeepsToTheLineRate) {
 }
 
 }  // namespace
+
+namespace {
+
+struct SimRun {
+    int status;
+    std::string output;
+};
+
+SimRun RunSimulator(const std::string& arguments) {
+    std::string command = "timeout 10 " + std::string(COPROC_SIM_BINARY) + " " + arguments +
+                          " --log /dev/null 2>&1 </dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[512];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
+    int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+// Options the simulator could not carry out are refused before it serves: a burst too large
+// to allocate, and files written at the end of a transfer that could never be written.
+TEST(CoprocSimOptionsTest, WhatCannotBeCarriedOutIsRefusedAtTheStart) {
+    const std::string folder = fs::temp_directory_path().string();
+    const std::vector<std::pair<std::string, std::string>> bad{
+        {"mcu --pass-through-ms 10 --pass-through-burst 1000000000", "--pass-through-burst"},
+        {"mcu --pass-through-burst 0", "--pass-through-burst"},
+        {"mcu --alive-ms 99999999999", "--alive-ms needs a number"},
+        {"mcu --image-out /nonexistent/mcu.bin", "--image-out /nonexistent/mcu.bin: no folder"},
+        {"mcu --image-out " + folder, "is a folder"},
+        {"mpeg --timing /nonexistent/t.txt", "--timing /nonexistent/t.txt: no folder"},
+    };
+    for (const auto& [arguments, message] : bad) {
+        SimRun run = RunSimulator(arguments);
+        EXPECT_EQ(run.status, 2) << arguments << "\n" << run.output;
+        EXPECT_NE(run.output.find(message), std::string::npos) << arguments << "\n" << run.output;
+    }
+}
+
+}  // namespace

@@ -27,7 +27,8 @@ std::string Archive(const std::vector<Entry>& entries) {
     archive_write_add_filter_zstd(writer);
     archive_write_set_format_pax_restricted(writer);
     if (archive_write_open_memory(writer, buffer.data(), buffer.size(), &used) != ARCHIVE_OK) {
-        throw std::runtime_error(archive_error_string(writer));
+        const char* text = archive_error_string(writer);
+        throw std::runtime_error(text != nullptr ? text : "cannot open the archive in memory");
     }
     for (const Entry& item : entries) {
         archive_entry* entry = archive_entry_new();

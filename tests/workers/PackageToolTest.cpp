@@ -1,9 +1,13 @@
 // mkpackage: a folder packed, listed, checked and unpacked by the library gives the folder.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <thread>
 
 #include "platform/sim/SimPlatform.h"
 #include "tests/workers/PackageTestSupport.h"
@@ -19,8 +23,9 @@ struct ToolRun {
     std::string output;
 };
 
-ToolRun RunTool(const std::string& arguments) {
-    std::string command = std::string(MKPACKAGE_PATH) + " " + arguments + " 2>&1";
+// `shell` runs before the tool in the same shell (a resource limit, say).
+ToolRun RunTool(const std::string& arguments, const std::string& shell = "") {
+    std::string command = shell + std::string(MKPACKAGE_PATH) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     char buffer[512];
@@ -103,6 +108,135 @@ TEST_F(PackageToolTest, AFolderWithoutTheApplicationIsNotPacked) {
     EXPECT_EQ(built.status, 1);
     EXPECT_NE(built.output.find("no ZEL/Velmoran.exe"), std::string::npos) << built.output;
     EXPECT_FALSE(fs::exists(package));
+}
+
+std::string RandomBytes(std::size_t size) {
+    std::mt19937 generator(7);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator());
+    return bytes;
+}
+
+std::vector<fs::path> LeftoversBeside(const std::string& file) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(fs::path(file).parent_path())) {
+        if (entry.path().filename().string().find(".partial") != std::string::npos)
+            found.push_back(entry.path());
+    }
+    return found;
+}
+
+// A package that cannot be written whole leaves the earlier one at its place untouched: a
+// full card (here a file size limit) or a stop halfway.
+TEST_F(PackageToolTest, AFailedWriteLeavesTheEarlierPackageAsItWas) {
+    ASSERT_EQ(RunTool("--version GOOD -o " + package + " " + source.string()).status, 0);
+    const std::string good = HostFileBytes(package);
+    std::ofstream(source / "ZEL" / "maps.dat", std::ios::binary) << RandomBytes(3 << 20);
+
+    ToolRun full = RunTool("-o " + package + " " + source.string(),
+                           "trap '' XFSZ; ulimit -f 2048; ");  // 1 MiB
+    EXPECT_EQ(full.status, 1) << full.output;
+    EXPECT_NE(full.output.find(package + ": File too large"), std::string::npos) << full.output;
+    EXPECT_EQ(HostFileBytes(package), good);
+    EXPECT_EQ(LeftoversBeside(package), std::vector<fs::path>{});
+
+    ToolRun stopped = RunTool("-o " + package + " " + source.string(), "ulimit -f 2048; ");
+    EXPECT_NE(stopped.status, 0) << stopped.output;  // stopped by SIGXFSZ
+    EXPECT_EQ(HostFileBytes(package), good);
+    EXPECT_EQ(LeftoversBeside(package), std::vector<fs::path>{});
+    EXPECT_EQ(RunTool("--verify " + package).status, 0);
+}
+
+TEST_F(PackageToolTest, ReplacingAPackageKeepsLinksPipesAndPermissions) {
+    fs::path real = fs::path(sim.Root()) / "real.bin";
+    std::ofstream(real) << "old";
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink(real, package);
+    ASSERT_EQ(RunTool("-o " + package + " " + source.string()).status, 0);
+    EXPECT_TRUE(fs::is_symlink(package));
+    EXPECT_EQ(RunTool("--verify " + real.string()).status, 0);
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // A pipe (or a device) is written into, never replaced by a file.
+    fs::path pipe = fs::path(sim.Root()) / "pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::string streamed;
+    std::thread reader([&] { streamed = HostFileBytes(pipe.string()); });
+    ToolRun piped = RunTool("-o " + pipe.string() + " " + source.string());
+    reader.join();
+    EXPECT_EQ(piped.status, 0) << piped.output;
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    std::ofstream(package, std::ios::binary | std::ios::trunc) << streamed;
+    EXPECT_EQ(RunTool("--verify " + package).status, 0);
+
+    ToolRun folder = RunTool("-o " + sim.Root() + " " + source.string());
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.output.find("is a folder"), std::string::npos) << folder.output;
+}
+
+// Output the packed folder holds would be packed into the next package; a version text the
+// screen cannot show and a file no FAT volume can hold are refused before anything is written.
+TEST_F(PackageToolTest, UnusableOutputsVersionsAndFileSizesAreRefused) {
+    std::string inside = (source / "ZEL.bin").string();
+    ToolRun packsItself = RunTool("-o " + inside + " " + source.string());
+    EXPECT_EQ(packsItself.status, 1);
+    EXPECT_NE(packsItself.output.find("lies inside"), std::string::npos) << packsItself.output;
+    EXPECT_EQ(
+        RunTool("-o " + (source / "ZEL" / ".." / "x.bin").string() + " " + source.string()).status,
+        1);
+    EXPECT_FALSE(fs::exists(inside));
+
+    // A stray byte, a cut-off sequence, a surrogate, an overlong '/'.
+    for (const char* version : {"\\377", "V\\344", "\\355\\240\\200", "\\300\\257"}) {
+        ToolRun bad = RunTool("--version \"$(printf '" + std::string(version) + "')\" -o " +
+                              package + " " + source.string());
+        EXPECT_EQ(bad.status, 1) << version;
+        EXPECT_NE(bad.output.find("not UTF-8"), std::string::npos) << bad.output;
+    }
+    EXPECT_EQ(RunTool("--version V2.1-版本😀 -o " + package + " " + source.string()).status, 0);
+
+    std::ofstream(source / "ZEL" / "huge.dat").close();
+    fs::resize_file(source / "ZEL" / "huge.dat", std::uintmax_t{1} << 32);  // sparse
+    ToolRun huge = RunTool("-o " + package + " " + source.string());
+    EXPECT_EQ(huge.status, 1);
+    EXPECT_NE(huge.output.find("huge.dat: 4294967296 bytes"), std::string::npos) << huge.output;
+    EXPECT_EQ(RunTool("--list " + package).output.find("huge.dat"), std::string::npos);
+}
+
+TEST_F(PackageToolTest, ListingAPipeOrAFolderAnswersAtOnce) {
+    fs::path pipe = fs::path(sim.Root()) / "pipe.bin";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (std::string option : {"--list ", "--verify "}) {
+        ToolRun piped = RunTool(option + pipe.string(), "timeout 10 ");  // no writer ever comes
+        EXPECT_EQ(piped.status, 1) << piped.output;
+        EXPECT_NE(piped.output.find("pipe.bin: not a regular file"), std::string::npos)
+            << piped.output;
+        ToolRun folder = RunTool(option + source.string());
+        EXPECT_NE(folder.output.find("source: is a folder"), std::string::npos) << folder.output;
+    }
+}
+
+// A file whose length differs from what its size said when it was opened (a log still
+// written to, a file cut meanwhile) fails the package and names the file. The kernel's
+// own files do this every time: those under /proc say 0 bytes and hold more, those
+// under /sys say 4096 and hold less.
+TEST_F(PackageToolTest, AFileThatChangesWhileItIsPackedFailsThePackage) {
+    const std::string grows = "/proc/self/status";
+    const std::string shrinks = "/sys/devices/system/cpu/online";
+    for (const std::string& changing : {grows, shrinks}) {
+        struct stat info {};
+        if (stat(changing.c_str(), &info) != 0)
+            continue;
+        PackageEntry entry{"ZEL/changing.txt", PackedKind::File, "", changing, ""};
+        std::string error;
+        EXPECT_FALSE(quarrin::package::WritePackage(
+            package, {"ZEL-OKUN-1", "V1"}, {File("ZEL/Velmoran.exe", "app"), entry}, error));
+        EXPECT_EQ(error.rfind(changing + ": changed while it was read", 0), 0u) << error;
+        EXPECT_FALSE(fs::exists(package)) << changing;
+        EXPECT_EQ(LeftoversBeside(package), std::vector<fs::path>{});
+    }
 }
 
 // A package the unit's installer refuses is refused by the builder (when a host folder can

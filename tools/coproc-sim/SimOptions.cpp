@@ -1,6 +1,8 @@
 #include "SimOptions.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <utility>
 #include <vector>
 
 namespace coprocsim {
@@ -73,7 +75,8 @@ Wrong moments (timed from the first frame received, unless said otherwise):
                        numbered, of lengths up to 258 bytes; received ones are checked
                        and logged as "recv PASS_THROUGH #n: LEN bytes intact"
   --pass-through-burst N
-                       send N pass-through frames at a time, in one write (default 1)
+                       send N pass-through frames at a time, in one write (1 to 1000,
+                       default 1)
   --status-ms N        MCU: send a status message every N ms
   --flood KIND         send KIND as fast as the line takes it: wrong-acks (from the
                        first data block on: MCU acknowledges blocks 32766 and 32767 in
@@ -87,6 +90,24 @@ Other:
 }
 
 namespace {
+
+// The most pass-through frames sent in one write: 1000 frames of up to 258 bytes.
+constexpr int kMaxPassThroughBurst = 1000;
+
+// A file written at the end of a transfer is checked at the start: a run of minutes must
+// not end in an image nobody can find.
+std::string CheckOutputFile(const char* option, const std::string& path) {
+    namespace fs = std::filesystem;
+    if (path.empty())
+        return "";
+    std::error_code code;
+    fs::path folder = fs::path(path).parent_path();
+    if (fs::is_directory(path, code))
+        return std::string(option) + " " + path + ": is a folder";
+    if (!folder.empty() && !fs::is_directory(folder, code))
+        return std::string(option) + " " + path + ": no folder " + folder.string();
+    return "";
+}
 
 bool ToInt(const std::string& text, int& value) {
     char* end = nullptr;
@@ -162,7 +183,7 @@ ParseResult ParseSimOptions(int argc, char** argv) {
             if (name != option.name)
                 continue;
             if (!ToInt(value, *option.target))
-                return {std::nullopt, name + " needs a number"};
+                return {std::nullopt, name + " needs a number from 0 to 1000000000"};
             known = true;
         }
         for (const TextOption& option : texts) {
@@ -193,8 +214,13 @@ ParseResult ParseSimOptions(int argc, char** argv) {
         options.flood != "update-ack") {
         return {std::nullopt, "--flood needs wrong-acks, status or update-ack"};
     }
-    if (options.passThroughBurst < 1)
-        return {std::nullopt, "--pass-through-burst needs a number from 1 on"};
+    if (options.passThroughBurst < 1 || options.passThroughBurst > kMaxPassThroughBurst)
+        return {std::nullopt, "--pass-through-burst needs a number from 1 to 1000"};
+    for (const auto& [option, path] : {std::pair{"--image-out", &options.imageOut},
+                                       std::pair{"--timing", &options.timingFile}}) {
+        if (std::string error = CheckOutputFile(option, *path); !error.empty())
+            return {std::nullopt, error};
+    }
     if (options.baud == 0)
         options.baud = options.kind == Kind::Mcu ? 38400 : 115200;
     if (options.baud != 38400 && options.baud != 115200) {

@@ -3,8 +3,10 @@
 //   mkpackage --marker ZEL-OKUN-1 --version TEXT -o PACKAGE FOLDER
 //   mkpackage --list PACKAGE
 //   mkpackage --verify PACKAGE
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,9 +29,26 @@ int Fail(const std::string& message) {
     return 1;
 }
 
+// A package written into the folder it packs would carry the previous package inside the
+// next one.
+bool LiesInside(const std::string& output, const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code code;
+    fs::path root = fs::canonical(folder, code);
+    if (code)
+        return false;
+    fs::path file = fs::weakly_canonical(fs::absolute(output, code), code);
+    if (code)
+        return false;
+    auto [rootEnd, fileAt] = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
+    return rootEnd == root.end() && fileAt != file.end();
+}
+
 int Build(const PackageInfo& info, const std::string& output, const std::string& folder) {
     std::vector<PackageEntry> entries;
     std::string error;
+    if (LiesInside(output, folder))
+        return Fail(output + ": lies inside " + folder + ", the folder being packed");
     if (!CollectFolder(folder, entries, error))
         return Fail(error);
     if (!CheckPackageEntries(entries, error))

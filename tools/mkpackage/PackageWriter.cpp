@@ -13,7 +13,10 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
+#include "platform/common/DeviceEntryRules.h"
+#include "tools/mkpackage/OutputFile.h"
 #include "tools/package/ArchiveEntry.h"
 #include "tools/package/PackageFormat.h"
 
@@ -21,20 +24,37 @@ namespace fs = std::filesystem;
 
 namespace quarrin::package {
 
+using platform::DEVICE_MAX_FILE_BYTES;
+
 namespace {
 
 using ArchivePtr = std::unique_ptr<struct archive, int (*)(struct archive*)>;
 using EntryPtr = std::unique_ptr<struct archive_entry, void (*)(struct archive_entry*)>;
 
-std::u16string Utf8ToUtf16(const std::string& text) {
+// UTF-16 of well-formed UTF-8 text; nothing for anything else (stray or missing
+// continuation bytes, overlong forms, surrogates, values past U+10FFFF), which the unit's
+// screen could only show as garbage.
+std::optional<std::u16string> Utf8ToUtf16(const std::string& text) {
+    static constexpr char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
     std::u16string out;
     for (std::size_t i = 0; i < text.size();) {
         auto byte = static_cast<unsigned char>(text[i]);
-        int extra = byte < 0x80 ? 0 : byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : 1;
+        int extra = byte < 0x80             ? 0
+                    : (byte & 0xE0) == 0xC0 ? 1
+                    : (byte & 0xF0) == 0xE0 ? 2
+                    : (byte & 0xF8) == 0xF0 ? 3
+                                            : -1;
+        if (extra < 0 || text.size() - i <= static_cast<std::size_t>(extra))
+            return std::nullopt;
         char32_t value = extra == 0 ? byte : byte & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + k < text.size(); ++k) {
-            value = value << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        for (int k = 1; k <= extra; ++k) {
+            auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+            if ((next & 0xC0) != 0x80)
+                return std::nullopt;
+            value = value << 6 | (next & 0x3F);
         }
+        if (value < kMinimum[extra] || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000))
+            return std::nullopt;
         i += static_cast<std::size_t>(extra) + 1;
         if (value >= 0x10000) {
             value -= 0x10000;
@@ -81,13 +101,18 @@ void PutUtf16(std::string& header, std::size_t offset, const std::u16string& tex
 }
 
 bool BuildHeader(const PackageInfo& info, std::string& header, std::string& error) {
-    std::u16string marker = Utf8ToUtf16(info.marker);
+    std::u16string marker = Utf8ToUtf16(info.marker).value_or(u"");
     PackageLayout layout{};
     if (!LayoutForMarker(marker, layout)) {
         error = "unknown marker '" + info.marker + "' (ZEL-OKUN-1 or ZEL-OKUN-2)";
         return false;
     }
-    std::u16string version = Utf8ToUtf16(info.version);
+    std::optional<std::u16string> text = Utf8ToUtf16(info.version);
+    if (!text) {
+        error = "the version text is not UTF-8";
+        return false;
+    }
+    const std::u16string& version = *text;
     if (version.size() > layout.versionChars) {
         error = "version text longer than " + std::to_string(layout.versionChars) + " characters";
         return false;
@@ -103,8 +128,11 @@ bool WriteAllTo(int fd, const char* data, std::size_t size) {
         ssize_t n = write(fd, data, size);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
             return false;
+        }
         data += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -113,11 +141,11 @@ bool WriteAllTo(int fd, const char* data, std::size_t size) {
 
 // Compresses the tar stream with zstd and a content checksum per frame, so that the reader
 // notices damaged data instead of installing it. (libarchive's own zstd filter writes no
-// checksum.)
+// checksum.) Refuses to let the package reach 4 GiB: no volume of the unit could hold it.
 class ZstdSink {
 public:
-    explicit ZstdSink(int fd)
-        : m_fd(fd), m_context(ZSTD_createCCtx()), m_out(ZSTD_CStreamOutSize()) {
+    ZstdSink(int fd, std::uint64_t room)
+        : m_fd(fd), m_room(room), m_context(ZSTD_createCCtx()), m_out(ZSTD_CStreamOutSize()) {
         ZSTD_CCtx_setParameter(m_context, ZSTD_c_compressionLevel, 3);
         ZSTD_CCtx_setParameter(m_context, ZSTD_c_checksumFlag, 1);
     }
@@ -138,21 +166,39 @@ public:
         for (;;) {
             ZSTD_outBuffer output{m_out.data(), m_out.size(), 0};
             std::size_t left = ZSTD_compressStream2(m_context, &output, &input, ZSTD_e_end);
-            if (ZSTD_isError(left) || !WriteAllTo(m_fd, m_out.data(), output.pos))
+            if (ZSTD_isError(left) || !Put(output.pos))
                 return false;
             if (left == 0)
                 return true;
         }
     }
+    // Why the last write failed: an errno value, or 0 for a compression error.
+    int Error() const { return m_error; }
+    bool TooLarge() const { return m_tooLarge; }
 
 private:
     bool Step(ZSTD_inBuffer& input, ZSTD_EndDirective mode) {
         ZSTD_outBuffer output{m_out.data(), m_out.size(), 0};
         std::size_t result = ZSTD_compressStream2(m_context, &output, &input, mode);
-        return !ZSTD_isError(result) && WriteAllTo(m_fd, m_out.data(), output.pos);
+        return !ZSTD_isError(result) && Put(output.pos);
+    }
+    bool Put(std::size_t size) {
+        if (size > m_room) {
+            m_tooLarge = true;
+            return false;
+        }
+        m_room -= size;
+        if (!WriteAllTo(m_fd, m_out.data(), size)) {
+            m_error = errno != 0 ? errno : EIO;
+            return false;
+        }
+        return true;
     }
 
     int m_fd;
+    std::uint64_t m_room;
+    int m_error = 0;
+    bool m_tooLarge = false;
     ZSTD_CCtx* m_context;
     std::vector<char> m_out;
 };
@@ -165,26 +211,80 @@ la_ssize_t WriteToSink(struct archive* writer, void* sink, const void* data, std
     return static_cast<la_ssize_t>(size);
 }
 
-bool StreamFile(struct archive* writer, const std::string& path, std::string& error) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
+// libarchive leaves its error text unset on some failures (data past an entry's size, say).
+std::string ArchiveError(struct archive* archive, const char* fallback) {
+    const char* text = archive_error_string(archive);
+    return text != nullptr ? text : fallback;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+std::string TooLargeForTheUnit(const std::string& path, std::uint64_t size) {
+    return path + ": " + std::to_string(size) +
+           " bytes: the unit's FAT volumes hold no file of 4 GiB or more";
+}
+
+bool SameFileState(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+std::string ChangedWhileRead(const std::string& path, const std::string& how) {
+    return path + ": changed while it was read (" + how +
+           "); pack it again when nothing writes to it";
+}
+
+// Copies exactly the `size` bytes the entry's header announced. A file that ends sooner,
+// goes on longer, or whose size or modification time moved meanwhile was changed while it
+// was read: its entry would hold neither the old nor the new content.
+bool StreamFile(struct archive* writer, const std::string& path, int fd, const struct stat& before,
+                std::string& error) {
+    std::vector<char> buffer(1 << 20);
+    std::int64_t left = before.st_size;
+    while (left > 0) {
+        std::size_t want = static_cast<std::size_t>(
+            std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
+        ssize_t n = read(fd, buffer.data(), want);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = path + ": " + std::strerror(errno);
+            return false;
+        }
+        if (n == 0) {
+            error = ChangedWhileRead(path, "it ended " + std::to_string(left) + " bytes early");
+            return false;
+        }
+        if (archive_write_data(writer, buffer.data(), static_cast<std::size_t>(n)) != n) {
+            error = path + ": " + ArchiveError(writer, "write failed");
+            return false;
+        }
+        left -= n;
+    }
+    char extra = 0;
+    struct stat after {};
+    if (read(fd, &extra, 1) > 0) {
+        error = ChangedWhileRead(path, "it grew");
         return false;
     }
-    std::vector<char> buffer(1 << 20);
-    bool ok = true;
-    for (;;) {
-        ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n == 0)
-            break;
-        if (n < 0 || archive_write_data(writer, buffer.data(), static_cast<std::size_t>(n)) != n) {
-            error = path + ": " + (n < 0 ? std::strerror(errno) : archive_error_string(writer));
-            ok = false;
-            break;
-        }
+    if (fstat(fd, &after) != 0 || !SameFileState(before, after)) {
+        error = ChangedWhileRead(path, "its size or time changed");
+        return false;
     }
-    close(fd);
-    return ok;
+    return true;
 }
 
 void DescribeEntry(struct archive_entry* entry, const PackageEntry& source, std::int64_t size) {
@@ -218,33 +318,86 @@ void DescribeEntry(struct archive_entry* entry, const PackageEntry& source, std:
     }
 }
 
-bool WriteEntry(struct archive* writer, const PackageEntry& source, std::string& error) {
-    std::int64_t size = static_cast<std::int64_t>(source.data.size());
-    if (!source.sourcePath.empty()) {
-        struct stat info {};
-        if (stat(source.sourcePath.c_str(), &info) != 0) {
-            error = source.sourcePath + ": " + std::strerror(errno);
-            return false;
-        }
-        size = info.st_size;
-    }
+bool WriteHeader(struct archive* writer, const PackageEntry& source, std::int64_t size,
+                 std::string& error) {
     EntryPtr entry(archive_entry_new(), archive_entry_free);
     DescribeEntry(entry.get(), source, size);
     if (archive_write_header(writer, entry.get()) != ARCHIVE_OK) {
-        error = source.path + ": " + archive_error_string(writer);
-        return false;
-    }
-    if (source.kind != PackageEntry::Kind::File)
-        return true;
-    if (!source.sourcePath.empty())
-        return StreamFile(writer, source.sourcePath, error);
-    if (!source.data.empty() &&
-        archive_write_data(writer, source.data.data(), source.data.size()) !=
-            static_cast<la_ssize_t>(source.data.size())) {
-        error = source.path + ": " + archive_error_string(writer);
+        error = source.path + ": " + ArchiveError(writer, "cannot write the entry");
         return false;
     }
     return true;
+}
+
+// A file of the host folder, opened once: the size in its header and the bytes that follow
+// come from the same file, even when the name has been given to another one meanwhile.
+bool WriteHostFile(struct archive* writer, const PackageEntry& source, std::string& error) {
+    const std::string& path = source.sourcePath;
+    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat before {};
+    if (file.Get() < 0 || fstat(file.Get(), &before) != 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(before.st_mode)) {
+        error = path + ": no longer a regular file";
+        return false;
+    }
+    if (static_cast<std::uint64_t>(before.st_size) > DEVICE_MAX_FILE_BYTES) {
+        error = TooLargeForTheUnit(path, static_cast<std::uint64_t>(before.st_size));
+        return false;
+    }
+    return WriteHeader(writer, source, before.st_size, error) &&
+           StreamFile(writer, path, file.Get(), before, error);
+}
+
+bool WriteEntry(struct archive* writer, const PackageEntry& source, std::string& error) {
+    if (source.kind == PackageEntry::Kind::File && !source.sourcePath.empty())
+        return WriteHostFile(writer, source, error);
+    auto size = static_cast<std::int64_t>(source.data.size());
+    if (!WriteHeader(writer, source, size, error))
+        return false;
+    if (source.kind == PackageEntry::Kind::File && !source.data.empty() &&
+        archive_write_data(writer, source.data.data(), source.data.size()) != size) {
+        error = source.path + ": " + ArchiveError(writer, "write failed");
+        return false;
+    }
+    return true;
+}
+
+std::string SinkError(const ZstdSink& sink) {
+    if (sink.TooLarge())
+        return "the package reaches 4 GiB, more than a file of the unit's FAT volumes can hold";
+    return sink.Error() != 0 ? std::strerror(sink.Error()) : "compression failed";
+}
+
+// The header, then the archive. A failed write of the package is reported as such, even
+// when it surfaces while an entry is written.
+bool WriteArchive(int fd, const std::string& header, const std::vector<PackageEntry>& entries,
+                  const std::string& outputPath, std::string& error) {
+    if (!WriteAllTo(fd, header.data(), header.size())) {
+        error = outputPath + ": " + std::strerror(errno);
+        return false;
+    }
+    ZstdSink sink(fd, DEVICE_MAX_FILE_BYTES - header.size());
+    ArchivePtr writer(archive_write_new(), archive_write_free);
+    archive_write_set_format_pax_restricted(writer.get());
+    bool ok = archive_write_open(writer.get(), &sink, nullptr, WriteToSink, nullptr) == ARCHIVE_OK;
+    if (!ok)
+        error = ArchiveError(writer.get(), "cannot start the archive");
+    for (std::size_t i = 0; ok && i < entries.size(); ++i)
+        ok = WriteEntry(writer.get(), entries[i], error);
+    if (ok && archive_write_close(writer.get()) != ARCHIVE_OK) {
+        error = ArchiveError(writer.get(), "cannot end the archive");
+        ok = false;
+    }
+    writer.reset();
+    ok = ok && sink.Finish();
+    if (!ok && (sink.Error() != 0 || sink.TooLarge()))
+        error = outputPath + ": " + SinkError(sink);
+    else if (!ok && error.empty())
+        error = outputPath + ": write failed";
+    return ok;
 }
 
 }  // namespace
@@ -254,39 +407,9 @@ bool WritePackage(const std::string& outputPath, const PackageInfo& info,
     std::string header;
     if (!BuildHeader(info, header, error))
         return false;
-    int fd = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = outputPath + ": " + std::strerror(errno);
-        return false;
-    }
-    bool ok = WriteAllTo(fd, header.data(), header.size());
-    ZstdSink sink(fd);
-    ArchivePtr writer(archive_write_new(), archive_write_free);
-    archive_write_set_format_pax_restricted(writer.get());
-    if (ok &&
-        archive_write_open(writer.get(), &sink, nullptr, WriteToSink, nullptr) != ARCHIVE_OK) {
-        error = archive_error_string(writer.get());
-        ok = false;
-    }
-    for (std::size_t i = 0; ok && i < entries.size(); ++i)
-        ok = WriteEntry(writer.get(), entries[i], error);
-    if (ok && archive_write_close(writer.get()) != ARCHIVE_OK) {
-        error = archive_error_string(writer.get());
-        ok = false;
-    }
-    writer.reset();
-    if (ok && !sink.Finish()) {
-        error = outputPath + ": compressed write failed";
-        ok = false;
-    }
-    if (fsync(fd) != 0 && ok) {
-        error = outputPath + ": " + std::strerror(errno);
-        ok = false;
-    }
-    close(fd);
-    if (!ok && error.empty())
-        error = outputPath + ": write failed";
-    return ok;
+    OutputFile output;
+    return output.Open(outputPath, error) &&
+           WriteArchive(output.Fd(), header, entries, outputPath, error) && output.Commit(error);
 }
 
 bool CollectFolder(const std::string& folder, std::vector<PackageEntry>& entries,
@@ -306,6 +429,11 @@ bool CollectFolder(const std::string& folder, std::vector<PackageEntry>& entries
         if (fs::is_directory(status)) {
             found.push_back({relative, PackageEntry::Kind::Directory, "", "", ""});
         } else if (fs::is_regular_file(status)) {
+            std::uintmax_t size = item.file_size(code);
+            if (!code && size > DEVICE_MAX_FILE_BYTES) {
+                error = TooLargeForTheUnit(item.path().string(), size);
+                return false;
+            }
             found.push_back({relative, PackageEntry::Kind::File, "", item.path().string(), ""});
         } else {
             error = item.path().string() + ": only folders and regular files can be packed";
@@ -373,13 +501,20 @@ la_ssize_t ReadBounded(struct archive* reader, void* data, const void** out) {
 bool ReadPackage(const std::string& packagePath, PackageListing& listing, std::string& error) {
     PackageInfo& info = listing.info;
     BoundedFile file;
-    file.fd = open(packagePath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file.fd < 0) {
+    // Not waiting for the writer of a pipe: only a regular file is read.
+    file.fd = open(packagePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info_ {};
+    if (file.fd < 0 || fstat(file.fd, &info_) != 0) {
         error = packagePath + ": " + std::strerror(errno);
+        if (file.fd >= 0)
+            close(file.fd);
         return false;
     }
-    struct stat info_ {};
-    fstat(file.fd, &info_);
+    if (!S_ISREG(info_.st_mode)) {
+        close(file.fd);
+        error = packagePath + (S_ISDIR(info_.st_mode) ? ": is a folder" : ": not a regular file");
+        return false;
+    }
     unsigned char header[260] = {};
     ssize_t got = pread(file.fd, header, sizeof header, 0);
     std::u16string marker = DecodeUtf16Field(header, PACKAGE_MARKER_CHARS);
