@@ -198,8 +198,8 @@ void CheckPackage(KindReport& report, const std::wstring& package,
 
 void CheckBackup(KindReport& report, const std::wstring& package) {
     ULONGLONG free = FreeBytes(BACKUP_VOLUME);
-    if (free != 0)
-        free += FileBytes(BACKUP_PACKAGE_PATH);  // the old backup is deleted first
+    if (free != 0)  // the old backup, and what a cut copy left of a newer one, go first
+        free += FileBytes(BACKUP_PACKAGE_PATH) + FileBytes(BACKUP_PACKAGE_PARTIAL);
     if (BackupFits(free, FileBytes(package))) {
         report.facts.push_back(std::wstring(L"backup: ") + BACKUP_PACKAGE_PATH +
                                L" is replaced by this package");

@@ -17,8 +17,9 @@ inline constexpr wchar_t APP_PACKAGE_FILE[] = L"ZEL_Update\\ZEL.bin";
 inline constexpr wchar_t MCU_IMAGE_FILE[] = L"ZEL_Update\\MCU";
 inline constexpr wchar_t MPEG_IMAGE_FILE[] = L"ZEL_Update\\DVDROM.bin";
 inline constexpr wchar_t NAVI_FOLDER[] = L"navi_update";
-// The backup package, the source of a restore.
+// The backup package, the source of a restore, and the name it is copied under until whole.
 inline constexpr wchar_t BACKUP_PACKAGE_PATH[] = L"ResidentFlash\\ZEL.bin";
+inline constexpr wchar_t BACKUP_PACKAGE_PARTIAL[] = L"ResidentFlash\\ZEL.bin.partial";
 
 // The 8-bit version fields of the firmware images.
 inline constexpr LONG MCU_VERSION_OFFSET = 131047;

@@ -21,6 +21,8 @@
 #   stuck         the main application cannot start and no boot retries the update (finding)
 #   corrupt-app   a damaged main application is started (finding)
 #   +backup-damaged  suffix: the backup package is neither the old nor the new one (finding)
+#   +no-backup    suffix: no backup package: a cut came while the old one was already gone and
+#                 the new one not yet whole; the next install makes it again (not a finding)
 #   boot-loop     5 boots without settling (finding)
 #   crash         a boot ended with another exit code than 0 (finding)
 # Firmware (an MPEG and an MCU update against two coproc-sim, restarted for every boot; a
@@ -183,6 +185,8 @@ app_state() {  # DEVICE BOOTS LASTLOG
   local backup="$d/ResidentFlash/ZEL.bin" suffix="+backup-damaged"
   if cmp -s "$backup" "$work/backup.old" || cmp -s "$backup" "$work/package.new"; then
     suffix=""
+  elif [ ! -e "$backup" ]; then
+    suffix="+no-backup"
   fi
   if [ "$now" = "$(cat "$work/app.expected")" ]; then
     if [ "$boots" -gt 2 ]; then echo "retried$suffix"; else echo "app-ok$suffix"; fi

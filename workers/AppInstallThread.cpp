@@ -51,11 +51,26 @@ DWORD WholeMebibytes(ULONGLONG bytes) {
     return static_cast<DWORD>(static_cast<double>(bytes) * (1.0 / 1048576.0));
 }
 
+void DeleteBackupFile(LPCWSTR path) {
+    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path);
+}
+
+// The copy goes under another name and is renamed once whole: a power cut or a full volume
+// during the copy then leaves no backup at all, never a partial package that a restore would
+// take for the backup.
+void CopyBackupPackage(const std::wstring& package) {
+    if (CopyFileW(package.c_str(), BACKUP_PACKAGE_PARTIAL, FALSE) &&
+        MoveFileW(BACKUP_PACKAGE_PARTIAL, BACKUP_PACKAGE_PATH))
+        return;
+    DeleteBackupFile(BACKUP_PACKAGE_PARTIAL);
+}
+
 // Replaces the backup package with the one just installed, when it fits with 2 MiB to spare.
 // A failed free-space query counts as no free space, so no backup is attempted then.
 void RefreshBackupPackage(HWND window, const std::wstring& package) {
-    SetFileAttributesW(BACKUP_PACKAGE_PATH, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(BACKUP_PACKAGE_PATH);
+    DeleteBackupFile(BACKUP_PACKAGE_PATH);
+    DeleteBackupFile(BACKUP_PACKAGE_PARTIAL);  // what a cut during an earlier copy left
     ULARGE_INTEGER freeBytes{};
     if (!GetDiskFreeSpaceExW(BACKUP_VOLUME, &freeBytes, nullptr, nullptr))
         freeBytes.QuadPart = 0;
@@ -75,7 +90,7 @@ void RefreshBackupPackage(HWND window, const std::wstring& package) {
     NKDbgPrintfW(L"%s", line);
     if (BackupFits(freeBytes.QuadPart, packageBytes)) {
         PostProgress(window, 1, PROGRESS_BACKUP);
-        CopyFileW(package.c_str(), BACKUP_PACKAGE_PATH, FALSE);
+        CopyBackupPackage(package);
     }
 }
 

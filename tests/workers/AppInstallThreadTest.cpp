@@ -123,6 +123,31 @@ TEST_F(AppInstallThreadTest, TheBackupNeedsMoreThanTwoMebibytesToSpare) {
     EXPECT_EQ(sim.FileBytes(kRecord), kWordZero);
 }
 
+// A restore takes whatever stands at the backup's name, so a copy that stops half way (a full
+// volume, a power cut) must leave nothing there; a leftover of such a copy goes at the next
+// install.
+TEST_F(AppInstallThreadTest, AnUnfinishedBackupCopyNeverStandsAtTheBackupsName) {
+    InstallZCompress(sim);
+    sim.Files().SetFreeSpaceOverride(L"ResidentFlash", 100 * MiB);
+    for (DWORD copyError : {DWORD{ERROR_DISK_FULL}, DWORD{ERROR_SUCCESS}}) {
+        SCOPED_TRACE(copyError);
+        PutGoodPackage();
+        sim.PutFile(kBackup, "old backup");
+        sim.PutFile(L"ResidentFlash\\ZEL.bin.partial", "half of a newer one");
+        sim.PutFile(kRecord, kWordZero);
+        if (copyError != ERROR_SUCCESS)
+            sim.FailOperation(FileOp::Copy, L"ResidentFlash\\ZEL.bin.partial", copyError);
+        Run();
+        EXPECT_EQ(g_updateErrorCode, 0) << "a failed backup is no failed install";
+        EXPECT_FALSE(sim.Exists(L"ResidentFlash\\ZEL.bin.partial"));
+        if (copyError != ERROR_SUCCESS) {
+            EXPECT_FALSE(sim.Exists(kBackup));
+        } else {
+            EXPECT_EQ(sim.FileBytes(kBackup), sim.FileBytes(kPackage));
+        }
+    }
+}
+
 TEST_F(AppInstallThreadTest, TheLibraryIsTakenFromTheMediumWhenTheSystemHasNone) {
     InstallZCompress(sim, L"SDHC\\zCompress.dll");
     PutGoodPackage();
