@@ -1,14 +1,13 @@
 #include "e2e/E2eSupport.h"
 
-#include <dirent.h>
+#include "e2e/DeepTree.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -91,55 +90,17 @@ DeviceRoot::DeviceRoot() {
     m_path = pattern;
 }
 
-namespace {
-
-// Removes the entry `name` of the folder `parent` and all below it, one name at a time
-// relative to its folder, so that no path handed to the host grows with the depth.
-void RemoveAt(int parent, const char* name) {
-    if (unlinkat(parent, name, 0) == 0 || errno != EISDIR)
-        return;
-    int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr) {
-        std::vector<std::string> names;
-        while (dirent* entry = readdir(dir)) {
-            std::string child = entry->d_name;
-            if (child != "." && child != "..")
-                names.push_back(child);
-        }
-        for (const std::string& child : names)
-            RemoveAt(dirfd(dir), child.c_str());
-        closedir(dir);
-    }
-    unlinkat(parent, name, AT_REMOVEDIR);
-}
-
-}  // namespace
-
 DeviceRoot::~DeviceRoot() {
     std::error_code ignored;
     fs::remove_all(m_path, ignored);
     if (fs::exists(m_path, ignored))
-        RemoveAt(AT_FDCWD, m_path.c_str());  // a tree deeper than one host path can name
+        deeptree::RemoveTreeAt(AT_FDCWD, m_path.c_str());  // deeper than one host path reaches
 }
 
 void PutDeepFile(const fs::path& base, int depth, const std::string& leaf,
                  const std::string& bytes) {
     fs::create_directories(base);
-    int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int level = 1; level <= depth && fd >= 0; ++level) {
-        std::string name = std::string(50, 'd') + std::to_string(level);
-        mkdirat(fd, name.c_str(), 0755);
-        int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        close(fd);
-        fd = next;
-    }
-    if (fd < 0)
-        throw std::runtime_error("cannot make the deep folders below " + base.string());
-    int file = openat(fd, leaf.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    close(fd);
-    if (file < 0 || write(file, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-        throw std::runtime_error("cannot write " + leaf);
-    close(file);
+    deeptree::PutDeepFile(base.string(), depth, leaf, bytes);
 }
 
 fs::path DeviceRoot::Put(const std::string& relative, const std::string& bytes) {
