@@ -8,7 +8,6 @@
 
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
-#include "tests/e2e/DeepTree.h"
 #include "tests/navi/NaviTestSupport.h"
 #include "workers/NaviUpdateThread.h"
 
@@ -240,19 +239,6 @@ TEST_F(NaviUpdateThreadTest, ASourceThatSharesTheCardsStorageIsRefusedWith24) {
     EXPECT_EQ(sim.FileBytes(L"硬盘\\navi_update\\maps\\c.dat"), "c");
     EXPECT_TRUE(sim.Storage().OpenStoreCalls().empty()) << "nothing was formatted";
     EXPECT_FALSE(sim.Exists(kRecord));
-}
-
-// A folder of the source that no listing opens was neither counted nor copied, and the update
-// reported success without it.
-TEST_F(NaviUpdateThreadTest, AFolderOfTheSourceThatCannotBeListedFailsWith20) {
-    PutThreeFiles();
-    deeptree::DeepFolder deep(sim.HostPath(L"硬盘\\navi_update\\deep"), 80);
-    EXPECT_EQ(Run().back(), (std::pair<WPARAM, LPARAM>{0, 0}));
-    EXPECT_EQ(g_updateErrorCode, NAVI_ERROR_COUNT_MISMATCH);
-    EXPECT_TRUE(Logged(L"Total File Count:3\r\n"));
-    EXPECT_TRUE(Logged(L"FindFirstFile 硬盘\\navi_update\\deep\\ddd"));
-    EXPECT_EQ(sim.FileBytes(L"Storage Card\\maps\\c.dat"), "c") << "the rest is copied";
-    EXPECT_TRUE(Logged(L"Total Time:"));
 }
 
 // What neither the deletion nor the format removes stays beside the new data; the update
