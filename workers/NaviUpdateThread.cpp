@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
@@ -66,12 +67,19 @@ bool CardIsEmpty() {
                      static_cast<int>(error));
         return false;
     }
-    std::wstring first = entry.cFileName;
+    std::wstring first;
     int left = 0;
     do {
-        ++left;
+        // Windows lists a folder's "." and ".." too; the device does not.
+        std::wstring_view name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (left++ == 0)
+            first = name;
     } while (FindNextFileW(search, &entry));
     FindClose(search);
+    if (left == 0)
+        return true;
     NKDbgPrintfW(L"%s not emptied: %d entries left, first %s\r\n", NAVI_DESTINATION, left,
                  first.c_str());
     return false;
