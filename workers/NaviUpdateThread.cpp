@@ -112,8 +112,8 @@ void CopyNavigationFolder(HWND window, const std::wstring& source, bool cardEmpt
     }
 }
 
-// Whether one of the two folders holds the other; fails (with the last error) when that
-// cannot be told.
+// Whether `inner` is the folder `outer` or lies below it; fails (with the last error) when
+// that cannot be told.
 bool Overlap(const std::wstring& inner, const std::wstring& outer, bool& overlap) {
     BOOL within = FALSE;
     if (!IsPathWithinFolderW(inner.c_str(), outer.c_str(), &within))
