@@ -159,7 +159,7 @@ StageCourse NavigationStage(const KindReport& report, BootState& state,
     StageCourse stage;
     stage.kind = KIND_NAVI;
     stage.screens.push_back(PreparingText(KIND_NAVI, false));
-    bool touchesCard = report.succeeds || report.code != NAVI_ERROR_NO_FILES;
+    bool touchesCard = report.succeeds || !NavigationFailureSparesCard(report.code);
     if (touchesCard) {
         AddIfAny(stage.deletes,
                  TreeToDelete(NAVI_DESTINATION, environment,
@@ -171,8 +171,9 @@ StageCourse NavigationStage(const KindReport& report, BootState& state,
     }
     SetResult(stage, report, state, false);
     if (stage.outcome == StageCourse::FAILURE) {
-        stage.remains = touchesCard ? L"the card's old content is gone, and what reached the "
-                                      L"card is incomplete"
+        stage.remains = touchesCard ? L"the card's old content is gone (but for what could not "
+                                      L"be removed), and the card does not hold just the "
+                                      L"navigation folder"
                                     : L"the card keeps its content";
     }
     return stage;

@@ -1,5 +1,6 @@
 #include "check/NaviCheck.h"
 
+#include "check/SourceChecks.h"
 #include "check/TextHelpers.h"
 #include "check/TreeFacts.h"
 #include "dialog/ScreenTexts.h"
@@ -80,15 +81,29 @@ void CheckRoom(KindReport& report, const TreeFacts& facts, const CheckEnvironmen
     }
 }
 
-// The worker counts the files outside dot folders and compares that count with the files its
-// copy could copy, dot folders included.
-void CheckCount(KindReport& report, const TreeFacts& facts, const std::wstring& root) {
+// The worker counts the files outside dot folders; a count of 0 ends the update before the
+// card is touched. Returns the count.
+int CheckCount(KindReport& report, const TreeFacts& facts, const std::wstring& root) {
     int counted = CountNavigationFiles(root);
     report.facts.push_back(L"the unit counts " + Count(counted, L"file") + L" in " +
                            Count(facts.folders, L"folder") + L", " + Bytes(facts.bytes));
-    if (counted == 0) {
+    if (counted == 0)
         Fail(report, NAVI_ERROR_NO_FILES, L"the folder holds no file: the card is not touched");
-        return;
+    return counted;
+}
+
+// The count against the files the copy could copy, dot folders included; a folder that no
+// listing can open leaves its files out of both.
+void CheckCopy(KindReport& report, const TreeFacts& facts, int counted) {
+    if (!facts.unlistedFolders.empty()) {
+        const TreeFacts::Unlisted& first = facts.unlistedFolders.front();
+        std::wstring more =
+            facts.unlistedFolders.size() > 1
+                ? L" (and " + Thousands(facts.unlistedFolders.size() - 1) + L" more)"
+                : L"";
+        Fail(report, NAVI_ERROR_COUNT_MISMATCH,
+             first.path + more + L" cannot be listed (" + ErrorText(first.error) +
+                 L"): what it holds is neither counted nor copied, so the card would lack it");
     }
     int copied = facts.files - facts.unopenableFiles;
     if (copied != counted) {
@@ -101,21 +116,60 @@ void CheckCount(KindReport& report, const TreeFacts& facts, const std::wstring& 
     }
 }
 
-// A card volume that is no folder (a volume link whose card is not mounted, say) takes no
-// copy: the first file at the top of the folder ends the copy, else every file is missing.
-void CheckDestination(KindReport& report, const TreeFacts& facts) {
-    DWORD attributes = GetFileAttributesW(NAVI_DESTINATION);
-    DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
-    bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    // A missing volume folder is made by the copy's first CreateDirectoryW.
-    if (folder || error == ERROR_FILE_NOT_FOUND)
-        return;
-    bool top = facts.topFiles > 0;
-    Fail(report, top ? NAVI_ERROR_COPY_FAILED : NAVI_ERROR_COUNT_MISMATCH,
-         std::wstring(NAVI_DESTINATION) +
-             L" is no folder the unit can reach, so no copy reaches the card: " +
-             (top ? L"the first file at the top of the folder ends the copy"
-                  : L"every file is missing from the count"));
+// The unit's own rule: no card, or a source that shares its storage with the card, ends the
+// update before anything on the card is touched.
+void CheckDestination(KindReport& report, const std::wstring& root) {
+    int refused = CheckNavigationDestination(root);
+    if (refused == NAVI_ERROR_NO_CARD) {
+        DWORD attributes = GetFileAttributesW(NAVI_DESTINATION);
+        std::wstring why = attributes == INVALID_FILE_ATTRIBUTES
+                               ? ErrorText(GetLastError())
+                               : std::wstring(L"a file, not a folder");
+        Fail(report, NAVI_ERROR_NO_CARD,
+             std::wstring(NAVI_DESTINATION) + L" is not there (" + why +
+                 L"): no card takes the copy, so the unit touches nothing");
+    } else if (refused == NAVI_ERROR_SOURCE_ON_CARD) {
+        Fail(report, NAVI_ERROR_SOURCE_ON_CARD,
+             root + L" and " + NAVI_DESTINATION +
+                 L" share their storage (volumes that reach one card, or one folder inside "
+                 L"the other): emptying the card would delete the navigation data, so the "
+                 L"unit touches nothing");
+    }
+}
+
+// Without the formatter, what the deletion cannot remove from the card: a folder whose name
+// begins with a dot, a read-only folder, a folder holding a name the device cannot list.
+std::wstring DeletionLeftovers(const TreeFacts& card) {
+    if (!card.dotFolders.empty())
+        return card.dotFolders.front() + L" begins with a dot, so the deletion never collects it";
+    for (const std::wstring& folder : card.readOnlyFolders) {
+        if (folder != NAVI_DESTINATION)
+            return L"the folder " + folder + L" is read-only, so the deletion cannot remove it";
+    }
+    for (const UnheldEntry& hidden : card.leftOut) {
+        if (hidden.kind == UnheldEntry::NAME && hidden.folder != NAVI_DESTINATION)
+            return hidden.folder + L" holds " + hidden.name + L" (" + hidden.why +
+                   L"), which the device cannot list, so the deletion cannot remove it";
+    }
+    return L"";
+}
+
+// What would stay on the card beside the new data: the unit lists the card once it is emptied
+// and formatted, and fails with 20 when anything is left.
+void CheckCardEmptied(KindReport& report, const CheckEnvironment& environment) {
+    TreeFacts card = GatherTreeFacts(NAVI_DESTINATION, environment);
+    std::wstring stays;
+    if (!card.unlistedFolders.empty()) {
+        stays = card.unlistedFolders.front().path + L" cannot be listed (" +
+                ErrorText(card.unlistedFolders.front().error) +
+                L"), so neither the deletion nor the format removes it";
+    } else if (!FormatterPresent()) {
+        stays = DeletionLeftovers(card);
+    }
+    if (!stays.empty()) {
+        Fail(report, NAVI_ERROR_COUNT_MISMATCH,
+             L"the card is not emptied: " + stays + L"; old data would stay beside the new");
+    }
 }
 
 // Without the formatter the card is emptied and mounted again, but not formatted: what the
@@ -142,8 +196,13 @@ void CheckNavigation(KindReport& report, const CheckEnvironment& environment) {
     report.runningText = RunningText(KIND_NAVI, false, L"");
     const std::wstring& root = report.source;
     TreeFacts facts = GatherTreeFacts(root, environment, root);
-    CheckCount(report, facts, root);
-    CheckDestination(report, facts);
+    // In the worker's order, the first failure being the one shown: the count, the card, the
+    // copy, the card once emptied.
+    if (int counted = CheckCount(report, facts, root); counted > 0) {
+        CheckDestination(report, root);
+        CheckCopy(report, facts, counted);
+        CheckCardEmptied(report, environment);
+    }
     CheckFormatter(report);
     NoteLeftOut(report, facts);
     CheckRoom(report, facts, environment);

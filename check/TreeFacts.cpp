@@ -67,8 +67,12 @@ void WalkFolder(TreeFacts& facts, const PendingFolder& folder, std::deque<Pendin
         facts.readOnlyFolders.push_back(folder.path);
     WIN32_FIND_DATAW entry{};
     HANDLE search = FindFirstFileW((folder.path + L"\\*.*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE) {
+        // ERROR_FILE_NOT_FOUND: a folder without entries.
+        if (DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND)
+            facts.unlistedFolders.push_back({folder.path, error});
         return;
+    }
     // The device's own rule, over the listing in the device's order.
     quarrin::platform::CaseTwinFilter twins;
     do {

@@ -26,6 +26,13 @@ struct TreeFacts {
     std::vector<std::wstring> unopenable;  // such files, apart from those below case twins
     std::vector<std::wstring> readOnlyFolders;
     std::vector<UnheldEntry> leftOut;  // entries the listings leave out (names, links)
+    // Folders that are listed but cannot be listed themselves (no access, a path too long
+    // for the host), with the listing's error: nothing in them is counted, copied or deleted.
+    struct Unlisted {
+        std::wstring path;
+        DWORD error;
+    };
+    std::vector<Unlisted> unlistedFolders;
 };
 
 // A large tree shows, under `progressName`, the folders walked so far as a share of those

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
@@ -51,22 +52,105 @@ void PostFailure(HWND window, int code) {
     PostMessageW(window, WM_UPDATE_PROGRESS, 0, 0);
 }
 
-void CopyNavigationFolder(HWND window, const std::wstring& source) {
+// What the deletion and the format left on the card: nothing, or the entries named in the log,
+// which would stay beside the navigation data (a folder that cannot be listed or removed,
+// without a formatter one whose name begins with a dot).
+bool CardIsEmpty() {
+    std::wstring pattern = std::wstring(NAVI_DESTINATION) + L"\\*.*";
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
+            return true;
+        NKDbgPrintfW(L"FindFirstFile %s Failed!Error Code:%d\r\n", NAVI_DESTINATION,
+                     static_cast<int>(error));
+        return false;
+    }
+    std::wstring first;
+    int left = 0;
+    do {
+        // Windows lists a folder's "." and ".." too; the device does not.
+        std::wstring_view name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (left++ == 0)
+            first = name;
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    if (left == 0)
+        return true;
+    NKDbgPrintfW(L"%s not emptied: %d entries left, first %s\r\n", NAVI_DESTINATION, left,
+                 first.c_str());
+    return false;
+}
+
+// Empties and formats the card; true when nothing of its old content is left.
+bool EmptyCard() {
+    DeleteTree(NAVI_DESTINATION);
+    FormatStorageCard();
+    return CardIsEmpty();
+}
+
+// `cardEmptied`: nothing of the card's old content was left before the copy;
+// `countMissedFolders`: the count met a folder of the source that it could not list.
+void CopyNavigationFolder(HWND window, const std::wstring& source, bool cardEmptied,
+                          bool countMissedFolders) {
+    std::size_t unlistedBefore = g_unlistedFolders.size();
     bool copied = CopyTree(window, source, NAVI_DESTINATION);
+    bool missedFolders = countMissedFolders || g_unlistedFolders.size() > unlistedBefore;
     // The request armed before the card was emptied is withdrawn whatever the copy gave (a
     // failed update is not repeated), and before the final post, after which the loader
     // may end at any moment.
     DisarmNavigationRetry();
     if (!copied) {
         PostFailure(window, NAVI_ERROR_COPY_FAILED);
-    } else if (g_copiedFileCount != g_totalFileCount) {
+    } else if (g_copiedFileCount != g_totalFileCount || missedFolders || !cardEmptied) {
         PostFailure(window, NAVI_ERROR_COUNT_MISMATCH);
     } else {
         PostMessageW(window, WM_UPDATE_PROGRESS, 1, PROGRESS_DONE);
     }
 }
 
+// Whether `inner` is the folder `outer` or lies below it; fails (with the last error) when
+// that cannot be told.
+bool Overlap(const std::wstring& inner, const std::wstring& outer, bool& overlap) {
+    BOOL within = FALSE;
+    if (!IsPathWithinFolderW(inner.c_str(), outer.c_str(), &within))
+        return false;
+    overlap = within != FALSE;
+    return true;
+}
+
 }  // namespace
+
+int CheckNavigationDestination(const std::wstring& source) {
+    DWORD attributes = GetFileAttributesW(NAVI_DESTINATION);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
+        NKDbgPrintfW(L"No card in %s!Error Code:%d\r\n", NAVI_DESTINATION, static_cast<int>(error));
+        return NAVI_ERROR_NO_CARD;
+    }
+    bool sourceOnCard = false, cardInSource = false;
+    if (!Overlap(source, NAVI_DESTINATION, sourceOnCard) ||
+        (!sourceOnCard && !Overlap(NAVI_DESTINATION, source, cardInSource))) {
+        NKDbgPrintfW(L"IsPathWithinFolder %s Failed!Error Code:%d\r\n", source.c_str(),
+                     static_cast<int>(GetLastError()));
+        return NAVI_ERROR_SOURCE_ON_CARD;
+    }
+    if (sourceOnCard || cardInSource) {
+        NKDbgPrintfW(sourceOnCard ? L"Navigation source %s lies on %s\r\n"
+                                  : L"Navigation source %s holds %s\r\n",
+                     source.c_str(), NAVI_DESTINATION);
+        return NAVI_ERROR_SOURCE_ON_CARD;
+    }
+    return 0;
+}
+
+bool NavigationFailureSparesCard(int code) {
+    return code == NAVI_ERROR_NO_FILES || code == NAVI_ERROR_NO_CARD ||
+           code == NAVI_ERROR_SOURCE_ON_CARD;
+}
 
 int CountNavigationFiles(const std::wstring& source) {
     CollectDirectoryTree(source);
@@ -100,11 +184,17 @@ DWORD NaviUpdateThread(LPVOID dialog) {
     std::wstring source = g_naviSourceDir;
     Sleep(200);
 
+    g_unlistedFolders.clear();
     g_totalFileCount = CountNavigationFiles(source);
     NKDbgPrintfW(L"Total File Count:%d\r\n", g_totalFileCount);
     g_copiedFileCount = 0;
+    bool countMissedFolders = !g_unlistedFolders.empty();
     if (g_totalFileCount == 0) {
         PostFailure(window, NAVI_ERROR_NO_FILES);
+        return 0;
+    }
+    if (int refused = CheckNavigationDestination(source)) {
+        PostFailure(window, refused);
         return 0;
     }
 
@@ -112,13 +202,12 @@ DWORD NaviUpdateThread(LPVOID dialog) {
     // From here on the card's old content goes: a power cut before the copy has returned
     // finds the request again at the next start, which repeats the update.
     ArmNavigationRetry();
-    DeleteTree(NAVI_DESTINATION);
-    FormatStorageCard();
+    bool cardEmptied = EmptyCard();
     LayDownPlaceholders();
 
     PostMessageW(window, WM_UPDATE_PROGRESS, 1, 1);
     Sleep(300);
-    CopyNavigationFolder(window, source);
+    CopyNavigationFolder(window, source, cardEmptied, countMissedFolders);
     NKDbgPrintfW(L"Total Time:%d ms\r\n", static_cast<int>(GetTickCount() - start));
     return 0;
 }

@@ -8,8 +8,13 @@ std::vector<std::wstring> g_directoryList;
 std::vector<std::wstring> g_fileList;
 int g_totalFileCount = 0;
 int g_copiedFileCount = 0;
+std::set<std::wstring> g_unlistedFolders;
 
 namespace {
+
+// Paths in log lines are shortened in the middle beyond this many characters, so that the
+// line keeps its end within the debug print's buffer.
+constexpr std::size_t LOGGED_PATH_LIMIT = 1000;
 
 std::wstring SearchPattern(const std::wstring& folder) {
     return folder + L"\\*.*";
@@ -30,6 +35,33 @@ bool IsSelfOrParent(const WIN32_FIND_DATAW& entry) {
 
 bool CountsAsGone(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+std::wstring LoggedPath(const std::wstring& path) {
+    if (path.size() <= LOGGED_PATH_LIMIT)
+        return path;
+    std::size_t half = LOGGED_PATH_LIMIT / 2;
+    return path.substr(0, half) + L"..." + path.substr(path.size() - half);
+}
+
+// A listing that fails with ERROR_FILE_NOT_FOUND found a folder without entries; any other
+// failure leaves the folder's content unseen.
+void NoteListingFailure(const std::wstring& folder, DWORD error) {
+    if (error == ERROR_FILE_NOT_FOUND || !g_unlistedFolders.insert(folder).second)
+        return;
+    NKDbgPrintfW(L"FindFirstFile %s Failed!Error Code:%d\r\n", LoggedPath(folder).c_str(),
+                 static_cast<int>(error));
+}
+
+// "Storage Card", "\SDHC": a path of one name is a volume's folder.
+bool IsVolumeFolder(const std::wstring& path) {
+    std::size_t start = path.find_first_not_of(L"\\/");
+    return start != std::wstring::npos && path.find_first_of(L"\\/", start) == std::wstring::npos;
+}
+
+void CreateDestination(const std::wstring& destination) {
+    if (!IsVolumeFolder(destination))
+        CreateDirectoryW(destination.c_str(), nullptr);
 }
 
 // A read-only file refuses the first deletion; it goes once its attributes are reset.
@@ -81,7 +113,7 @@ CopyResult CopyOneFile(const std::wstring& from, const std::wstring& to,
         return CopyResult::Copied;
     if (GetLastError() != ERROR_PATH_NOT_FOUND)
         return CopyResult::Skipped;
-    CreateDirectoryW(destination.c_str(), nullptr);
+    CreateDestination(destination);
     return CopyFileW(from.c_str(), to.c_str(), FALSE) ? CopyResult::Copied : CopyResult::Failed;
 }
 
@@ -115,10 +147,16 @@ void CollectDirectoryTree(const std::wstring& root) {
     std::deque<std::wstring> queue{root};
     g_directoryList.clear();
     g_directoryList.push_back(root);
+    bool atRoot = true;
     while (!queue.empty()) {
         std::wstring folder = std::move(queue.front());
         queue.pop_front();
-        CollectSubdirectories(folder, queue);
+        if (!CollectSubdirectories(folder, queue)) {
+            DWORD error = GetLastError();
+            if (!(atRoot && CountsAsGone(error)))
+                NoteListingFailure(folder, error);
+        }
+        atRoot = false;
     }
 }
 
@@ -155,11 +193,13 @@ bool DeleteTree(const std::wstring& root) {
 }
 
 bool CopyTree(HWND notifyWindow, const std::wstring& source, const std::wstring& destination) {
-    CreateDirectoryW(destination.c_str(), nullptr);
+    CreateDestination(destination);
     WIN32_FIND_DATAW entry{};
     HANDLE search = FindFirstFileW(SearchPattern(source).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE) {
+        NoteListingFailure(source, GetLastError());
         return false;
+    }
     bool result = true;
     do {
         std::wstring from = ChildPath(source, entry);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ extern std::vector<std::wstring> g_fileList;
 extern int g_totalFileCount;
 // Counted up by CopyTree for every file copied.
 extern int g_copiedFileCount;
+// Folders that a walk found in its parent's listing but could not list itself (no access, a
+// path too long for the storage, gone meanwhile): what they hold is neither counted, copied
+// nor deleted. Each is named once in the debug log, "FindFirstFile %s Failed!Error Code:%d";
+// the set keeps them until its user clears it.
+extern std::set<std::wstring> g_unlistedFolders;
 
 // The two walks differ: CollectDirectoryTree enters a listed folder only when its name does
 // not begin with a dot, CopyTree enters every folder but "." and "..".
@@ -28,7 +34,8 @@ bool CopiesSubfolder(const WIN32_FIND_DATAW& entry);
 // `queue` and to g_directoryList. False when the folder cannot be listed.
 bool CollectSubdirectories(const std::wstring& folder, std::deque<std::wstring>& queue);
 
-// Fills g_directoryList with `root` and every folder below it, breadth first.
+// Fills g_directoryList with `root` and every folder below it, breadth first. A folder below
+// the root that cannot be listed goes into g_unlistedFolders (a missing root is no fault).
 void CollectDirectoryTree(const std::wstring& root);
 
 // Count mode: returns the number of files directly in `folder` (0 if it cannot be listed).
@@ -40,5 +47,7 @@ int ScanFiles(const std::wstring& folder, bool countOnly);
 bool DeleteTree(const std::wstring& root);
 
 // Copies the tree at `source` into `destination` depth first, counting g_copiedFileCount
-// and posting WM_UPDATE_PROGRESS (1, percent) to `notifyWindow` after every file.
+// and posting WM_UPDATE_PROGRESS (1, percent) to `notifyWindow` after every file. A folder of
+// the source that cannot be listed goes into g_unlistedFolders. A destination that is a
+// volume's folder ("Storage Card") is never created: a volume is there or it is not.
 bool CopyTree(HWND notifyWindow, const std::wstring& source, const std::wstring& destination);

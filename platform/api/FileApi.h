@@ -34,3 +34,10 @@ BOOL SetFileAttributesW(LPCWSTR fileName, DWORD fileAttributes);
 BOOL GetDiskFreeSpaceExW(LPCWSTR directoryName, PULARGE_INTEGER freeBytesAvailableToCaller,
                          PULARGE_INTEGER totalNumberOfBytes,
                          PULARGE_INTEGER totalNumberOfFreeBytes);
+
+// Whether the entry `path` is the folder `folder` itself or lies anywhere below it on the
+// storage behind the device's volumes. Entries are compared by file identity, not by name, so
+// one folder reached through two volumes (two volume folders linked to one card) is one
+// folder. TRUE with *within set; FALSE with the last error when either entry cannot be
+// reached (2, 3, 5, 206) or `folder` is no folder (ERROR_DIRECTORY).
+BOOL IsPathWithinFolderW(LPCWSTR path, LPCWSTR folder, PBOOL within);

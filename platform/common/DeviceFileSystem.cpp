@@ -491,11 +491,18 @@ ResolvedPath DeviceFileSystem::ResolveByWalk(const std::vector<std::wstring>& pa
         bool last = i + 1 == parts.size();
         std::string candidate = Join(current, WideToUtf8(parts[i]));
         bool found = lstat(candidate.c_str(), &info) == 0;
+        int missing = found ? 0 : errno;
         if (!found && !(last && allowWildcards && HasWildcard(parts[i]))) {
             if (auto name = FindFolded(current, parts[i], m_readOnly)) {
                 candidate = Join(current, *name);
                 found = lstat(candidate.c_str(), &info) == 0;
+                missing = found ? 0 : errno;
             }
+        }
+        // A host path longer than the host allows is no missing entry: it cannot be reached.
+        if (missing == ENAMETOOLONG) {
+            result.error = ERROR_FILENAME_EXCED_RANGE;
+            return result;
         }
         // The device has no links: below a volume a link is never followed, wherever it
         // leads, so no operation reaches through one and no walk can loop.
@@ -1058,8 +1065,16 @@ bool DeviceFileSystem::ReadFolder(const ResolvedPath& folder, const std::wstring
         if (atRoot && !IsVolumeMounted(name))
             continue;  // a dismounted volume is absent
         struct stat info {};
-        if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
+        if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT)
+                continue;  // removed since the folder was read
+            // An entry that is there but cannot be examined (a folder readable without
+            // search permission): the folder cannot be listed, rather than look emptier.
+            int error = errno;
+            closedir(dir);
+            errno = error;
+            return false;
+        }
         if (S_ISLNK(info.st_mode) || (atRoot && PlacedVolume(name) != nullptr)) {
             if (!atRoot) {
                 ReportLeftOut(directory, hostName, ERROR_ACCESS_DENIED,

@@ -55,3 +55,7 @@ template <std::size_t N, class... Args>
 int wsprintfW(wchar_t (&buffer)[N], LPCWSTR format, Args... args) {
     return quarrin::platform::FormatWideBounded(buffer, N, format, args...);
 }
+
+// Whether the entry `path` is the folder `folder` itself or lies below it, by file identity
+// (see platform/api/FileApi.h); desktop Windows has no such call. See Win32FolderContainment.cpp.
+BOOL IsPathWithinFolderW(LPCWSTR path, LPCWSTR folder, PBOOL within);

@@ -366,7 +366,7 @@ std::vector<MediumCase> Cases() {
                                           r.Path() / "Storage Card");
          },
          0x40,
-         {{"navigation", 21}}},
+         {{"navigation", 23}}},
         {"NavigationPipe",
          [](DeviceRoot& r) {
              NaviFiles(r, "maps", 2);
@@ -379,6 +379,86 @@ std::vector<MediumCase> Cases() {
              NaviFiles(r, "maps", 2);
              NaviFiles(r, ".cache", 1);
              Pipe(r, "硬盘/navi_update/maps/tile.fifo");
+         },
+         0x40,
+         {{"navigation", kSuccess}}},
+    };
+}
+
+// Where the card is, and whether it can take the copy: a missing card, a medium that shares
+// the card's storage (volume links to one card reader's folder "CardReader", which is itself a
+// top folder of the device root), a source folder that cannot be listed, a card that keeps
+// entries nothing removes.
+void MoveVolume(DeviceRoot& root, const std::string& volume, const std::string& target) {
+    fs::remove_all(At(root, volume));
+    fs::create_directories(At(root, target));
+    Link(root, volume, target);
+}
+
+void CardReaderFiles(DeviceRoot& root, const std::string& folder, int count) {
+    for (int i = 0; i < count; ++i)
+        root.Put("CardReader/" + folder + "/t" + std::to_string(i) + ".dat", Pattern(2000, i));
+}
+
+std::vector<MediumCase> CardPlacementCases() {
+    return {
+        {"NoCardInTheUnit",
+         [](DeviceRoot& r) {
+             NaviFiles(r, "maps", 2);
+             fs::remove(r.Path() / "Storage Card");
+         },
+         0x40,
+         {{"navigation", 23}}},
+        {"FileInPlaceOfTheCard",
+         [](DeviceRoot& r) {
+             NaviFiles(r, "maps", 2);
+             fs::remove(r.Path() / "Storage Card");
+             r.Put("Storage Card", "not a card");
+         },
+         0x40,
+         {{"navigation", 23}}},
+        {"MediumAndCardInOneReader",
+         [](DeviceRoot& r) {
+             CardReaderFiles(r, "navi_update/maps", 3);
+             MoveVolume(r, "Storage Card", "CardReader");
+             MoveVolume(r, "SDHC", "CardReader");
+         },
+         0x40,
+         {{"navigation", 24}}},
+        {"MediumInAFolderOfTheCard",
+         [](DeviceRoot& r) {
+             CardReaderFiles(r, "update/navi_update/maps", 3);
+             MoveVolume(r, "Storage Card", "CardReader");
+             MoveVolume(r, "SDHC", "CardReader/update");
+         },
+         0x40,
+         {{"navigation", 24}}},
+        {"CardInAFolderOfTheMedium",
+         [](DeviceRoot& r) {
+             NaviFiles(r, "maps", 2);
+             MoveVolume(r, "Storage Card", "硬盘/navi_update/card");
+         },
+         0x40,
+         {{"navigation", 24}}},
+        {"NavigationFolderDeeperThanAHostPath",
+         [](DeviceRoot& r) {
+             NaviFiles(r, "maps", 2);
+             e2e::PutDeepFile(At(r, "硬盘/navi_update/deep"), 80, "leaf.dat", "leaf");
+         },
+         0x40,
+         {{"navigation", 20}}},
+        {"DotFolderOnTheCardWithoutAFormatter",
+         [](DeviceRoot& r) {
+             NaviFiles(r, "maps", 2);
+             r.Put("Storage Card/.trash/old.map", "old");
+             fs::remove(r.Path() / "Windows" / "fatutil.dll");
+         },
+         0x40,
+         {{"navigation", 20}}},
+        {"DotFolderOnTheCardGoesWithTheFormat",
+         [](DeviceRoot& r) {
+             NaviFiles(r, "maps", 2);
+             r.Put("Storage Card/.trash/old.map", "old");
          },
          0x40,
          {{"navigation", kSuccess}}},
@@ -506,6 +586,11 @@ TEST_P(CheckAgreementTest, TheBootShowsWhatTheCheckPredicted) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Media, CheckAgreementTest, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<MediumCase>& info) {
+                             return std::string(info.param.name);
+                         });
+INSTANTIATE_TEST_SUITE_P(CardPlacement, CheckAgreementTest,
+                         ::testing::ValuesIn(CardPlacementCases()),
                          [](const ::testing::TestParamInfo<MediumCase>& info) {
                              return std::string(info.param.name);
                          });

@@ -1,5 +1,7 @@
 #include "e2e/E2eSupport.h"
 
+#include "e2e/DeepTree.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -91,6 +93,14 @@ DeviceRoot::DeviceRoot() {
 DeviceRoot::~DeviceRoot() {
     std::error_code ignored;
     fs::remove_all(m_path, ignored);
+    if (fs::exists(m_path, ignored))
+        deeptree::RemoveTreeAt(AT_FDCWD, m_path.c_str());  // deeper than one host path reaches
+}
+
+void PutDeepFile(const fs::path& base, int depth, const std::string& leaf,
+                 const std::string& bytes) {
+    fs::create_directories(base);
+    deeptree::PutDeepFile(base.string(), depth, leaf, bytes);
 }
 
 fs::path DeviceRoot::Put(const std::string& relative, const std::string& bytes) {

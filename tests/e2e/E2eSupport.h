@@ -42,6 +42,12 @@ private:
     std::filesystem::path m_path;
 };
 
+// Writes `leaf` below `depth` nested folders of 51 or more characters ("ddd...d1/ddd...d2/...")
+// made in `base`, one at a time, so that the whole path may be longer than the host lets one
+// path be (4096 bytes from 75 levels on). A DeviceRoot removes such a tree too.
+void PutDeepFile(const std::filesystem::path& base, int depth, const std::string& leaf,
+                 const std::string& bytes);
+
 // Waits (up to 10 s) for a file that a detached program creates.
 bool WaitForFile(const std::filesystem::path& path);
 

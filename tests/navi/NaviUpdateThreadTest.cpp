@@ -192,4 +192,66 @@ TEST_F(NaviUpdateThreadTest, AFailedCopyIsNotRepeatedAndAnEmptyFolderWritesNothi
     EXPECT_FALSE(sim.Exists(kRecord)) << "nothing touched, nothing to repeat";
 }
 
+// Without a card the copy once made a folder "Storage Card" of its own and reported success.
+TEST_F(NaviUpdateThreadTest, WithoutACardNothingIsWrittenAndTheUpdateFailsWith23) {
+    PutThreeFiles();
+    for (bool fileInItsPlace : {false, true}) {
+        SCOPED_TRACE(fileInItsPlace ? "a file in its place" : "no folder");
+        std::filesystem::remove_all(sim.HostPath(L"Storage Card"));
+        if (fileInItsPlace)
+            sim.PutFile(L"Storage Card", "not a card");
+        EXPECT_EQ(Run(), (Posts{{0, 0}}));
+        EXPECT_EQ(g_updateErrorCode, NAVI_ERROR_NO_CARD);
+        EXPECT_EQ(GetFileAttributesW(L"Storage Card"),
+                  fileInItsPlace ? FILE_ATTRIBUTE_NORMAL : INVALID_FILE_ATTRIBUTES);
+        EXPECT_FALSE(sim.Exists(kRecord)) << "the record is not written";
+        EXPECT_TRUE(sim.Storage().OpenStoreCalls().empty()) << "nothing was formatted";
+        EXPECT_TRUE(Logged(fileInItsPlace ? L"No card in Storage Card!Error Code:267"
+                                          : L"No card in Storage Card!Error Code:2"));
+        EXPECT_FALSE(Logged(L"Total Time:"));
+    }
+}
+
+// Volume folders linked so that the medium and the card share one folder: emptying the card
+// once deleted the source.
+TEST_F(NaviUpdateThreadTest, ASourceThatSharesTheCardsStorageIsRefusedWith24) {
+    namespace fs = std::filesystem;
+    sim.PutFile(L"Storage Card\\navi_update\\maps\\a.dat", "a");
+    fs::remove_all(sim.HostPath(L"SDHC"));
+    fs::create_directory_symlink(sim.HostPath(L"Storage Card"), sim.HostPath(L"SDHC"));
+    g_naviSourceDir = L"SDHC\\navi_update";
+    EXPECT_EQ(Run(), (Posts{{0, 0}}));
+    EXPECT_EQ(g_updateErrorCode, NAVI_ERROR_SOURCE_ON_CARD);
+    EXPECT_TRUE(Logged(L"Navigation source SDHC\\navi_update lies on Storage Card"));
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\navi_update\\maps\\a.dat"), "a");
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\old\\map.dat"), "old map");
+
+    // The other way round: the card is a folder of the source.
+    g_naviSourceDir = L"硬盘\\navi_update";
+    PutThreeFiles();
+    sim.PutDirectory(L"硬盘\\navi_update\\card");
+    fs::remove_all(sim.HostPath(L"Storage Card"));
+    fs::create_directory_symlink(sim.HostPath(L"硬盘\\navi_update\\card"),
+                                 sim.HostPath(L"Storage Card"));
+    EXPECT_EQ(Run(), (Posts{{0, 0}}));
+    EXPECT_EQ(g_updateErrorCode, NAVI_ERROR_SOURCE_ON_CARD);
+    EXPECT_TRUE(Logged(L"Navigation source 硬盘\\navi_update holds Storage Card"));
+    EXPECT_EQ(sim.FileBytes(L"硬盘\\navi_update\\maps\\c.dat"), "c");
+    EXPECT_TRUE(sim.Storage().OpenStoreCalls().empty()) << "nothing was formatted";
+    EXPECT_FALSE(sim.Exists(kRecord));
+}
+
+// What neither the deletion nor the format removes stays beside the new data; the update
+// says so instead of reporting success.
+TEST_F(NaviUpdateThreadTest, ACardThatKeepsOldEntriesFailsWith20AfterTheCopy) {
+    std::filesystem::remove(sim.HostPath(L"Windows\\fatutil.dll"));
+    sim.PutFile(L"Storage Card\\.trash\\old.map", "old");
+    PutThreeFiles();
+    EXPECT_EQ(Run().back(), (std::pair<WPARAM, LPARAM>{0, 0}));
+    EXPECT_EQ(g_updateErrorCode, NAVI_ERROR_COUNT_MISMATCH);
+    EXPECT_TRUE(Logged(L"Storage Card not emptied: 1 entries left, first .trash\r\n"));
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\maps\\c.dat"), "c");
+    EXPECT_FALSE(sim.Exists(L"Storage Card\\old"));
+}
+
 }  // namespace

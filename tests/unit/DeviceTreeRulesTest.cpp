@@ -14,6 +14,7 @@
 #include "platform/common/DeviceEntryRules.h"
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/e2e/DeepTree.h"
 #include "workers/TreeOperations.h"
 
 namespace fs = std::filesystem;
@@ -343,6 +344,55 @@ TEST_F(DeviceTreeRulesTest, NamesTheDeviceCannotSpellAreLeftOutAndNamed) {
     // No name of the device leads to them, not even one whose UTF-8 bytes differ.
     EXPECT_EQ(GetFileAttributesW(L"SDHC\\X\uFFFD.DAT"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// TRUE or FALSE as IsPathWithinFolderW answers, or minus the last error of its failure.
+long Within(const wchar_t* path, const wchar_t* folder) {
+    BOOL within = 7;
+    SetLastError(kSentinel);
+    if (!IsPathWithinFolderW(path, folder, &within))
+        return -static_cast<long>(GetLastError());
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    return within;
+}
+
+// Two volume links to one card, or one into a folder of the other, give two names to one
+// folder: only the identity of what lies behind them tells.
+TEST_F(DeviceTreeRulesTest, ContainmentIsJudgedByIdentityNotByName) {
+    fs::path card = Outside("card");
+    fs::create_directories(card / "update" / "navi_update");
+    Link(L"Storage Card", card);
+    Link(L"SDHC", card / "update");
+    sim.PutDirectory(L"硬盘\\navi_update");
+    sim.PutFile(L"硬盘\\file", "x");
+
+    EXPECT_EQ(Within(L"SDHC\\navi_update", L"Storage Card"), TRUE);
+    EXPECT_EQ(Within(L"SDHC", L"storage card\\UPDATE"), TRUE) << "the same folder";
+    EXPECT_EQ(Within(L"Storage Card", L"SDHC"), FALSE);
+    EXPECT_EQ(Within(L"硬盘\\navi_update", L"硬盘"), TRUE);
+    EXPECT_EQ(Within(L"硬盘\\navi_update", L"Storage Card"), FALSE);
+    EXPECT_EQ(Within(L"Storage Card", L"硬盘\\navi_update"), FALSE);
+    EXPECT_EQ(Within(L"硬盘\\missing", L"硬盘"), -static_cast<long>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Within(L"硬盘\\navi_update", L"硬盘\\file"), -static_cast<long>(ERROR_DIRECTORY));
+    EXPECT_EQ(Within(L"硬盘\\file", nullptr), -static_cast<long>(ERROR_INVALID_PARAMETER));
+}
+
+// A path past the host's length limit used to look missing (2 or 3), which a deletion takes
+// for already gone.
+TEST_F(DeviceTreeRulesTest, AnEntryBeyondTheHostsPathLimitCannotBeReached) {
+    sim.PutDirectory(L"硬盘\\deep");
+    deeptree::DeepFolder deep(sim.HostPath(L"硬盘\\deep"), 80);
+    std::wstring path = L"硬盘\\deep";
+    for (int level = 1; level <= 80; ++level)
+        path += L"\\" + std::wstring(50, L'd') + std::to_wstring(level);
+    SetLastError(kSentinel);
+    EXPECT_EQ(GetFileAttributesW((path + L"\\leaf.dat").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FALSE(DeleteFileW((path + L"\\leaf.dat").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+    WIN32_FIND_DATAW data{};
+    EXPECT_EQ(FindFirstFileW((path + L"\\*.*").c_str(), &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
 }
 
 }  // namespace

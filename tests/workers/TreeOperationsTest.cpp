@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/sim/SimPlatform.h"
+#include "tests/e2e/DeepTree.h"
 #include "tests/workers/WorkerTestSupport.h"
 #include "workers/TreeOperations.h"
 
@@ -18,6 +19,13 @@ protected:
         g_fileList.clear();
         g_totalFileCount = 0;
         g_copiedFileCount = 0;
+        g_unlistedFolders.clear();
+    }
+    int LinesStartingWith(const std::wstring& prefix) {
+        int count = 0;
+        for (const std::wstring& line : sim.DebugLines())
+            count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+        return count;
     }
     void MakeReadOnly(const std::wstring& path) {
         ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
@@ -148,6 +156,49 @@ TEST_F(TreeOperationsTest, AnEmptyTotalPostsZeroInsteadOfDividingByZero) {
     sim.PutFile(L"SDHC\\src\\f", "f");
     EXPECT_TRUE(CopyTree(window.Handle(), L"SDHC\\src", L"SDHC\\dest"));
     EXPECT_EQ(window.Percentages(), std::vector<LPARAM>{0});
+}
+
+// A folder that no listing can open (here one deeper than a host path reaches) once looked
+// empty to every walk. Now each walk keeps it, and it is named once in the log.
+TEST_F(TreeOperationsTest, AFolderThatCannotBeListedIsKeptAndNamedOnce) {
+    sim.PutFile(L"SDHC\\src\\a", "a");
+    deeptree::DeepFolder deep(sim.HostPath(L"SDHC\\src\\deep"), 80);
+    CollectDirectoryTree(L"SDHC\\src");
+    ASSERT_EQ(g_unlistedFolders.size(), 1u);
+    std::wstring unlisted = *g_unlistedFolders.begin();
+    EXPECT_EQ(unlisted.rfind(L"SDHC\\src\\deep\\ddd", 0), 0u) << unlisted.size();
+
+    sim.PutDirectory(L"Storage Card");
+    g_totalFileCount = 1;
+    EXPECT_TRUE(CopyTree(window.Handle(), L"SDHC\\src", L"Storage Card\\copy"));
+    EXPECT_EQ(g_copiedFileCount, 1);
+    EXPECT_EQ(g_unlistedFolders.size(), 1u) << "the copy met the same folder";
+    EXPECT_EQ(LinesStartingWith(L"FindFirstFile SDHC\\src\\deep\\"), 1);
+    EXPECT_EQ(LinesStartingWith(L"FindFirstFile "), 1);
+    auto lines = sim.DebugLines();
+    EXPECT_TRUE(lines.back().ends_with(L" Failed!Error Code:206\r\n")) << lines.back().size();
+
+    // Neither an empty folder nor a missing root is a folder that cannot be listed.
+    g_unlistedFolders.clear();
+    sim.PutDirectory(L"SDHC\\empty\\inner");
+    CollectDirectoryTree(L"SDHC\\empty");
+    DeleteTree(L"SDHC\\Missing");
+    EXPECT_TRUE(g_unlistedFolders.empty());
+}
+
+// A copy onto a volume that is not there once made a folder of the volume's name (in the
+// unit's memory); deeper destinations are still made as before.
+TEST_F(TreeOperationsTest, TheCopyNeverMakesAVolumesFolder) {
+    sim.PutFile(L"SDHC\\src\\f", "f");
+    sim.PutFile(L"SDHC\\src\\sub\\g", "g");
+    g_totalFileCount = 2;
+    EXPECT_FALSE(CopyTree(window.Handle(), L"SDHC\\src", L"Storage Card"));
+    EXPECT_FALSE(sim.Exists(L"Storage Card"));
+    EXPECT_EQ(g_copiedFileCount, 0);
+
+    sim.PutDirectory(L"Storage Card");
+    EXPECT_TRUE(CopyTree(window.Handle(), L"SDHC\\src", L"\\Storage Card"));
+    EXPECT_EQ(sim.FileBytes(L"Storage Card\\sub\\g"), "g");
 }
 
 }  // namespace

@@ -92,8 +92,8 @@ expect_file "Storage Card/old/map.dat" "$(printf 'old map' | od -An -tx1 | tr -d
 expect_started ResidentFlash3/ZEL/Velmoran.exe
 finish
 
-# --- Without fatutil.dll in "\Windows" the card is emptied and dismounted but not formatted
-# nor mounted again: the copy cannot reach it (code 21). The next start mounts it again.
+# --- Without fatutil.dll in "\Windows" the card is emptied and dismounted, not formatted, and
+# mounted again at once: the copy reaches it.
 navi_device navi-no-formatter
 rm "$root/Windows/fatutil.dll"
 put "硬盘/navi_update/a.map" 'a'
@@ -107,28 +107,42 @@ Error LoadLibrary fatutil.dll!Error Code:126
 Fortmat Device Finished!
 Total Time:<n> ms
 LINES
-expect_progress "navigation failed, error code 21"
-[ -d "$root/Storage Card" ] && fail "the dismounted card can still be reached"
-run
-expect_status 0
-[ -d "$root/Storage Card" ] || fail "the card is not mounted again at the next start"
-[ -z "$(ls -A "$root/Storage Card" 2>/dev/null)" ] || fail "the emptied card holds files"
+expect_progress "navigation success"
+expect_file "Storage Card/a.map" 61
+[ -e "$root/Storage Card/old" ] && fail "the old content is still on the card"
 [ -e "$root/Storage Card (dismounted)" ] && fail "the parked folder is left behind"
 finish
 
-# --- No "Storage Card" folder at start: no store carries the card, so nothing is formatted
-# and no placeholder can be written; the copy makes the folder and fills it.
+# --- No "Storage Card" folder at start: no card, code 23 before anything is touched; the
+# loader makes no folder of that name.
 navi_device navi-no-card
 rm -r "$root/Storage Card"
 put "硬盘/navi_update/maps/a.map" 'a'
 run --progress
 expect_status 0
-{
-  printf '%s\n' "Total File Count:1" "FormatDevice Begin..."
-  for n in 1 2 3 4; do echo "OpenStore DSK$n: Failed!Error Code:2"; done
-  printf '%s\n' "Fortmat Device Finished!" "Total Time:<n> ms"
-} | expect_navi_lines
-expect_progress "navigation success"
-expect_file "Storage Card/maps/a.map" 61
-[ -e "$root/Storage Card/UPDOS" ] && fail "a placeholder was written without a card"
+printf '%s\n' "Total File Count:1" "No card in Storage Card!Error Code:2" | expect_navi_lines
+expect_progress "navigation failed, error code 23"
+[ -e "$root/Storage Card" ] && fail "the loader made a card folder"
+expect_started ResidentFlash3/ZEL/Velmoran.exe
 finish
+
+# --- "Storage Card" and "SDHC" lead to one card reader's folder (or "SDHC" to a folder of it):
+# emptying the card would delete the source, so the update refuses with code 24 and both stay.
+for layout in same nested; do
+  navi_device "navi-source-on-card-$layout"
+  rm -r "$root/Storage Card"
+  medium="$root/reader"
+  [ "$layout" = nested ] && medium="$root/reader/update"
+  put "${medium#"$root/"}/navi_update/maps/a.map" 'a'
+  put "reader/old.map" 'old'
+  ln -s "$root/reader" "$root/Storage Card"
+  ln -s "$medium" "$root/SDHC"
+  run --progress
+  expect_status 0
+  printf '%s\n' "Total File Count:1" \
+    'Navigation source SDHC\navi_update lies on Storage Card' | expect_navi_lines
+  expect_progress "navigation failed, error code 24"
+  expect_file "${medium#"$root/"}/navi_update/maps/a.map" 61
+  expect_file "reader/old.map" 6f6c64
+  finish
+done
