@@ -104,7 +104,7 @@ private:
                     Skip();
                     std::string key = Text();
                     Expect(':');
-                    value.members.emplace_back(key, Any());
+                    value.members.push_back(Member{key, Any()});
                 } while (Take(','));
                 Expect('}');
             }
@@ -158,6 +158,8 @@ bool Value::Has(const std::string& key) const {
     }
     return false;
 }
+
+std::size_t Value::Size() const { return type == ARRAY ? items.size() : members.size(); }
 
 Value Parse(const std::string& text) {
     return Reader(text).Document();
