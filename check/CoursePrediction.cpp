@@ -137,8 +137,7 @@ StageCourse FirmwareStage(DWORD kind, const KindReport* found, BootState& state)
         // Chosen, but its image was not found, so none was loaded.
         report.kind = kind;
         report.succeeds = false;
-        report.codeKept = kind == KIND_MPEG;
-        report.code = ERROR_MCU_IMAGE_MISSING;
+        report.code = kind == KIND_MCU ? ERROR_MCU_IMAGE_MISSING : ERROR_MPEG_IMAGE_MISSING;
         report.failure = L"no image was found, so none is loaded";
     }
     StageCourse stage;

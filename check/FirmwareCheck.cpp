@@ -50,6 +50,16 @@ std::wstring Hex(BYTE high, BYTE low) {
     return text;
 }
 
+// What the check cannot know, as the unit would meet it: whether the co-processor answers.
+std::wstring LinkFacts(const std::wstring& peer, int lineDown, int silent) {
+    return L"the " + peer +
+           L"'s answers cannot be checked here: a COM port that does not open "
+           L"or a line that hangs up fails the stage with code " +
+           std::to_wstring(lineDown) + L", and a " + peer + L" that sends nothing for " +
+           std::to_wstring(FIRMWARE_SILENCE_LIMIT_MS / 1000) + L" s with code " +
+           std::to_wstring(silent);
+}
+
 }  // namespace
 
 void CheckMcuImage(KindReport& report) {
@@ -62,10 +72,17 @@ void CheckMcuImage(KindReport& report) {
         return;
     }
     report.facts.push_back(L"image: " + Thousands(image.size) + L" bytes");
-    DWORD read = image.size < MCU_IMAGE_SIZE ? static_cast<DWORD>(image.size) : MCU_IMAGE_SIZE;
-    if (!McuImageUsable(read)) {
-        Fail(report, ERROR_MCU_IMAGE_MISSING, false,
-             L"the image is empty: the unit counts it as no image");
+    int refused = McuImageSizeFailure(image.size);
+    if (refused == ERROR_MCU_IMAGE_MISSING) {
+        Fail(report, refused, false, L"the image is empty: the unit counts it as no image");
+        return;
+    }
+    if (refused != 0) {
+        Fail(report, refused, false,
+             L"no MCU image: " + Thousands(image.size) + L" bytes (at least " +
+                 Thousands(MCU_IMAGE_MIN_BYTES) + L" bytes, at most " + Thousands(MCU_IMAGE_SIZE) +
+                 L"); nothing is sent to the MCU" +
+                 (image.size > MCU_IMAGE_SIZE ? L", and the unit does not read it" : L""));
         return;
     }
     if (image.size < MCU_IMAGE_SIZE) {
@@ -76,11 +93,6 @@ void CheckMcuImage(KindReport& report) {
         if (image.size <= static_cast<ULONGLONG>(MCU_VERSION_OFFSET))
             report.findings.push_back(
                 {Finding::NOTE, L"the image ends before its version field: no version shows"});
-    } else if (image.size > MCU_IMAGE_SIZE) {
-        report.findings.push_back(
-            {Finding::WARNING, L"the image is " + Thousands(image.size - MCU_IMAGE_SIZE) +
-                                   L" bytes longer than 128 KiB: only the first 128 KiB are "
-                                   L"sent"});
     }
     report.facts.push_back(
         L"the MCU receives 1,024 blocks of 128 bytes and the end frame; it decides the result "
@@ -88,6 +100,7 @@ void CheckMcuImage(KindReport& report) {
         L"second, " +
         std::to_wstring(MCU_END_PROGRAM_RESENDS) +
         L" times at most: without a result it shows success and the reset countdown");
+    report.facts.push_back(LinkFacts(L"MCU", ERROR_MCU_LINE_DOWN, ERROR_MCU_SILENT));
 }
 
 void CheckMpegImage(KindReport& report) {
@@ -96,7 +109,7 @@ void CheckMpegImage(KindReport& report) {
     report.runningText = RunningText(KIND_MPEG, false, report.version);
     ImageFile image = OpenImage(report.source);
     if (!image.opened) {
-        Fail(report, 0, true, L"the image cannot be opened");
+        Fail(report, ERROR_MPEG_IMAGE_MISSING, false, L"the image cannot be opened");
         return;
     }
     // Image loading measures the file first and reads only one the protocol can carry.
@@ -116,4 +129,5 @@ void CheckMpegImage(KindReport& report) {
                            L" (bytes 32 and 33); the module decides the result: code 40 when it "
                            L"reports a programming error, 41 when it does not answer the start "
                            L"of programming after 10 resends");
+    report.facts.push_back(LinkFacts(L"MPEG module", ERROR_MPEG_LINE_DOWN, ERROR_MPEG_SILENT));
 }

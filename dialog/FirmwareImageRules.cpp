@@ -9,6 +9,10 @@ bool IsMpegImageSizeUsable(ULONGLONG bytes) {
            bytes <= static_cast<ULONGLONG>(MPEG_IMAGE_MAX_BLOCKS) * MPEG_BLOCK_SIZE;
 }
 
-bool McuImageUsable(DWORD bytesRead) {
-    return bytesRead > 0;
+int McuImageSizeFailure(ULONGLONG bytes) {
+    if (bytes == 0)
+        return ERROR_MCU_IMAGE_MISSING;
+    if (bytes < MCU_IMAGE_MIN_BYTES || bytes > MCU_IMAGE_SIZE)
+        return ERROR_MCU_IMAGE_UNUSABLE;
+    return 0;
 }

@@ -13,7 +13,7 @@ BYTE g_imagesLoaded = 0;
 // One image file read into memory.
 struct ImageRead {
     bool opened = false;            // false: the file could not be opened; nothing was logged
-    DWORD fileSize = 0;             // from GetFileSize
+    DWORD fileSize = 0;             // from GetFileSize; MAXDWORD for 4 GiB and more
     DWORD read = 0;                 // bytes ReadFile delivered
     std::unique_ptr<BYTE[]> bytes;  // none when the read failed
 };
@@ -33,6 +33,8 @@ ImageRead ReadImage(const std::wstring& path, const wchar_t* name, DWORD bufferS
     image.opened = true;
     DWORD high = 0;
     image.fileSize = GetFileSize(file, &high);
+    if (high != 0)
+        image.fileSize = MAXDWORD;  // far beyond every limit; the size field has 32 bits
     if ((static_cast<ULONGLONG>(high) << 32 | image.fileSize) > maxFileBytes) {
         CloseHandle(file);
         return image;
@@ -81,14 +83,12 @@ void CUpdateDialog::LoadFirmwareImages() {
     }
     if (m_updateFlags & UPDATE_MCU) {
         // NOTE: a shorter file leaves the rest of the 128 KiB buffer as 0xFF, the content of
-        // erased flash, so the MCU receives a defined image.
-        ImageRead image = ReadImage(g_mcuSourceRoot + L"ZEL_Update\\MCU", L"MCU", MCU_IMAGE_SIZE);
+        // erased flash, so the MCU receives a defined image. A longer file is no MCU image
+        // and is measured only; the stage start refuses it by its size.
+        ImageRead image =
+            ReadImage(g_mcuSourceRoot + L"ZEL_Update\\MCU", L"MCU", MCU_IMAGE_SIZE, MCU_IMAGE_SIZE);
         if (image.opened) {
-            if (image.bytes && !McuImageUsable(image.read)) {
-                // NOTE: an empty file counts as no image, so the stage fails with 31.
-                NKDbgPrintfW(L"MCU update file is empty\r\n");
-                image.bytes.reset();
-            }
+            m_mcuImageSize = image.fileSize;
             m_mcuImage = std::move(image.bytes);
         }
     }

@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "app/StartupConfig.h"
 #include "dialog/FirmwareStageSupport.h"
 #include "dialog/FirmwareSteps.h"
 #include "link/CoprocessorLink.h"
@@ -79,6 +80,13 @@ void ShowStageFailure(CUpdateDialog& dialog, int code) {
     dialog.Invalidate(FALSE);
 }
 
+void FailStageAtStart(CUpdateDialog& dialog, int code) {
+    g_updateErrorCode = code;
+    dialog.m_screenState = STATE_RESULT;
+    dialog.m_outcome = OUTCOME_FAILED;
+    dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);
+}
+
 void ShowStageSuccess(CUpdateDialog& dialog, bool pause) {
     dialog.m_percent = 100;
     dialog.m_screenState = STATE_RESULT;
@@ -90,7 +98,56 @@ void ShowStageSuccess(CUpdateDialog& dialog, bool pause) {
     }
 }
 
+LinkWatch StartLinkWatch(CUpdateDialog& dialog, const CoprocessorLink* link) {
+    dialog.SetTimer(TIMER_LINK_WATCH, 1000, nullptr);
+    return {GetTickCount(), link != nullptr ? link->FramesReceived() : 0};
+}
+
+// A co-processor that has sent one frame in this stage is alive: from then on only its line
+// can fail the stage here, never its silence, so a transfer in progress is never cut short.
+LinkTrouble CheckLink(const LinkWatch& watch, const CoprocessorLink* link) {
+    if (link != nullptr) {
+        switch (link->State()) {
+            case CoprocessorLink::LineState::NotOpen:
+                return LinkTrouble::NotOpen;
+            case CoprocessorLink::LineState::HungUp:
+                return LinkTrouble::HungUp;
+            case CoprocessorLink::LineState::Up:
+                break;
+        }
+        if (link->FramesReceived() != watch.framesAtStart)
+            return LinkTrouble::None;
+    }
+    bool expired = GetTickCount() - watch.startTick >= FIRMWARE_SILENCE_LIMIT_MS;
+    return expired ? LinkTrouble::Silent : LinkTrouble::None;
+}
+
+void LogLinkTrouble(bool mcu, LinkTrouble trouble) {
+    const wchar_t* name = mcu ? L"MCU" : L"MPEG";
+    int port = mcu ? g_mcuComPort : g_mpegComPort;
+    wchar_t line[80];
+    if (trouble == LinkTrouble::NotOpen) {
+        wsprintfW(line, L"%s update failed: COM%d not open\r\n", name, port);
+    } else if (trouble == LinkTrouble::HungUp) {
+        wsprintfW(line, L"%s update failed: COM%d hung up\r\n", name, port);
+    } else {
+        wsprintfW(line, L"%s update failed: no frame from it in %d s\r\n", name,
+                  static_cast<int>(FIRMWARE_SILENCE_LIMIT_MS / 1000));
+    }
+    NKDbgPrintfW(L"%s", line);
+}
+
 void OnFirmwareTimer(CUpdateDialog& dialog, UINT_PTR id) {
+    if (id == TIMER_LINK_WATCH) {
+        if (dialog.m_updateKind == KIND_MCU) {
+            OnMcuWatchTimer(dialog);
+        } else if (dialog.m_updateKind == KIND_MPEG) {
+            OnMpegWatchTimer(dialog);
+        } else {
+            dialog.KillTimer(TIMER_LINK_WATCH);
+        }
+        return;
+    }
     if (id == TIMER_MCU_RETRY && dialog.m_mcuLink != nullptr) {
         OnMcuRetryTimer(dialog);
     } else if (id == TIMER_MCU_BLOCK && dialog.m_mcuLink != nullptr && dialog.m_mcuImage) {

@@ -14,12 +14,35 @@ void SetStagePercent(CUpdateDialog& dialog, int percent);
 // Ends the stage as failed with `code` (0 keeps the code stored before): 100% and the
 // failure screen at once.
 void ShowStageFailure(CUpdateDialog& dialog, int code);
+// Ends a stage that cannot start (no usable image) as failed with `code`: the result screen
+// is painted a second later, as the stage start runs inside a paint.
+void FailStageAtStart(CUpdateDialog& dialog, int code);
 // Ends the stage as succeeded. With `pause` the result screen is painted a second later.
 void ShowStageSuccess(CUpdateDialog& dialog, bool pause);
+
+// The watch over a running stage's link (TIMER_LINK_WATCH): what the stage's co-processor had
+// sent when the stage began, and when that was.
+struct LinkWatch {
+    DWORD startTick = 0;
+    unsigned framesAtStart = 0;
+};
+enum class LinkTrouble {
+    None,
+    NotOpen,  // the port did not open: nothing can reach the co-processor
+    HungUp,   // the far end has hung up
+    Silent,   // not one frame from the co-processor in FIRMWARE_SILENCE_LIMIT_MS
+};
+// Starts the watch for a stage that begins now; `link` may be opened later.
+LinkWatch StartLinkWatch(CUpdateDialog& dialog, const CoprocessorLink* link);
+LinkTrouble CheckLink(const LinkWatch& watch, const CoprocessorLink* link);
+// "MCU update failed: COM2 hung up" and the like.
+void LogLinkTrouble(bool mcu, LinkTrouble trouble);
 
 // The stages' own timers and state.
 void OnMcuRetryTimer(CUpdateDialog& dialog);
 void OnMcuBlockTimer(CUpdateDialog& dialog);
 void OnMpegRetryTimer(CUpdateDialog& dialog);
+void OnMcuWatchTimer(CUpdateDialog& dialog);
+void OnMpegWatchTimer(CUpdateDialog& dialog);
 void ResetMcuStageState();
 void ResetMpegStageState();

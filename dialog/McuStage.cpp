@@ -5,6 +5,9 @@
 //   start program   -> program ready
 //   data block n    -> acknowledgement of n, 1024 times
 //   end frame       -> programming result   (resent every second, at most 10 times)
+//
+// Besides, the link is watched once a second: a port that did not open, a line that hangs up
+// before the end frame, or an MCU that sends nothing at all for two minutes fails the stage.
 #include <algorithm>
 
 #include "dialog/FirmwareProtocol.h"
@@ -29,6 +32,7 @@ constexpr WPARAM kNoAck = ~WPARAM{0};
 // the next block twice, each copy would be acknowledged, and from then on every block would
 // travel twice. Repeats are dropped; the block timer still covers a block really lost.
 WPARAM g_lastBlockAck = kNoAck;
+LinkWatch g_watch;
 
 void SendBlock(CUpdateDialog& dialog, DWORD block) {
     BYTE payload[2 + MCU_BLOCK_SIZE];
@@ -74,19 +78,43 @@ void StartEndFrame(CUpdateDialog& dialog) {
     dialog.Invalidate(FALSE);
 }
 
-void Succeed(CUpdateDialog& dialog) {
-    g_mcuStep = MCU_STEP_SUCCEEDED;
+void StopTimers(CUpdateDialog& dialog) {
     dialog.KillTimer(TIMER_MCU_BLOCK);
     dialog.KillTimer(TIMER_MCU_RETRY);
+    dialog.KillTimer(TIMER_LINK_WATCH);
+}
+
+void Succeed(CUpdateDialog& dialog) {
+    g_mcuStep = MCU_STEP_SUCCEEDED;
+    StopTimers(dialog);
     ShowStageSuccess(dialog, true);
 }
 
-void Fail(CUpdateDialog& dialog) {
+void Fail(CUpdateDialog& dialog, int code) {
     g_mcuStep = MCU_STEP_DONE;
-    dialog.KillTimer(TIMER_MCU_BLOCK);
-    dialog.KillTimer(TIMER_MCU_RETRY);
+    StopTimers(dialog);
     dialog.KillTimer(TIMER_RESET_START);  // a success shown a moment ago is not counted down
-    ShowStageFailure(dialog, 32);
+    ShowStageFailure(dialog, code);
+}
+
+// The code the stage fails with before anything is sent, 0 when the image is taken. A file
+// that opened has a size or a buffer; one too large to take was measured and not read.
+int RefuseImage(CUpdateDialog& dialog) {
+    bool opened = dialog.m_mcuImage || dialog.m_mcuImageSize != 0;
+    int code = McuImageSizeFailure(dialog.m_mcuImageSize);
+    if (opened && code == ERROR_MCU_IMAGE_MISSING) {
+        NKDbgPrintfW(L"MCU update file is empty\r\n");
+    } else if (opened && code != 0) {
+        wchar_t line[64];
+        wsprintfW(line, L"MCU update file unusable: %d bytes\r\n",
+                  static_cast<int>(dialog.m_mcuImageSize));
+        NKDbgPrintfW(L"%s", line);
+    }
+    if (code == 0 && !dialog.m_mcuImage)
+        code = ERROR_MCU_IMAGE_MISSING;  // not on the medium, or its read failed
+    if (code != 0)
+        dialog.m_mcuImage.reset();
+    return code;
 }
 
 // --- Reactions, one per message ---------------------------------------------------------------
@@ -178,7 +206,7 @@ void OnProgramResult(CUpdateDialog& dialog, WPARAM result) {
     if (good) {
         Succeed(dialog);
     } else {
-        Fail(dialog);
+        Fail(dialog, ERROR_MCU_PROGRAMMING_FAILED);
     }
 }
 
@@ -200,15 +228,15 @@ void ResetMcuStageState() {
     g_mcuStep = MCU_STEP_NONE;
     g_mcuEndResends = 0;
     g_lastBlockAck = kNoAck;
+    g_watch = LinkWatch{};
 }
 
+// The link to the MCU is opened here, or taken over from the MPEG stage of this run. A port
+// that does not open fails the stage at the watch's first look, a second later.
 void StartMcuStage(CUpdateDialog& dialog) {
-    if (!dialog.m_mcuImage) {
+    if (int code = RefuseImage(dialog); code != 0) {
         g_mcuStep = MCU_STEP_DONE;
-        g_updateErrorCode = ERROR_MCU_IMAGE_MISSING;
-        dialog.m_screenState = STATE_RESULT;
-        dialog.m_outcome = OUTCOME_FAILED;
-        dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);
+        FailStageAtStart(dialog, code);
         return;
     }
     dialog.m_outcome = OUTCOME_RUNNING;
@@ -222,6 +250,7 @@ void StartMcuStage(CUpdateDialog& dialog) {
         dialog.m_mcuLink->MCU_CMD_ENTER_LOADER();
         dialog.SetTimer(TIMER_MCU_RETRY, kResendMs, nullptr);
     }
+    g_watch = StartLinkWatch(dialog, dialog.m_mcuLink);
 }
 
 void OnMcuMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
@@ -264,4 +293,23 @@ void OnMcuBlockTimer(CUpdateDialog& dialog) {
     } else {
         dialog.KillTimer(TIMER_MCU_BLOCK);
     }
+}
+
+// A line that goes down before the end frame, or an MCU that has not sent one frame in the
+// stage's first two minutes, ends the stage: nothing could end it otherwise. Once every block
+// is in, the end frame's own bound decides (an MCU that resets itself after taking its image
+// may well drop its line).
+void OnMcuWatchTimer(CUpdateDialog& dialog) {
+    bool running = g_mcuStep >= MCU_STEP_REQUEST && g_mcuStep <= MCU_STEP_END_FRAME;
+    if (!running) {
+        dialog.KillTimer(TIMER_LINK_WATCH);
+        return;
+    }
+    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mcuLink);
+    if (trouble == LinkTrouble::None ||
+        (trouble == LinkTrouble::HungUp && g_mcuStep == MCU_STEP_END_FRAME)) {
+        return;
+    }
+    LogLinkTrouble(true, trouble);
+    Fail(dialog, trouble == LinkTrouble::Silent ? ERROR_MCU_SILENT : ERROR_MCU_LINE_DOWN);
 }

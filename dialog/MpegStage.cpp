@@ -7,6 +7,13 @@
 //   data block n    -> the number of the block wanted next
 //   end frame       -> programming result    (0: the module writes its flash)
 //   (alive message)    the flash is written: success
+//
+// The module's link is watched once a second: a port that did not open, a line that hangs up
+// before the stage ends, or a module that sends nothing at all for two minutes fails the
+// stage. However the stage ends, the MCU is told afterwards that the MPEG update is over.
+#include <algorithm>
+#include <utility>
+
 #include "dialog/FirmwareProtocol.h"
 #include "dialog/FirmwareStageSupport.h"
 #include "dialog/FirmwareSteps.h"
@@ -28,6 +35,11 @@ constexpr WPARAM kNoAck = ~WPARAM{0};
 
 // The last block request acted on; a repeat is dropped (see the MCU stage).
 WPARAM g_lastBlockAck = kNoAck;
+// One past the highest block sent: the module may ask for any block up to this one, never
+// beyond it (it cannot want a block after one it has not received).
+DWORD g_nextUnsent = 0;
+bool g_skipLogged = false;
+LinkWatch g_watch;
 
 bool ImageUsable(const CUpdateDialog& dialog) {
     return dialog.m_mpegImage && IsMpegImageSizeUsable(dialog.m_mpegImageSize);
@@ -41,6 +53,7 @@ void SendBlock(CUpdateDialog& dialog, DWORD block) {
     dialog.m_mpegLink->MPEG_CMD_DATA_BLOCK(static_cast<int>(block),
                                            dialog.m_mpegImage.get() + block * MPEG_BLOCK_SIZE,
                                            static_cast<int>(length));
+    g_nextUnsent = std::max(g_nextUnsent, block + 1);
 }
 
 void SendEnd(CUpdateDialog& dialog) {
@@ -51,9 +64,22 @@ int Percent(DWORD block, DWORD count) {
     return static_cast<int>(static_cast<double>(block) / static_cast<double>(count) * 100.0);
 }
 
+// The MCU was told that the MPEG module updates (mode 8); now it is told that this is over
+// (mode 0), after a success and after a failure alike, so that neither the main application
+// nor the MCU stage of this run meets an MCU still in the MPEG update mode.
+void EndMcuUpdateMode(CUpdateDialog& dialog) {
+    if (!g_mpegUpdateActive)
+        return;
+    g_mpegUpdateActive = 0;
+    if (dialog.m_mcuLink != nullptr)
+        dialog.m_mcuLink->MCU_CMD_MPEG_UPDATE_MODE();  // its mode byte is now 0
+}
+
 void Fail(CUpdateDialog& dialog, int code) {
     g_mpegStep = MPEG_STEP_DONE;
     dialog.KillTimer(TIMER_MPEG_RETRY);
+    dialog.KillTimer(TIMER_LINK_WATCH);
+    EndMcuUpdateMode(dialog);
     ShowStageFailure(dialog, code);
 }
 
@@ -85,13 +111,29 @@ void OnProgramReady(CUpdateDialog& dialog, WPARAM) {
     dialog.SetTimer(TIMER_MPEG_RETRY, 5000, nullptr);
     dialog.m_blockIndex = 0;
     g_lastBlockAck = kNoAck;
+    g_nextUnsent = 0;
     SendBlock(dialog, 0);
     dialog.m_percent = Percent(0, dialog.m_mpegBlockCount);
     dialog.Invalidate(FALSE);
 }
 
+// A request for a block beyond the next one not yet sent is dropped: the module cannot have
+// the blocks in between, and taking it would skip them (up to the end frame, and a success
+// for an image the module never got). The resend timer keeps offering the current block.
+bool SkipsAhead(WPARAM wanted) {
+    if (wanted <= g_nextUnsent)
+        return false;
+    if (!std::exchange(g_skipLogged, true)) {
+        wchar_t line[96];
+        wsprintfW(line, L"MPEG request for block %d ignored: block %d not sent yet\r\n",
+                  static_cast<int>(wanted), static_cast<int>(g_nextUnsent));
+        NKDbgPrintfW(L"%s", line);
+    }
+    return true;
+}
+
 void OnBlockAck(CUpdateDialog& dialog, WPARAM wanted) {
-    if (!ImageUsable(dialog) || wanted == g_lastBlockAck)
+    if (!ImageUsable(dialog) || wanted == g_lastBlockAck || SkipsAhead(wanted))
         return;
     g_lastBlockAck = wanted;
     dialog.m_blockIndex = static_cast<DWORD>(wanted);
@@ -113,7 +155,7 @@ void OnBlockAck(CUpdateDialog& dialog, WPARAM wanted) {
 // after a good result. A success counts only as the answer to the end frame.
 void OnProgramResult(CUpdateDialog& dialog, WPARAM result) {
     if (result != 0) {
-        Fail(dialog, 40);
+        Fail(dialog, ERROR_MPEG_PROGRAMMING_FAILED);
         return;
     }
     if (g_mpegStep != MPEG_STEP_END_FRAME) {
@@ -130,9 +172,8 @@ void OnProgramResult(CUpdateDialog& dialog, WPARAM result) {
 
 void OnFlashWritten(CUpdateDialog& dialog) {
     g_mpegStep = MPEG_STEP_DONE;
-    g_mpegUpdateActive = 0;
-    if (dialog.m_mcuLink != nullptr)
-        dialog.m_mcuLink->MCU_CMD_MPEG_UPDATE_MODE();  // its mode byte is now 0
+    dialog.KillTimer(TIMER_LINK_WATCH);
+    EndMcuUpdateMode(dialog);
     ShowStageSuccess(dialog, false);
 }
 
@@ -169,6 +210,22 @@ constexpr Reaction kReactions[] = {
     {MPEG_MSG_TO_MCU, ANY_STEP, OnToMcu},
 };
 
+// The code the stage fails with before anything is sent, 0 when the image is taken. An image
+// too large to send was measured but not read: it has a size and no bytes.
+int RefuseImage(CUpdateDialog& dialog) {
+    bool opened = dialog.m_mpegImage || dialog.m_mpegImageSize != 0;
+    if (opened && !IsMpegImageSizeUsable(dialog.m_mpegImageSize)) {
+        wchar_t line[96];
+        wsprintfW(line, L"MPEG update file unusable: %d bytes\r\n",
+                  static_cast<int>(dialog.m_mpegImageSize));
+        NKDbgPrintfW(L"%s", line);
+        dialog.m_mpegImage.reset();
+        return ERROR_MPEG_IMAGE_UNUSABLE;
+    }
+    // Not on the medium, or its read failed.
+    return dialog.m_mpegImage ? 0 : ERROR_MPEG_IMAGE_MISSING;
+}
+
 }  // namespace
 
 void ResetMpegStageState() {
@@ -176,24 +233,15 @@ void ResetMpegStageState() {
     g_mpegAliveCount = 0;
     g_mpegStartRetries = 0;
     g_lastBlockAck = kNoAck;
+    g_nextUnsent = 0;
+    g_skipLogged = false;
+    g_watch = LinkWatch{};
 }
 
 void StartMpegStage(CUpdateDialog& dialog) {
-    // An image too large to send was measured but not read: it has a size and no bytes.
-    bool opened = dialog.m_mpegImage || dialog.m_mpegImageSize != 0;
-    if (opened && !IsMpegImageSizeUsable(dialog.m_mpegImageSize)) {
-        wchar_t line[96];
-        wsprintfW(line, L"MPEG update file unusable: %d bytes\r\n",
-                  static_cast<int>(dialog.m_mpegImageSize));
-        NKDbgPrintfW(L"%s", line);
-        g_updateErrorCode = ERROR_MPEG_IMAGE_UNUSABLE;
-        dialog.m_mpegImage.reset();
-    }
-    if (!dialog.m_mpegImage) {
+    if (int code = RefuseImage(dialog); code != 0) {
         g_mpegStep = MPEG_STEP_DONE;
-        dialog.m_screenState = STATE_RESULT;
-        dialog.m_outcome = OUTCOME_FAILED;
-        dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);
+        FailStageAtStart(dialog, code);
         return;
     }
     if (dialog.m_mcuLink == nullptr) {
@@ -208,6 +256,7 @@ void StartMpegStage(CUpdateDialog& dialog) {
     dialog.m_outcome = OUTCOME_RUNNING;
     g_mpegUpdateActive = 1;
     g_mpegStep = MPEG_STEP_ALIVE_WAIT;
+    g_watch = StartLinkWatch(dialog, dialog.m_mpegLink);
 }
 
 void OpenMpegLinkOf(CUpdateDialog& dialog) {
@@ -232,7 +281,7 @@ void OnMpegRetryTimer(CUpdateDialog& dialog) {
             break;
         case MPEG_STEP_START_PROGRAM:
             if (++g_mpegStartRetries > kStartProgramResends) {
-                Fail(dialog, 41);
+                Fail(dialog, ERROR_MPEG_START_UNANSWERED);
             } else {
                 mpeg->MPEG_CMD_START_PROGRAM();
             }
@@ -248,4 +297,16 @@ void OnMpegRetryTimer(CUpdateDialog& dialog) {
         default:
             break;
     }
+}
+
+void OnMpegWatchTimer(CUpdateDialog& dialog) {
+    if (g_mpegStep == MPEG_STEP_DONE || g_mpegStep == MPEG_STEP_NONE) {
+        dialog.KillTimer(TIMER_LINK_WATCH);
+        return;
+    }
+    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mpegLink);
+    if (trouble == LinkTrouble::None)
+        return;
+    LogLinkTrouble(false, trouble);
+    Fail(dialog, trouble == LinkTrouble::Silent ? ERROR_MPEG_SILENT : ERROR_MPEG_LINE_DOWN);
 }

@@ -156,6 +156,7 @@ void CUpdateDialog::OnTimer(UINT_PTR id) {
         case TIMER_MCU_BLOCK:
         case TIMER_MPEG_RETRY:
         case TIMER_MCU_RETRY:
+        case TIMER_LINK_WATCH:
             if (Stages().onFirmwareTimer != nullptr)
                 Stages().onFirmwareTimer(*this, id);
             break;

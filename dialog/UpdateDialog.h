@@ -36,6 +36,7 @@ inline constexpr UINT_PTR TIMER_OPEN_MPEG_LINK = 90;
 inline constexpr UINT_PTR TIMER_MCU_BLOCK = 100;
 inline constexpr UINT_PTR TIMER_MPEG_RETRY = 101;
 inline constexpr UINT_PTR TIMER_MCU_RETRY = 102;
+inline constexpr UINT_PTR TIMER_LINK_WATCH = 103;  // a firmware stage's link, once a second
 
 inline constexpr int DETECT_SECONDS = 20;
 inline constexpr int RESET_SECONDS = 30;
@@ -68,6 +69,7 @@ public:
     std::unique_ptr<BYTE[]> m_mpegImage;
     DWORD m_mpegBlockCount = 0;
     DWORD m_mpegImageSize = 0;
+    DWORD m_mcuImageSize = 0;  // the MCU file's size, also of one too large to be read
     HBRUSH m_ctlBrush = nullptr;
 
     // The firmware images, read once per process on the first preparing paint.

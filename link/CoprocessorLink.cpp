@@ -17,14 +17,24 @@ bool CoprocessorLink::OpenMpegLink() {
 
 bool CoprocessorLink::OpenLink(int portNumber, DWORD baudRate, int flag) {
     if (m_serialPort != nullptr)
-        return true;  // opened already
+        return m_serialPort->IsOpen();  // opened already
     m_serialPort = new SerialPort();
-    m_serialPort->Open(portNumber, baudRate);
+    bool opened = m_serialPort->Open(portNumber, baudRate);
     m_sendChannel = new SendChannel();
     m_sendChannel->Start(m_serialPort, flag);
     m_receiveChannel = new ReceiveChannel();
     m_receiveChannel->Start(m_serialPort, flag, this);
-    return true;
+    return opened;
+}
+
+CoprocessorLink::LineState CoprocessorLink::State() const {
+    if (m_serialPort == nullptr || !m_serialPort->IsOpen())
+        return LineState::NotOpen;
+    return m_serialPort->HungUp() ? LineState::HungUp : LineState::Up;
+}
+
+unsigned CoprocessorLink::FramesReceived() const {
+    return m_receiveChannel != nullptr ? m_receiveChannel->m_framesReceived.load() : 0;
 }
 
 bool CoprocessorLink::StopLinkThreads() {

@@ -23,9 +23,16 @@ public:
 
     // Opens the port (g_mcuComPort at 38400 baud, g_mpegComPort at 115200) and starts both
     // channels. The link is built even when the port fails to open (the port logs why):
-    // frames written to it are then lost and none arrive. Always true.
+    // frames written to it are then lost and none arrive. Returns whether the port opened.
     bool OpenMcuLink();
     bool OpenMpegLink();
+
+    // Whether the link can carry the update: its port opened, and the far end has not hung
+    // up (as far as the line reports one).
+    enum class LineState { Up, NotOpen, HungUp };
+    LineState State() const;
+    // Good frames received from the co-processor since the link opened.
+    unsigned FramesReceived() const;
     // Stops the send thread, then the receive thread; channels and port stay.
     bool StopLinkThreads();
     // Stops both threads, destroys both channels and closes the port.

@@ -2,6 +2,7 @@
 // again and again, and the receive buffer that carries partial frames between its passes.
 #pragma once
 
+#include <atomic>
 #include <vector>
 
 #include "link/SerialPort.h"
@@ -33,6 +34,9 @@ public:
     SerialPort* m_port = nullptr;
     std::vector<BYTE> m_receiveBuffer;
     CoprocessorLink* m_owner = nullptr;
+    // Good frames cut out of the line since the channel started, whatever their code: the
+    // co-processor's signs of life. Counted by the receive thread, read by the dialog.
+    std::atomic<unsigned> m_framesReceived{0};
 
 private:
     static DWORD ReceiveThread(LPVOID parameter);

@@ -46,7 +46,11 @@ bool ReceiveStep(ReceiveChannel& channel) {
     std::memset(scratch, 0, kScratchSize);
     CoprocessorLink* owner = channel.m_owner;
     auto parse = channel.m_flag == LINK_MPEG ? ParseMpegFrame : ParseMcuFrame;
+    std::atomic<unsigned>& counted = channel.m_framesReceived;
     TakeFrames(channel.m_receiveBuffer, scratch,
-               [owner, parse](const BYTE* frame, int length) { parse(owner, frame, length); });
+               [owner, parse, &counted](const BYTE* frame, int length) {
+                   counted.fetch_add(1);
+                   parse(owner, frame, length);
+               });
     return got > 0;
 }

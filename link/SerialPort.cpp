@@ -105,11 +105,24 @@ DWORD SerialPort::Available() {
         m_lastWaitFailed = true;
         return 0;
     }
+    if ((events & EV_RLSD) != 0)
+        NoteLineChange();
     SetCommMask(m_handle, SERIAL_WAIT_EVENTS);
     DWORD errors = 0;
     COMSTAT status{};
     ClearCommError(m_handle, &errors, &status);
     return status.cbInQue;
+}
+
+// The far end hung up or came back. A line whose modem status cannot be read keeps its state:
+// without a status, a change event alone does not say which way the line went.
+void SerialPort::NoteLineChange() {
+    DWORD status = 0;
+    if (!GetCommModemStatus(m_handle, &status))
+        return;
+    bool down = (status & MS_RLSD_ON) == 0;
+    if (m_hungUp.exchange(down) != down)
+        NKDbgPrintfW(down ? L"Com%d hung up\r\n" : L"Com%d line back\r\n", m_portNumber);
 }
 
 DWORD SerialPort::Read(BYTE* buffer, DWORD count) {

@@ -6,6 +6,8 @@
 // threads have ended.
 #pragma once
 
+#include <atomic>
+
 #include "platform/Win32.h"
 
 inline constexpr DWORD SERIAL_QUEUE_SIZE = 1024;
@@ -23,7 +25,7 @@ public:
     bool Open(int portNumber, DWORD baudRate);
     bool Close();
     // Sleeps until serial activity, then returns the number of bytes waiting (0 when the
-    // port is not open or the wait failed).
+    // port is not open or the wait failed). A change of the line (EV_RLSD) updates HungUp.
     DWORD Available();
     DWORD Read(BYTE* buffer, DWORD count);
     // Writes the whole frame, tracing it first unless it is a firmware data block.
@@ -32,12 +34,17 @@ public:
     bool IsOpen() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
     // True when the last Available returned 0 because the event wait failed.
     bool LastWaitFailed() const { return m_lastWaitFailed; }
+    // True while the far end has hung up, as the last line change reported it. Written by
+    // the receive thread, read by the dialog.
+    bool HungUp() const { return m_hungUp.load(); }
     int PortNumber() const { return m_portNumber; }
 
 private:
     bool FailSetup(LPCWSTR format);
+    void NoteLineChange();
 
     int m_portNumber = 0;
     HANDLE m_handle = nullptr;
     bool m_lastWaitFailed = false;
+    std::atomic<bool> m_hungUp{false};
 };

@@ -112,6 +112,12 @@ inline constexpr DWORD CE_RXPARITY = 0x0004;
 inline constexpr DWORD CE_FRAME = 0x0008;
 inline constexpr DWORD CE_BREAK = 0x0010;
 
+// --- Modem status (GetCommModemStatus) -------------------------------------------------------
+inline constexpr DWORD MS_CTS_ON = 0x0010;
+inline constexpr DWORD MS_DSR_ON = 0x0020;
+inline constexpr DWORD MS_RING_ON = 0x0040;
+inline constexpr DWORD MS_RLSD_ON = 0x0080;  // the far end is there (carrier detected)
+
 // --- PurgeComm ---------------------------------------------------------------------------------
 inline constexpr DWORD PURGE_TXABORT = 0x0001;
 inline constexpr DWORD PURGE_RXABORT = 0x0002;
@@ -137,3 +143,6 @@ BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped);
 // Reports and clears the line errors, and gives the queue counts.
 BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status);
 BOOL PurgeComm(HANDLE file, DWORD flags);
+// The modem lines' state as MS_* bits: MS_RLSD_ON while the far end is there, clear once it
+// has hung up (EV_RLSD reports the change).
+BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStatus);

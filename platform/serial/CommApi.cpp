@@ -114,3 +114,12 @@ BOOL PurgeComm(HANDLE file, DWORD flags) {
     }
     return port->Purge(flags);
 }
+
+BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStatus) {
+    auto port = Port(file);
+    if (!port)
+        return FALSE;
+    if (modemStatus == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return port->GetModemStatus(*modemStatus);
+}

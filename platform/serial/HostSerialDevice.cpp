@@ -353,6 +353,14 @@ BOOL HostSerialDevice::Purge(DWORD flags) {
     return TRUE;
 }
 
+BOOL HostSerialDevice::GetModemStatus(DWORD& status) {
+    pollfd line{m_fd, POLLIN, 0};
+    if (::poll(&line, 1, 0) < 0)
+        return FailErrno(errno);
+    status = (line.revents & (POLLHUP | POLLERR)) != 0 ? 0 : MS_RLSD_ON;
+    return TRUE;
+}
+
 std::shared_ptr<SerialDevice> HostComPorts::OpenPort(int number, DWORD& error) {
     auto it = m_paths.find(number);
     if (it == m_paths.end()) {

@@ -32,6 +32,9 @@ public:
     BOOL WaitEvent(DWORD& events) override;
     BOOL ClearError(DWORD& errors, COMSTAT& status) override;
     BOOL Purge(DWORD flags) override;
+    // MS_RLSD_ON unless the line has hung up; the tty's own modem lines are not read, so
+    // the status agrees with the EV_RLSD events that WaitCommEvent reports.
+    BOOL GetModemStatus(DWORD& status) override;
 
     static constexpr int kHangupRecheckMs = 250;
     static constexpr int kStalledWriteMs = 1000;

@@ -24,6 +24,7 @@ public:
     virtual BOOL WaitEvent(DWORD& events) = 0;
     virtual BOOL ClearError(DWORD& errors, COMSTAT& status) = 0;
     virtual BOOL Purge(DWORD flags) = 0;
+    virtual BOOL GetModemStatus(DWORD& status) = 0;
 
     // True when the settings are ones a UART can carry: 5 to 8 data bits, no/odd/even
     // parity, one or two stop bits, a non-zero baud rate.

@@ -38,6 +38,8 @@ struct SimSerialLine {
         received.NotifyLocked();
     }
     void DeliverLocked(const std::vector<BYTE>& bytes) {
+        if (hungUp)
+            return;  // nothing travels on a line that has hung up
         toLoader.insert(toLoader.end(), bytes.begin(), bytes.end());
         NotifyLocked();
     }
@@ -51,6 +53,7 @@ struct SimSerialLine {
     std::uint64_t waitGeneration = 0;
     DWORD pending = 0;
     bool open = false;
+    bool hungUp = false;  // the peer has hung up: writes fail, EV_RLSD was reported
     int opens = 0;
     std::weak_ptr<SerialDevice> device;
     std::function<void(const std::vector<BYTE>&)> onWrite;
@@ -115,6 +118,11 @@ public:
         std::function<void(const std::vector<BYTE>&)> handler;
         {
             std::lock_guard lock(kernel::KernelLock());
+            if (m_line->hungUp) {
+                if (done != nullptr)
+                    *done = 0;
+                return Fail(ERROR_GEN_FAILURE);  // as a host tty whose far end is gone
+            }
             if (m_line->failCount != 0) {
                 if (m_line->failCount > 0)
                     --m_line->failCount;
@@ -190,6 +198,12 @@ public:
         return TRUE;
     }
 
+    BOOL GetModemStatus(DWORD& status) override {
+        std::lock_guard lock(kernel::KernelLock());
+        status = m_line->hungUp ? 0 : MS_RLSD_ON;
+        return TRUE;
+    }
+
 protected:
     BOOL ApplyState(const DCB&) override { return TRUE; }
 
@@ -234,6 +248,21 @@ void SimSerialPeer::FailWrites(DWORD error, int count) {
     std::lock_guard lock(kernel::KernelLock());
     m_line->failError = error;
     m_line->failCount = count;
+}
+
+void SimSerialPeer::HangUp(std::uint64_t delayMs) {
+    std::lock_guard lock(kernel::KernelLock());
+    auto hangUp = [line = m_line] {
+        line->hungUp = true;
+        line->toLoader.clear();
+        line->pending |= EV_RLSD;
+        line->NotifyLocked();
+    };
+    if (delayMs == 0) {
+        hangUp();
+    } else {
+        m_line->scheduler.ScheduleLocked(delayMs, hangUp);
+    }
 }
 
 void SimSerialPeer::LimitWriteChunk(DWORD maxBytes) {

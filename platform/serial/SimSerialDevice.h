@@ -39,6 +39,10 @@ public:
     // takes at most `maxBytes` (0: no limit), so the writer must come back for the rest.
     void FailWrites(DWORD error, int count = 1);
     void LimitWriteChunk(DWORD maxBytes);
+    // Hangs the line up for good, now or after `delayMs` of virtual time, as a host tty whose
+    // far end closed: bytes not yet read are lost, EV_RLSD is reported, GetCommModemStatus
+    // clears MS_RLSD_ON and writes fail.
+    void HangUp(std::uint64_t delayMs = 0);
 
     // What the loader has done with the port.
     bool IsOpen() const;

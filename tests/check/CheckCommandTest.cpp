@@ -104,7 +104,7 @@ TEST(CheckReportTest, TheJsonReportHasTheDocumentedSchema) {
     LayOutUnit(root);
     PutPackage(root, "SDHC/ZEL_Update/ZEL.bin",
                {Folder("ZEL"), File("ZEL/Velmoran.exe", "x"), File("ZEL/com1.txt", "x")});
-    root.Put("SDHC/ZEL_Update/MCU", std::string(1000, '\x5A'));
+    root.Put("SDHC/ZEL_Update/MCU", std::string(100000, '\x5A'));
     PutRequest(root, 0x06);
     CheckRun check = RunCheck({"--root", root.Path().string()});
     const minijson::Value& report = check.report;

@@ -65,7 +65,7 @@ TEST_F(CoursePredictionTest, ARestoreTakesTheBackupAndItsWording) {
 }
 
 // Request 0x0C with only the MCU image: the plan starts with MPEG, whose image was never
-// loaded, so it fails with the code the fresh process holds (0); the MCU stage follows.
+// loaded, so it fails with the code of a missing MPEG image (43); the MCU stage follows.
 TEST_F(CoursePredictionTest, AStageWithoutItsSourceFailsAsTheDialogWould) {
     std::string image(131072, '\x33');
     sim.PutFile(L"SDHC\\ZEL_Update\\MCU", image);
@@ -76,7 +76,7 @@ TEST_F(CoursePredictionTest, AStageWithoutItsSourceFailsAsTheDialogWould) {
     ASSERT_EQ(boot.stages.size(), 2u);
     EXPECT_EQ(boot.stages[0].kind, KIND_MPEG);
     EXPECT_EQ(boot.stages[0].outcome, StageCourse::FAILURE);
-    EXPECT_EQ(boot.stages[0].resultText, L"MPEG升级失败！错误码:0\r\n\r\n请再试一次");
+    EXPECT_EQ(boot.stages[0].resultText, L"MPEG升级失败！错误码:43\r\n\r\n请再试一次");
     EXPECT_EQ(boot.stages[1].kind, KIND_MCU);
     EXPECT_EQ(boot.stages[1].outcome, StageCourse::SUCCESS);
     EXPECT_EQ(boot.launch, L"nothing in this boot: the unit resets");

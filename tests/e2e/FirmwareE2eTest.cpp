@@ -234,6 +234,37 @@ TEST_F(FirmwareE2eTest, PassThroughFramesCrossOnceWholeAndInOrder) {
     EXPECT_NE(ReadFile(mcuLog).find("recv STATUS_ACK"), std::string::npos);
 }
 
+// A COM port that cannot be opened (not mapped, not a terminal, a folder) fails its stage
+// with its code: the dialog closes and the main application starts.
+TEST_F(FirmwareE2eTest, AStageWhosePortCannotBeOpenedFailsAndLaunches) {
+    root.Put("SDHC/ZEL_Update/MCU", Pattern(131072, 51));
+    root.Put("SDHC/ZEL_Update/DVDROM.bin", Pattern(5000, 52));
+    root.Put("not-a-port", "x");
+    fs::create_directories(root.Path() / "a-folder");
+    const std::vector<std::string> devices{"", "/dev/null", (root.Path() / "a-folder").string(),
+                                           (root.Path() / "not-a-port").string()};
+    int run = 0;
+    for (unsigned request : {0x04u, 0x08u}) {
+        for (const std::string& device : devices) {
+            SCOPED_TRACE(std::to_string(request) + " on '" + device + "'");
+            fs::remove(root.Path() / "app-started");
+            root.Put("ResidentFlash2/UpdateInfo.dat",
+                     std::string{static_cast<char>(request), 0, 0, 0});
+            fs::path trace = root.Path() / ("trace-" + std::to_string(++run) + ".txt");
+            std::vector<std::string> arguments{"--root", root.Path().string(), "--clock-rate",
+                                               "20",     "--screen-trace",     trace.string()};
+            if (!device.empty())
+                arguments.insert(arguments.end(), {"--com", "2=" + device, "--com", "3=" + device});
+            e2e::RunResult result =
+                e2e::RunProgram(QUARRIN_BINARY, arguments, std::chrono::seconds(20));
+            EXPECT_EQ(result.exitCode, 0) << result.err;
+            EXPECT_TRUE(TraceShows(
+                trace, request == 0x04 ? "MCU升级失败！错误码:34" : "MPEG升级失败！错误码:44"));
+            EXPECT_TRUE(e2e::WaitForFile(root.Path() / "app-started"));
+        }
+    }
+}
+
 // A stage that fails shows its code, closes the dialog and starts the main application.
 struct FailureCase {
     const char* name;
@@ -279,29 +310,44 @@ TEST_P(FirmwareFailureE2eTest, ShowsItsCodeClosesAndLaunches) {
 
 INSTANTIATE_TEST_SUITE_P(
     Firmware, FirmwareFailureE2eTest,
-    ::testing::Values(FailureCase{"McuProgrammingFails",
-                                  0x04,
-                                  131072,
-                                  SIZE_MAX,
-                                  {"--result", "40"},
-                                  {},
-                                  "MCU升级失败！错误码:32"},
-                      FailureCase{
-                          "McuImageEmpty", 0x04, 0, SIZE_MAX, {}, {}, "MCU升级失败！错误码:31"},
-                      FailureCase{"MpegProgrammingFails",
-                                  0x08,
-                                  SIZE_MAX,
-                                  5000,
-                                  {},
-                                  {"--result", "3"},
-                                  "MPEG升级失败！错误码:40"},
-                      FailureCase{"MpegNeverAnswersTheStart",
-                                  0x08,
-                                  SIZE_MAX,
-                                  5000,
-                                  {},
-                                  {"--ignore-code", "24"},
-                                  "MPEG升级失败！错误码:41"}),
+    ::testing::Values(
+        FailureCase{"McuProgrammingFails",
+                    0x04,
+                    131072,
+                    SIZE_MAX,
+                    {"--result", "40"},
+                    {},
+                    "MCU升级失败！错误码:32"},
+        FailureCase{"McuImageEmpty", 0x04, 0, SIZE_MAX, {}, {}, "MCU升级失败！错误码:31"},
+        FailureCase{"McuImageOf16Bytes", 0x04, 16, SIZE_MAX, {}, {}, "MCU升级失败！错误码:33"},
+        FailureCase{"McuImageLongerThanTheMcusFlash",
+                    0x04,
+                    300000,
+                    SIZE_MAX,
+                    {},
+                    {},
+                    "MCU升级失败！错误码:33"},
+        FailureCase{"NoMpegImageForAFirmwareRequest",
+                    0x0C,
+                    131072,
+                    SIZE_MAX,
+                    {"--result", "40"},
+                    {},
+                    "MPEG升级失败！错误码:43"},
+        FailureCase{"MpegProgrammingFails",
+                    0x08,
+                    SIZE_MAX,
+                    5000,
+                    {},
+                    {"--result", "3"},
+                    "MPEG升级失败！错误码:40"},
+        FailureCase{"MpegNeverAnswersTheStart",
+                    0x08,
+                    SIZE_MAX,
+                    5000,
+                    {},
+                    {"--ignore-code", "24"},
+                    "MPEG升级失败！错误码:41"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 }  // namespace

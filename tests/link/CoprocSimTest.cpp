@@ -106,6 +106,11 @@ public:
                 return frame;
         }
     }
+    // Whether the simulator has closed its end of the line.
+    bool HungUp() const {
+        pollfd fd{m_fd, POLLIN, 0};
+        return poll(&fd, 1, 100) > 0 && (fd.revents & POLLHUP) != 0;
+    }
     std::string Log() const {
         std::ifstream in(m_dir / "sim.log");
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -304,6 +309,27 @@ TEST(CoprocSimTest, LateExtraAndUnpromptedMessagesComeAsAsked) {
         std::size_t first = log.find("recv UPDATE_REQUEST");
         EXPECT_NE(first, std::string::npos);
         EXPECT_EQ(log.find("recv UPDATE_REQUEST", first + 1), std::string::npos);
+    }
+}
+
+TEST(CoprocSimTest, ItHangsUpAndSkipsAheadWhenAsked) {
+    {
+        Simulator sim({"mcu", "--hang-up-at", "1"});
+        sim.Send(Frame(0x15, Bytes(130, 0)));  // block 0
+        EXPECT_EQ(sim.Next(), Frame(0x95, {0x00, 0x00}));
+        Bytes block1(130, 0);
+        block1[1] = 1;
+        sim.Send(Frame(0x15, block1));
+        EXPECT_TRUE(sim.Next(500).empty());  // unanswered: the line is gone
+        EXPECT_TRUE(sim.HungUp());
+    }
+    {
+        Simulator sim({"mpeg", "--alive-ms", "0", "--skip-to", "50"});
+        Bytes block0(242, 0);
+        sim.Send(Frame(0x25, block0));
+        EXPECT_EQ(sim.Next(), Frame(0xA5, {0x00, 50}));  // as if it had blocks 1 to 49
+        sim.Send(Frame(0x25, block0));
+        EXPECT_EQ(sim.Next(), Frame(0xA5, {0x00, 0x01}));  // once only
     }
 }
 

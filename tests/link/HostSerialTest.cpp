@@ -160,6 +160,9 @@ DWORD WaitThroughHangup(LPVOID parameter) {
 }
 
 TEST_F(HostSerialTest, AHangUpIsReportedOnceAndDoesNotSpin) {
+    DWORD modem = 0;
+    ASSERT_TRUE(GetCommModemStatus(port, &modem));
+    EXPECT_EQ(modem, MS_RLSD_ON);
     SetCommMask(port, EV_RXCHAR | EV_RLSD);
     HangupWait wait{port};
     HANDLE thread = CreateThread(nullptr, 0, WaitThroughHangup, &wait, 0, nullptr);
@@ -171,6 +174,8 @@ TEST_F(HostSerialTest, AHangUpIsReportedOnceAndDoesNotSpin) {
     EXPECT_EQ(wait.first, EV_RLSD);
     EXPECT_EQ(wait.second, 0u);
     EXPECT_LT(wait.cpuMs, 100.0);  // a spinning wait burns the whole 600 ms
+    ASSERT_TRUE(GetCommModemStatus(port, &modem));
+    EXPECT_EQ(modem, 0u);  // the change EV_RLSD reported: the far end is gone
     BYTE buffer[4];
     DWORD done = 7;
     EXPECT_TRUE(ReadFile(port, buffer, 4, &done, nullptr));

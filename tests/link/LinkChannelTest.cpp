@@ -67,6 +67,26 @@ TEST_F(LinkChannelTest, FramesFromTheLineArePostedAsTheyComplete) {
     link.CloseLink();
 }
 
+// What the dialog watches: every good frame counts as a sign of life, whatever its code, and
+// a hang-up of the far end shows in the link's state.
+TEST_F(LinkChannelTest, TheLinkCountsGoodFramesAndReportsAHangUp) {
+    CoprocessorLink link;
+    EXPECT_TRUE(link.OpenMcuLink());
+    EXPECT_EQ(link.State(), CoprocessorLink::LineState::Up);
+    mcuLine.Inject({0x5A, 0xA5, 0x02, 0x42, 0xBC,          // unknown code, good sum
+                    0x5A, 0xA5, 0x02, 0x42, 0xBD,          // bad sum
+                    0x5A, 0xA5, 0x03, 0x81, 0x05, 0x77});  // status
+    Sleep(10);
+    EXPECT_EQ(link.FramesReceived(), 2u);
+    EXPECT_EQ(link.State(), CoprocessorLink::LineState::Up);
+    mcuLine.HangUp();
+    Sleep(10);
+    EXPECT_EQ(link.State(), CoprocessorLink::LineState::HungUp);
+    EXPECT_TRUE(HasLine(sim, L"Com2 hung up\r\n"));
+    posts.Take();
+    link.CloseLink();
+}
+
 TEST_F(LinkChannelTest, StoppingASilentLineTimesOutAfterFiveSeconds) {
     CoprocessorLink link;
     link.OpenMcuLink();
@@ -193,8 +213,9 @@ TEST_F(LinkChannelTest, OnlyOneChannelOfEachKindRuns) {
 
 TEST_F(LinkChannelTest, ALinkOnAMissingPortIsBuiltButRestsUntilStopped) {
     CoprocessorLink link;
-    EXPECT_TRUE(link.OpenMpegLink());  // COM3 has no peer
+    EXPECT_FALSE(link.OpenMpegLink());  // COM3 has no peer
     EXPECT_EQ(sim.DebugLines(), std::vector<std::wstring>{L"Open Com3 Failed!\r\n"});
+    EXPECT_EQ(link.State(), CoprocessorLink::LineState::NotOpen);
     link.MPEG_CMD_UPDATE_REQUEST();
     Sleep(1000);  // a spinning receive thread would never let the virtual clock move
     DWORD before = GetTickCount();

@@ -1,8 +1,9 @@
 // The real binary updates firmware over hostile lines: the co-processor simulator loses,
 // corrupts, repeats and reorders frames, acknowledges the wrong block, sends malformed frames
-// (LEN 0, LEN 1, pass-through frames of 258 bytes, block acknowledgements without a number)
-// or stays silent. Whatever the line does, a transfer that reports success carries the exact
-// image, and the loader neither crashes nor ends a wait that has no limit.
+// (LEN 0, LEN 1, pass-through frames of 258 bytes, block acknowledgements without a number),
+// asks for a block it cannot want, hangs up or stays silent. Whatever the line does, a
+// transfer that reports success carries the exact image, the loader never crashes, and a
+// line that can no longer carry the update ends the stage with its code.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -22,7 +23,7 @@ const std::string kSim = QUARRIN_TOOLS "/coproc-sim/coproc-sim";
 enum class Kind { Mcu, Mpeg };
 enum class Outcome {
     Exact,  // the update succeeds with the exact image
-    Waits,  // the loader keeps waiting (no limit applies); stopped by the test
+    Fails,  // the stage fails with `code`, the dialog closes, the main application starts
 };
 
 struct LineCase {
@@ -31,6 +32,7 @@ struct LineCase {
     std::vector<std::string> faults;     // for the co-processor being updated
     std::vector<std::string> mcuFaults;  // for the MCU during an MPEG update
     Outcome outcome;
+    int code = 0;  // with Fails
 };
 
 // Test names and failure messages show the case's name, not its bytes.
@@ -84,7 +86,7 @@ TEST_P(HostileLinkTest, ASuccessCarriesTheExactImage) {
          "3=" + mpegSim.FirstLine(), "--clock-rate", "50", "--screen-trace", trace.string()},
         // A good MCU stage stays on the reset countdown; the unit would be reset there.
         [&] { return mcu && TraceShows(trace, "系统即将复位，请拔出升级卡！(0)"); },
-        std::chrono::seconds(c.outcome == Outcome::Waits ? 3 : 30), &stopped);
+        std::chrono::seconds(30), &stopped);
 
     bool shownSuccess = TraceShows(trace, success);
     if (shownSuccess) {
@@ -101,7 +103,10 @@ TEST_P(HostileLinkTest, ASuccessCarriesTheExactImage) {
         }
     } else {
         EXPECT_FALSE(shownSuccess);
-        EXPECT_EQ(run.exitCode, 128 + 9) << "the loader should still be waiting";
+        std::string failure = mcu ? "MCU升级失败！错误码:" : "MPEG升级失败！错误码:";
+        EXPECT_TRUE(TraceShows(trace, failure + std::to_string(c.code)));
+        EXPECT_EQ(run.exitCode, 0) << "the loader should end by itself";
+        EXPECT_TRUE(e2e::WaitForFile(root.Path() / "app-started"));
         EXPECT_FALSE(fs::exists(out));
     }
     // Pass-through frames, the longest (258 bytes) included, reach the other side whole.
@@ -131,7 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
                  Outcome::Exact},
         LineCase{
             "McuSendsMalformedFrames", Kind::Mcu, Fault("--junk-every", "3"), {}, Outcome::Exact},
-        LineCase{"McuStaysSilent", Kind::Mcu, {"--silent"}, {}, Outcome::Waits},
+        LineCase{"McuStaysSilent", Kind::Mcu, {"--silent"}, {}, Outcome::Fails, 35},
+        LineCase{"McuHangsUp", Kind::Mcu, Fault("--hang-up-at", "300"), {}, Outcome::Fails, 34},
         LineCase{"MpegLosesAcknowledgements",
                  Kind::Mpeg,
                  Fault("--drop-every", "13"),
@@ -154,7 +160,13 @@ INSTANTIATE_TEST_SUITE_P(
                  Outcome::Exact},
         LineCase{"BothSendMalformedFrames", Kind::Mpeg, Fault("--junk-every", "2"),
                  Fault("--junk-every", "1"), Outcome::Exact},
-        LineCase{"MpegStaysSilent", Kind::Mpeg, {"--silent"}, {}, Outcome::Waits}),
+        LineCase{"MpegAsksForABlockNotSentYet",
+                 Kind::Mpeg,
+                 Fault("--skip-to", "100"),
+                 {},
+                 Outcome::Exact},
+        LineCase{"MpegHangsUp", Kind::Mpeg, Fault("--hang-up-at", "40"), {}, Outcome::Fails, 44},
+        LineCase{"MpegStaysSilent", Kind::Mpeg, {"--silent"}, {}, Outcome::Fails, 45}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
 }  // namespace

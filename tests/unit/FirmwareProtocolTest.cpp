@@ -165,6 +165,7 @@ TEST_F(FirmwareProtocolTest, AnUnansweredStartFailsWith41AfterTenResends) {
     Boot(UPDATE_MPEG);
     EXPECT_EQ(co.mpeg.Count(0x24), 11);  // the first sending and ten resends
     EXPECT_TRUE(Shown("MPEG升级失败！错误码:41"));
+    EXPECT_EQ(co.mcuModel.modes, (std::vector<BYTE>{8, 0}));
 }
 
 TEST_F(FirmwareProtocolTest, AnMpegImageTooShortForTheEndFrameIsRefused) {

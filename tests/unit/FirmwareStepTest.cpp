@@ -53,6 +53,8 @@ TEST_F(FirmwareStepTest, AnMpegFailureIsFinal) {
     EXPECT_TRUE(Shown("MPEG升级失败！错误码:40"));
     EXPECT_FALSE(Shown("MPEG升级成功！"));
     EXPECT_EQ(sim.Launches().size(), 1u);
+    // The MCU is told that the MPEG update is over after a failure as after a success.
+    EXPECT_EQ(co.mcuModel.modes, (std::vector<BYTE>{8, 0}));
 }
 
 TEST_F(FirmwareStepTest, AResultBeforeTheWholeImageIsNoSuccess) {

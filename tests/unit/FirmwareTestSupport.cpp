@@ -185,8 +185,8 @@ DWORD CloseAfter(LPVOID milliseconds) {
 
 }  // namespace
 
-ScriptedCoprocessors::ScriptedCoprocessors(SimPlatform& sim)
-    : mcuPeer(sim.AttachSerialPeer(2)),
+ScriptedCoprocessors::ScriptedCoprocessors(SimPlatform& sim, bool mcuConnected)
+    : mcuPeer(sim.AttachSerialPeer(mcuConnected ? 2 : 12)),
       mcu(mcuPeer, std::ref(mcuModel)),
       mpegPeer(sim.AttachSerialPeer(3)),
       mpeg(mpegPeer, std::ref(mpegModel)) {

@@ -91,9 +91,11 @@ private:
 };
 
 // Both co-processors played by scripts, the MPEG module sending alive messages every 100 ms
-// while it is not updating. The models' fields may be set until the boot.
+// while it is not updating. The models' fields may be set until the boot. Without
+// `mcuConnected` the MCU's script sits on a port the loader does not use, so COM2 does not
+// open.
 struct ScriptedCoprocessors {
-    explicit ScriptedCoprocessors(SimPlatform& sim);
+    explicit ScriptedCoprocessors(SimPlatform& sim, bool mcuConnected = true);
     McuModel mcuModel;
     MpegModel mpegModel;
     SimSerialPeer& mcuPeer;

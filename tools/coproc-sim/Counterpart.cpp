@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 #include "link/FrameCodec.h"
 
@@ -109,6 +110,18 @@ bool Counterpart::TakeDataBlock(Clock::time_point now) {
     return m_options.wrongAckEvery > 0 && m_blocks % m_options.wrongAckEvery == 0;
 }
 
+bool Counterpart::HangsUpAt(unsigned block) {
+    if (m_options.hangUpAt < 0 || block != static_cast<unsigned>(m_options.hangUpAt))
+        return false;
+    m_hangUp = true;
+    m_log("fault: hanging up at block " + std::to_string(block));
+    return true;
+}
+
+bool Counterpart::TakeHangUp() {
+    return std::exchange(m_hangUp, false);
+}
+
 void Counterpart::AddReaction(Clock::duration taken) {
     if (m_firstBlock)
         m_reaction += taken;
@@ -173,6 +186,8 @@ std::vector<Bytes> Counterpart::ReceiveMcu(unsigned char code, const Bytes& fram
             if (frame.size() != 135)
                 return {};
             unsigned block = Word16(frame, 4);
+            if (HangsUpAt(block))
+                return {};
             if (block < 1024)
                 std::memcpy(m_image.data() + block * 128, frame.data() + 6, 128);
             if (TakeDataBlock(now)) {
@@ -215,6 +230,8 @@ std::vector<Bytes> Counterpart::ReceiveMpeg(unsigned char code, const Bytes& fra
             if (frame.size() < 7)
                 return {};
             unsigned block = Word16(frame, 4);
+            if (HangsUpAt(block))
+                return {};
             std::size_t count = frame.size() - 7;
             std::size_t end = block * 240u + count;
             if (m_image.size() < end)
@@ -225,6 +242,10 @@ std::vector<Bytes> Counterpart::ReceiveMpeg(unsigned char code, const Bytes& fra
             if (TakeDataBlock(now)) {
                 next = block;
                 m_log("fault: asking again for block " + std::to_string(block));
+            }
+            if (block == 0 && m_options.skipTo >= 0 && !std::exchange(m_skipped, true)) {
+                next = static_cast<unsigned>(m_options.skipTo);
+                m_log("fault: asking for block " + std::to_string(next) + " after block 0");
             }
             return {MakeFrame(
                 0xA5, {static_cast<unsigned char>(next >> 8), static_cast<unsigned char>(next)})};

@@ -32,6 +32,9 @@ public:
     // from the first data block on for --timing.
     void AddReaction(Clock::duration taken);
 
+    // True once, when a data block has asked for the line to be closed (--hang-up-at).
+    bool TakeHangUp();
+
     // A readable name of a frame's code, in either direction.
     std::string Describe(const Bytes& frame, bool fromLoader) const;
 
@@ -47,6 +50,8 @@ private:
     // Notes a data block's arrival for --timing; true when its acknowledgement should name
     // another block (--wrong-ack-every).
     bool TakeDataBlock(Clock::time_point now);
+    // Whether data block `block` is the one of --hang-up-at (then it goes unanswered).
+    bool HangsUpAt(unsigned block);
     void WriteTiming(Clock::time_point endFrame);
     // The answer to an end frame: the result, the --extra-result, and for the MPEG module
     // alive messages again once its flash is written; late with --end-delay-ms.
@@ -62,6 +67,8 @@ private:
     Bytes m_image;
     std::size_t m_imageEnd = 0;  // MPEG: one past the highest byte received
     bool m_updating = false;     // MPEG: between the update request and the flash write
+    bool m_hangUp = false;       // --hang-up-at has come: the line is to be closed
+    bool m_skipped = false;      // --skip-to has been answered
     std::optional<Clock::time_point> m_nextAlive;
     struct Late {
         Clock::time_point due;

@@ -71,7 +71,17 @@ bool SerialLine::Open(const std::string& device, int baud, std::string& error) {
     return true;
 }
 
+void SerialLine::HangUp() {
+    for (int* fd : {&m_fd, &m_slaveHold}) {
+        if (*fd >= 0)
+            close(*fd);
+        *fd = -1;
+    }
+}
+
 std::vector<unsigned char> SerialLine::ReadAvailable() {
+    if (m_fd < 0)
+        return {};
     unsigned char chunk[4096];
     ssize_t n = read(m_fd, chunk, sizeof chunk);
     if (n <= 0)

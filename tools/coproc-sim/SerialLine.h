@@ -30,6 +30,10 @@ public:
     // Waits until `count` bytes that have just been read would have come in over the line:
     // the far end writes to a pseudo-terminal at once, the real line takes 10 bits a byte.
     void PaceArrival(std::size_t count, int baud);
+    // Closes our end for good: the far end of a pseudo-terminal sees a hang-up. Reads then
+    // bring nothing and sends fail.
+    void HangUp();
+    bool IsOpen() const { return m_fd >= 0; }
     // When the last Send handed its bytes over.
     std::chrono::steady_clock::time_point LastWrite() const { return m_lastWrite; }
 

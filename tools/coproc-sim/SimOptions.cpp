@@ -61,6 +61,10 @@ Faults:
   --silent             receive and log, but never send anything
   --deaf-after N       stop reading the line after N frames received (the loader's
                        writes then pile up in the line)
+  --hang-up-at N       close the line, unanswered, when data block N arrives: the
+                       loader's end of a pseudo-terminal sees a hang-up
+  --skip-to N          MPEG module: answer the first data block 0 by asking for block N
+                       (as if it had every block before N), later ones as usual
 
 Wrong moments (timed from the first frame received, unless said otherwise):
   --end-delay-ms N     answer each end frame N ms late (a loader that resends it sooner
@@ -154,7 +158,9 @@ ParseResult ParseSimOptions(int argc, char** argv) {
                               {"--pass-through-burst", &options.passThroughBurst},
                               {"--status-ms", &options.statusMs},
                               {"--stray-result-ms", &options.strayResultMs},
-                              {"--deaf-after", &options.deafAfter}};
+                              {"--deaf-after", &options.deafAfter},
+                              {"--hang-up-at", &options.hangUpAt},
+                              {"--skip-to", &options.skipTo}};
     struct TextOption {
         const char* name;
         std::string* target;

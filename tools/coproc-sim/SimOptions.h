@@ -43,6 +43,8 @@ struct SimOptions {
     int statusMs = 0;                // MCU: unsolicited status messages; 0: none
     std::string flood;               // "wrong-acks", "status" or "update-ack"; empty: none
     int deafAfter = -1;              // stop reading after this many frames; -1: never
+    int hangUpAt = -1;               // close the line when this data block arrives; -1: never
+    int skipTo = -1;                 // MPEG: ask for this block after block 0, once; -1: never
     std::string timingFile;          // data-block timing, written when the end frame arrives
     std::string logFile;             // empty: standard error
     bool help = false;

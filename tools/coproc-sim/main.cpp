@@ -203,8 +203,14 @@ private:
         m_log("recv " + m_counterpart.Describe(frame, true) + ": " + Hex(frame));
         for (Bytes& reply : m_counterpart.Receive(frame, Clock::now()))
             Send(std::move(reply));
+        if (m_counterpart.TakeHangUp()) {
+            m_line.HangUp();
+            m_log("line closed");
+        }
     }
     void Send(Bytes frame) {
+        if (!m_line.IsOpen())
+            return;  // hung up: nothing goes out any more
         m_unsolicited.Sent(frame, Clock::now());
         m_outbox.Send(std::move(frame));
     }
