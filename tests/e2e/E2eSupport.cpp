@@ -111,7 +111,10 @@ fs::path DeviceRoot::Put(const std::string& relative, const std::string& bytes) 
 }
 
 fs::path DeviceRoot::PutProgram(const std::string& relative, const fs::path& marker) {
-    fs::path path = Put(relative, "#!/bin/sh\necho started > '" + marker.string() + "'\n");
+    // Written aside and renamed, so that a waiter that sees the marker also sees its text.
+    std::string target = "'" + marker.string() + "'";
+    fs::path path = Put(relative, "#!/bin/sh\necho started > " + target + ".part && mv " + target +
+                                      ".part " + target + "\n");
     fs::permissions(path, fs::perms::owner_exec, fs::perm_options::add);
     return path;
 }

@@ -32,7 +32,9 @@ public:
         root.Put(volume + "/navi_update/sub/b.map", "b");
     }
     void PutPackage() {
-        std::string app = "#!/bin/sh\necho new > '" + At("app-started").string() + "'\n";
+        std::string marker = "'" + At("app-started").string() + "'";
+        std::string app =
+            "#!/bin/sh\necho new > " + marker + ".part && mv " + marker + ".part " + marker + "\n";
         root.Put("SDHC/ZEL_Update/ZEL.bin",
                  reliability::BuildPackage(
                      {{Entry::Folder, "ZEL", ""}, {Entry::File, "ZEL/Velmoran.exe", app}}));
