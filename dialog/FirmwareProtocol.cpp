@@ -6,7 +6,7 @@
 #include <set>
 #include <utility>
 
-#include "app/StartupConfig.h"
+#include "contract/UpdateContract.h"
 #include "dialog/FirmwareStageSupport.h"
 #include "dialog/FirmwareSteps.h"
 #include "link/CoprocessorLink.h"

@@ -6,8 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "dialog/DialogGlobals.h"
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 #include "plan/UpdatePlan.h"
 #include "platform/Win32.h"
 #include "platform/framework/Dialog.h"
@@ -41,9 +40,29 @@ inline constexpr UINT_PTR TIMER_LINK_WATCH = 103;  // a firmware stage's link, o
 inline constexpr int DETECT_SECONDS = 20;
 inline constexpr int RESET_SECONDS = 30;
 
+class CUpdateDialog;
+
+// What the dialog calls to run its stages; the program's wiring (app/StageTable.h) hands the
+// dialog its table, tests put fakes in it. A null entry starts nothing.
+struct StageStarters {
+    LPTHREAD_START_ROUTINE appWorker = nullptr;
+    LPTHREAD_START_ROUTINE naviWorker = nullptr;
+    void (*startMcu)(CUpdateDialog&) = nullptr;
+    void (*startMpeg)(CUpdateDialog&) = nullptr;
+    void (*onMcuMessage)(CUpdateDialog&, WPARAM, LPARAM) = nullptr;
+    void (*onMpegMessage)(CUpdateDialog&, WPARAM, LPARAM) = nullptr;
+    void (*onFirmwareTimer)(CUpdateDialog&, UINT_PTR) = nullptr;
+    void (*openMpegLink)(CUpdateDialog&) = nullptr;
+    void (*stopLinkThreads)(CoprocessorLink*) = nullptr;
+    void (*closeAndDeleteLink)(CoprocessorLink*&) = nullptr;
+};
+// The table without any stage: a dialog given no table shows its screens and starts nothing.
+const StageStarters& NoStages();
+
 class CUpdateDialog : public CDialog, public UpdatePlanFields {
 public:
-    explicit CUpdateDialog(CWnd* parent = nullptr);
+    // The dialog keeps a reference to `stages` and reads it at each use.
+    explicit CUpdateDialog(const StageStarters& stages = NoStages(), CWnd* parent = nullptr);
     ~CUpdateDialog() override;
 
     BOOL OnInitDialog() override;
@@ -99,6 +118,7 @@ private:
     void ReportProgress();
 
     std::wstring m_lastProgress;  // the last progress line reported
+    const StageStarters& m_stages;
 };
 
 // One-shot latches: each reaction or stage start they guard runs once per process.
@@ -128,20 +148,3 @@ inline bool TakeLatch(BYTE& latch) {
 // Resets the process-wide dialog state, as at the start of a new process (tests only).
 void ResetDialogProcessState();
 void ResetFirmwareImageLatch();
-
-// Stage starters that other parts of the loader provide; a null entry starts nothing yet.
-struct StageStarters {
-    LPTHREAD_START_ROUTINE appWorker = nullptr;
-    LPTHREAD_START_ROUTINE naviWorker = nullptr;
-    void (*startMcu)(CUpdateDialog&) = nullptr;
-    void (*startMpeg)(CUpdateDialog&) = nullptr;
-    void (*onMcuMessage)(CUpdateDialog&, WPARAM, LPARAM) = nullptr;
-    void (*onMpegMessage)(CUpdateDialog&, WPARAM, LPARAM) = nullptr;
-    void (*onFirmwareTimer)(CUpdateDialog&, UINT_PTR) = nullptr;
-    void (*openMpegLink)(CUpdateDialog&) = nullptr;
-    void (*stopLinkThreads)(CoprocessorLink*) = nullptr;
-    void (*closeAndDeleteLink)(CoprocessorLink*&) = nullptr;
-};
-// The stages of this build; tests may put fakes in their place and restore these after.
-StageStarters DefaultStages();
-StageStarters& Stages();

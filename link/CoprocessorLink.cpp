@@ -1,6 +1,6 @@
 #include "link/CoprocessorLink.h"
 
-#include "app/StartupConfig.h"
+#include "contract/UpdateContract.h"
 #include "link/LinkKinds.h"
 
 CoprocessorLink::~CoprocessorLink() {

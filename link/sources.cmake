@@ -1,4 +1,4 @@
-target_sources(quarrin_core PRIVATE
+target_sources(quarrin_link PRIVATE
   link/CommandFrames.cpp
   link/CoprocessorLink.cpp
   link/FrameCodec.cpp

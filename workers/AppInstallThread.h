@@ -39,6 +39,7 @@ int UnpackErrorCode(int result);
 // A FAT volume keeps a file's size in 32 bits, so a package of 4 GiB or more never does.
 bool BackupFits(ULONGLONG freeBytes, ULONGLONG packageBytes);
 
-// Thread procedure; `dialog` is the CUpdateDialog, of which only m_hWnd is read. Reports by
-// posting WM_UPDATE_PROGRESS and by g_updateErrorCode; always returns 0.
+// Thread procedure; `dialog` is the update dialog, of which only its window is read
+// (DialogWindowOf). Reports by posting WM_UPDATE_PROGRESS and by g_updateErrorCode; always
+// returns 0.
 DWORD AppInstallThread(LPVOID dialog);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "LinkTestSupport.h"
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 #include "link/CoprocessorLink.h"
 
 using namespace linktest;

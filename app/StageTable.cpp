@@ -1,7 +1,6 @@
-// The update stages of this build: the workers of the file-system updates and the firmware
-// update protocol.
+#include "app/StageTable.h"
+
 #include "dialog/FirmwareProtocol.h"
-#include "dialog/UpdateDialog.h"
 #include "dialog/WorkerGuard.h"
 #include "link/CoprocessorLink.h"
 #include "workers/AppInstallThread.h"
@@ -23,5 +22,10 @@ StageStarters DefaultStages() {
         delete link;
         link = nullptr;
     };
+    return stages;
+}
+
+StageStarters& Stages() {
+    static StageStarters stages = DefaultStages();
     return stages;
 }
