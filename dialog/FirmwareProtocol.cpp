@@ -64,40 +64,6 @@ CoprocessorLink* OpenCoprocessorLink(bool mcu) {
     return link;
 }
 
-void SetStagePercent(CUpdateDialog& dialog, int percent) {
-    if (percent == dialog.m_percent)
-        return;
-    dialog.m_percent = percent;
-    dialog.Invalidate(FALSE);
-}
-
-void ShowStageFailure(CUpdateDialog& dialog, int code) {
-    if (code != 0)
-        g_updateErrorCode = code;
-    dialog.m_percent = 100;
-    dialog.m_screenState = STATE_RESULT;
-    dialog.m_outcome = OUTCOME_FAILED;
-    dialog.Invalidate(FALSE);
-}
-
-void FailStageAtStart(CUpdateDialog& dialog, int code) {
-    g_updateErrorCode = code;
-    dialog.m_screenState = STATE_RESULT;
-    dialog.m_outcome = OUTCOME_FAILED;
-    dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);
-}
-
-void ShowStageSuccess(CUpdateDialog& dialog, bool pause) {
-    dialog.m_percent = 100;
-    dialog.m_screenState = STATE_RESULT;
-    dialog.m_outcome = OUTCOME_SUCCESS;
-    if (pause) {
-        dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);
-    } else {
-        dialog.Invalidate(FALSE);
-    }
-}
-
 LinkWatch StartLinkWatch(CUpdateDialog& dialog, const CoprocessorLink* link) {
     dialog.SetTimer(TIMER_LINK_WATCH, 1000, nullptr);
     return {GetTickCount(), link != nullptr ? link->FramesReceived() : 0};

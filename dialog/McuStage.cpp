@@ -25,6 +25,8 @@ int g_mcuEndResends = 0;
 namespace {
 
 constexpr UINT kResendMs = 1000;
+// "ResidentFlash2\RawData" keeps the head of the MCU's identification record.
+constexpr DWORD kRawDataBytes = 32;
 constexpr WPARAM kNoAck = ~WPARAM{0};
 
 // The last block acknowledgement acted on. A second acknowledgement with the same number is a
@@ -61,7 +63,7 @@ void WriteRawDataFile() {
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
-    WriteFile(file, g_mcuVersionRecord, 32, &written, nullptr);
+    WriteFile(file, g_mcuVersionRecord, kRawDataBytes, &written, nullptr);
     CloseHandle(file);
 }
 
@@ -73,9 +75,8 @@ void StartEndFrame(CUpdateDialog& dialog) {
     SendEnd(dialog);
     // NOTE: the stage stays running at 100% until the MCU reports its programming result:
     // showing success here would announce a reset to a unit whose MCU may yet fail.
-    dialog.m_percent = 100;
     dialog.SetTimer(TIMER_MCU_BLOCK, kResendMs, nullptr);
-    dialog.Invalidate(FALSE);
+    dialog.SetPercent(100, CUpdateDialog::Paint::Now);
 }
 
 void StopTimers(CUpdateDialog& dialog) {
@@ -87,14 +88,14 @@ void StopTimers(CUpdateDialog& dialog) {
 void Succeed(CUpdateDialog& dialog) {
     g_mcuStep = MCU_STEP_SUCCEEDED;
     StopTimers(dialog);
-    ShowStageSuccess(dialog, true);
+    dialog.ShowResult(OUTCOME_SUCCESS, 0, CUpdateDialog::Paint::AfterPause);
 }
 
 void Fail(CUpdateDialog& dialog, int code) {
     g_mcuStep = MCU_STEP_DONE;
     StopTimers(dialog);
     dialog.KillTimer(TIMER_RESET_START);  // a success shown a moment ago is not counted down
-    ShowStageFailure(dialog, code);
+    dialog.ShowResult(OUTCOME_FAILED, code, CUpdateDialog::Paint::Now);
 }
 
 // The code the stage fails with before anything is sent, 0 when the image is taken. A file
@@ -147,9 +148,8 @@ void OnVersion(CUpdateDialog& dialog, WPARAM) {
         return;
     dialog.KillTimer(TIMER_MCU_RETRY);
     Sleep(1000);
-    dialog.m_screenState = STATE_RUNNING;
     dialog.m_blockIndex = 0;
-    dialog.Invalidate(FALSE);
+    dialog.ShowRunning(CUpdateDialog::Paint::Now);
     g_mcuStep = MCU_STEP_START_PROGRAM;
     dialog.m_mcuLink->MCU_CMD_START_PROGRAM();
     dialog.SetTimer(TIMER_MCU_RETRY, kResendMs, nullptr);
@@ -165,8 +165,7 @@ void OnProgramReady(CUpdateDialog& dialog, WPARAM) {
     g_lastBlockAck = kNoAck;
     SendBlock(dialog, 0);
     dialog.SetTimer(TIMER_MCU_BLOCK, kResendMs, nullptr);
-    dialog.m_percent = 0;
-    dialog.Invalidate(FALSE);
+    dialog.SetPercent(0, CUpdateDialog::Paint::Now);
 }
 
 // An acknowledgement of another block than the current one resends the current block at
@@ -188,7 +187,7 @@ void OnBlockAck(CUpdateDialog& dialog, WPARAM block) {
     }
     SendBlock(dialog, dialog.m_blockIndex);
     dialog.SetTimer(TIMER_MCU_BLOCK, kResendMs, nullptr);
-    SetStagePercent(dialog, Percent(dialog.m_blockIndex));
+    dialog.SetPercent(Percent(dialog.m_blockIndex), CUpdateDialog::Paint::IfChanged);
 }
 
 // A failure counts from the first block on; a success only once the end frame has gone, when
@@ -236,10 +235,10 @@ void ResetMcuStageState() {
 void StartMcuStage(CUpdateDialog& dialog) {
     if (int code = RefuseImage(dialog); code != 0) {
         g_mcuStep = MCU_STEP_DONE;
-        FailStageAtStart(dialog, code);
+        dialog.ShowStartFailure(code);
         return;
     }
-    dialog.m_outcome = OUTCOME_RUNNING;
+    dialog.BeginStage();
     if (dialog.m_mcuLink == nullptr) {
         dialog.m_mcuLink = OpenCoprocessorLink(true);
         g_mcuStep = MCU_STEP_REQUEST;

@@ -94,6 +94,28 @@ public:
     // The firmware images, read once per process on the first preparing paint.
     void LoadFirmwareImages();
 
+    // --- How a stage changes the screen: the stages call these, never write the fields.
+    enum class Paint {
+        Later,       // with the next paint that comes anyway
+        Now,         // a repaint now
+        IfChanged,   // a repaint now when the value changed
+        AfterPause,  // a repaint a second later (TIMER_SHOW_RESULT)
+    };
+    // A stage is under way (OUTCOME_RUNNING); the screen keeps what it shows.
+    void BeginStage();
+    // The running screen; `paint` is Later or Now.
+    void ShowRunning(Paint paint);
+    // The co-processor writes its flash: the running screen at 100%, painted now.
+    void ShowWritingFlash();
+    // The running stage's percentage; `paint` is Now or IfChanged.
+    void SetPercent(int percent, Paint paint);
+    // Ends the stage with `outcome` (OUTCOME_SUCCESS or OUTCOME_FAILED) at 100%; a non-zero
+    // `code` becomes the error code shown. `paint` is Now or AfterPause.
+    void ShowResult(int outcome, int code, Paint paint);
+    // Ends a stage that cannot start (no usable image) as failed with `code`: the result screen
+    // is painted a second later, as the stage start runs inside a paint.
+    void ShowStartFailure(int code);
+
 protected:
     void OnPaint() override;
     void OnClose() override;

@@ -9,4 +9,5 @@ target_sources(quarrin_dialog PRIVATE
   dialog/StageChain.cpp
   dialog/UpdateDialog.cpp
   dialog/UpdateDialogScreen.cpp
+  dialog/UpdateDialogState.cpp
 )
