@@ -10,6 +10,7 @@
 // before the end frame, or an MCU that sends nothing at all for two minutes fails the stage.
 #include <algorithm>
 
+#include "contract/DevicePaths.h"
 #include "dialog/FirmwareProtocol.h"
 #include "dialog/FirmwareStageSupport.h"
 #include "dialog/FirmwareSteps.h"
@@ -25,7 +26,7 @@ int g_mcuEndResends = 0;
 namespace {
 
 constexpr UINT kResendMs = 1000;
-// "ResidentFlash2\RawData" keeps the head of the MCU's identification record.
+// MCU_RAW_DATA_PATH keeps the head of the MCU's identification record.
 constexpr DWORD kRawDataBytes = 32;
 constexpr WPARAM kNoAck = ~WPARAM{0};
 
@@ -57,9 +58,8 @@ int Percent(DWORD block) {
 }
 
 void WriteRawDataFile() {
-    HANDLE file =
-        CreateFileW(L"ResidentFlash2\\RawData", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(MCU_RAW_DATA_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;

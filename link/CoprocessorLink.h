@@ -6,13 +6,15 @@
 // send channel; nothing waits for the write or for an answer.
 #pragma once
 
+#include "contract/FirmwareGeometry.h"
 #include "link/ReceiveChannel.h"
 #include "link/SendChannel.h"
 #include "link/SerialPort.h"
 
-inline constexpr int MCU_DATA_BLOCK_PAYLOAD = 130;  // block number (2 bytes) and 128 image bytes
-inline constexpr int MCU_END_PROGRAM_PAYLOAD = 2;   // 16-bit image sum, high byte first
-inline constexpr int MPEG_DATA_BLOCK_MAX = 251;     // the most image bytes one frame can carry
+// The block number (2 bytes) and one block of the image.
+inline constexpr int MCU_DATA_BLOCK_PAYLOAD = static_cast<int>(2 + MCU_BLOCK_SIZE);
+inline constexpr int MCU_END_PROGRAM_PAYLOAD = 2;  // 16-bit image sum, high byte first
+inline constexpr int MPEG_DATA_BLOCK_MAX = 251;    // the most image bytes one frame can carry
 
 class CoprocessorLink {
 public:

@@ -7,16 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "contract/DevicePaths.h"
 #include "platform/Win32.h"
-
-// The leftover folders the worker clears in resident flash, in this order; the package
-// unpacks below APP_DESTINATION and must bring APP_FOLDER, which replaces the installed one.
-inline constexpr wchar_t APP_TEMPORARY_FOLDER[] = L"ResidentFlash3\\_Temp_$";
-inline constexpr wchar_t APP_PREVIOUS_FOLDER[] = L"ResidentFlash3\\ZEL_Del";
-inline constexpr wchar_t APP_FOLDER[] = L"ResidentFlash3\\ZEL";
-inline constexpr wchar_t APP_DESTINATION[] = L"ResidentFlash3\\";
-// The volume whose free space decides whether the backup package is refreshed.
-inline constexpr wchar_t BACKUP_VOLUME[] = L"ResidentFlash\\";
 
 inline constexpr int APP_ERROR_TEMP_FOLDER = 10;
 inline constexpr int APP_ERROR_PREVIOUS_FOLDER = 11;

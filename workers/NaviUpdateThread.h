@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "contract/DevicePaths.h"
 #include "platform/Win32.h"
 
 inline constexpr int NAVI_ERROR_COUNT_MISMATCH = 20;
@@ -14,7 +15,7 @@ inline constexpr int NAVI_ERROR_NO_CARD = 23;
 inline constexpr int NAVI_ERROR_SOURCE_ON_CARD = 24;
 
 // The volume that the navigation folder replaces.
-inline constexpr wchar_t NAVI_DESTINATION[] = L"Storage Card";
+inline constexpr const wchar_t* NAVI_DESTINATION = CARD_VOLUME;
 
 // Thread procedure; `dialog` is the update dialog, of which only its window is read
 // (DialogWindowOf). Reports by posting WM_UPDATE_PROGRESS and by g_updateErrorCode (20 to
