@@ -4,6 +4,7 @@ target_sources(quarrin_link PRIVATE
   link/FrameCodec.cpp
   link/FrameQueue.cpp
   link/FrameTrace.cpp
+  link/LinkThread.cpp
   link/McuParser.cpp
   link/MpegParser.cpp
   link/ParserSupport.cpp
