@@ -17,11 +17,6 @@ StageStarters DefaultStages() {
     stages.onFirmwareTimer = OnFirmwareTimer;
     stages.openMpegLink = OpenMpegLinkOf;
     stages.stopLinkThreads = [](CoprocessorLink* link) { link->StopLinkThreads(); };
-    stages.closeAndDeleteLink = [](CoprocessorLink*& link) {
-        link->CloseLink();
-        delete link;
-        link = nullptr;
-    };
     return stages;
 }
 

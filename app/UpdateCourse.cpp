@@ -8,10 +8,7 @@ void RunUpdateCourse(CWinApp& app, DWORD mode) {
     app.m_pMainWnd = &dialog;
     SetUpdatePlan(dialog, mode);
     dialog.DoModal();
-    for (CoprocessorLink** link : {&dialog.m_mpegLink, &dialog.m_mcuLink}) {
-        if (*link != nullptr && Stages().closeAndDeleteLink != nullptr) {
-            Stages().closeAndDeleteLink(*link);
-        }
-    }
+    dialog.m_mpegLink.reset();
+    dialog.m_mcuLink.reset();
     app.m_pMainWnd = nullptr;
 }

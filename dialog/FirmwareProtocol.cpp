@@ -54,8 +54,8 @@ void React(std::span<const Reaction> reactions, Coprocessor source, int step, CU
     }
 }
 
-CoprocessorLink* OpenCoprocessorLink(bool mcu) {
-    auto* link = new CoprocessorLink();
+CoprocessorLinkPtr OpenCoprocessorLink(bool mcu) {
+    CoprocessorLinkPtr link(new CoprocessorLink());
     if (mcu) {
         link->OpenMcuLink();
     } else {

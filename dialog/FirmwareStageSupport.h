@@ -7,7 +7,7 @@
 class CoprocessorLink;
 
 // A new link to the MCU or the MPEG module, opened (the port may have failed to open).
-CoprocessorLink* OpenCoprocessorLink(bool mcu);
+CoprocessorLinkPtr OpenCoprocessorLink(bool mcu);
 
 // The watch over a running stage's link (TIMER_LINK_WATCH): what the stage's co-processor had
 // sent when the stage began, and when that was.

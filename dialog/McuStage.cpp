@@ -121,11 +121,11 @@ int RefuseImage(CUpdateDialog& dialog) {
 // --- Reactions, one per message ---------------------------------------------------------------
 
 void OnToMpeg(CUpdateDialog& dialog, WPARAM) {
-    ForwardPassThroughFrames(PASS_THROUGH_MCU_TO_MPEG, dialog.m_mpegLink);
+    ForwardPassThroughFrames(PASS_THROUGH_MCU_TO_MPEG, dialog.m_mpegLink.get());
 }
 
 void OnUpdateAck(CUpdateDialog& dialog, WPARAM) {
-    CoprocessorLink* mcu = dialog.m_mcuLink;
+    CoprocessorLink* mcu = dialog.m_mcuLink.get();
     dialog.KillTimer(TIMER_MCU_RETRY);
     mcu->MCU_CMD_UPDATE_ACCEPT();
     if (dialog.m_updateKind == KIND_MCU) {
@@ -249,7 +249,7 @@ void StartMcuStage(CUpdateDialog& dialog) {
         dialog.m_mcuLink->MCU_CMD_ENTER_LOADER();
         dialog.SetTimer(TIMER_MCU_RETRY, kResendMs, nullptr);
     }
-    g_watch = StartLinkWatch(dialog, dialog.m_mcuLink);
+    g_watch = StartLinkWatch(dialog, dialog.m_mcuLink.get());
 }
 
 void OnMcuMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
@@ -259,7 +259,7 @@ void OnMcuMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
 }
 
 void OnMcuRetryTimer(CUpdateDialog& dialog) {
-    CoprocessorLink* mcu = dialog.m_mcuLink;
+    CoprocessorLink* mcu = dialog.m_mcuLink.get();
     switch (g_mcuStep) {
         case MCU_STEP_REQUEST:
             mcu->MCU_CMD_UPDATE_REQUEST();
@@ -304,7 +304,7 @@ void OnMcuWatchTimer(CUpdateDialog& dialog) {
         dialog.KillTimer(TIMER_LINK_WATCH);
         return;
     }
-    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mcuLink);
+    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mcuLink.get());
     if (trouble == LinkTrouble::None ||
         (trouble == LinkTrouble::HungUp && g_mcuStep == MCU_STEP_END_FRAME)) {
         return;

@@ -191,7 +191,7 @@ void OnAlive(CUpdateDialog& dialog, WPARAM) {
 }
 
 void OnToMcu(CUpdateDialog& dialog, WPARAM) {
-    ForwardPassThroughFrames(PASS_THROUGH_MPEG_TO_MCU, dialog.m_mcuLink);
+    ForwardPassThroughFrames(PASS_THROUGH_MPEG_TO_MCU, dialog.m_mcuLink.get());
 }
 
 constexpr StepSet kTransfer = InSteps(MPEG_STEP_BLOCKS, MPEG_STEP_END_FRAME);
@@ -253,7 +253,7 @@ void StartMpegStage(CUpdateDialog& dialog) {
     dialog.BeginStage();
     g_mpegUpdateActive = 1;
     g_mpegStep = MPEG_STEP_ALIVE_WAIT;
-    g_watch = StartLinkWatch(dialog, dialog.m_mpegLink);
+    g_watch = StartLinkWatch(dialog, dialog.m_mpegLink.get());
 }
 
 void OpenMpegLinkOf(CUpdateDialog& dialog) {
@@ -268,7 +268,7 @@ void OnMpegMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
 }
 
 void OnMpegRetryTimer(CUpdateDialog& dialog) {
-    CoprocessorLink* mpeg = dialog.m_mpegLink;
+    CoprocessorLink* mpeg = dialog.m_mpegLink.get();
     switch (g_mpegStep) {
         case MPEG_STEP_REQUEST:
             mpeg->MPEG_CMD_UPDATE_REQUEST();
@@ -301,7 +301,7 @@ void OnMpegWatchTimer(CUpdateDialog& dialog) {
         dialog.KillTimer(TIMER_LINK_WATCH);
         return;
     }
-    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mpegLink);
+    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mpegLink.get());
     if (trouble == LinkTrouble::None)
         return;
     LogLinkTrouble(false, trouble);

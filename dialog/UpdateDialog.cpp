@@ -220,12 +220,12 @@ void CUpdateDialog::OnClose() {
     const StageStarters& stages = m_stages;
     if (m_mpegLink != nullptr) {
         if (stages.stopLinkThreads != nullptr)
-            stages.stopLinkThreads(m_mpegLink);
+            stages.stopLinkThreads(m_mpegLink.get());
         NKDbgPrintfW(L"MPEG Thread Closed!\r\n");
     }
     if (m_mcuLink != nullptr) {
         if (stages.stopLinkThreads != nullptr)
-            stages.stopLinkThreads(m_mcuLink);
+            stages.stopLinkThreads(m_mcuLink.get());
         NKDbgPrintfW(L"MCU Thread Closed!\r\n");
     }
     // Fonts, brushes and pens are handles of different types under the real API.
@@ -245,12 +245,8 @@ void CUpdateDialog::OnClose() {
     if (m_memBitmap != nullptr)
         DeleteObject(m_memBitmap);
     m_memBitmap = nullptr;
-    if (m_mcuLink != nullptr && stages.closeAndDeleteLink != nullptr) {
-        stages.closeAndDeleteLink(m_mcuLink);
-    }
-    if (m_mpegLink != nullptr && stages.closeAndDeleteLink != nullptr) {
-        stages.closeAndDeleteLink(m_mpegLink);
-    }
+    m_mcuLink.reset();  // the MCU link first
+    m_mpegLink.reset();
     m_mcuImage.reset();
     m_mpegImage.reset();
     if (m_ctlBrush != nullptr)

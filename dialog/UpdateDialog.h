@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "contract/UpdateContract.h"
+#include "link/CoprocessorLinkPtr.h"
 #include "plan/UpdatePlan.h"
 #include "platform/Win32.h"
 #include "platform/framework/Dialog.h"
@@ -54,7 +55,6 @@ struct StageStarters {
     void (*onFirmwareTimer)(CUpdateDialog&, UINT_PTR) = nullptr;
     void (*openMpegLink)(CUpdateDialog&) = nullptr;
     void (*stopLinkThreads)(CoprocessorLink*) = nullptr;
-    void (*closeAndDeleteLink)(CoprocessorLink*&) = nullptr;
 };
 // The table without any stage: a dialog given no table shows its screens and starts nothing.
 const StageStarters& NoStages();
@@ -76,8 +76,8 @@ public:
     HPEN m_barPen = nullptr;
     HBITMAP m_memBitmap = nullptr;
     HDC m_memDC = nullptr;
-    CoprocessorLink* m_mcuLink = nullptr;
-    CoprocessorLink* m_mpegLink = nullptr;
+    CoprocessorLinkPtr m_mcuLink;
+    CoprocessorLinkPtr m_mpegLink;
     int m_screenState = 0;
     int m_percent = 0;
     int m_outcome = OUTCOME_NONE;

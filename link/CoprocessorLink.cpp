@@ -7,6 +7,11 @@ CoprocessorLink::~CoprocessorLink() {
     CloseLink();
 }
 
+void CoprocessorLinkCloser::operator()(CoprocessorLink* link) const {
+    link->CloseLink();
+    delete link;
+}
+
 bool CoprocessorLink::OpenMcuLink() {
     return OpenLink(g_mcuComPort, MCU_BAUD_RATE, LINK_MCU);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "contract/FirmwareGeometry.h"
+#include "link/CoprocessorLinkPtr.h"
 #include "link/ReceiveChannel.h"
 #include "link/SendChannel.h"
 #include "link/SerialPort.h"
