@@ -6,6 +6,8 @@
 // send channel; nothing waits for the write or for an answer.
 #pragma once
 
+#include <memory>
+
 #include "contract/FirmwareGeometry.h"
 #include "link/CoprocessorLinkPtr.h"
 #include "link/ReceiveChannel.h"
@@ -64,9 +66,14 @@ public:
     // such frame is queued, also one identical to a frame still waiting.
     int SendRaw(const BYTE* bytes, int count);
 
-    SendChannel* m_sendChannel = nullptr;
-    ReceiveChannel* m_receiveChannel = nullptr;
-    SerialPort* m_serialPort = nullptr;
+    // Closes the port before deleting it.
+    struct SerialPortCloser {
+        void operator()(SerialPort* port) const;
+    };
+    // The channels and the port belong to the link; CloseLink ends them in their order.
+    std::unique_ptr<SendChannel> m_sendChannel;
+    std::unique_ptr<ReceiveChannel> m_receiveChannel;
+    std::unique_ptr<SerialPort, SerialPortCloser> m_serialPort;
 
 private:
     bool OpenLink(int portNumber, DWORD baudRate, int flag);
