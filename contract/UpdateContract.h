@@ -24,9 +24,9 @@ extern BYTE g_mpegUpdateActive;  // an MPEG stage runs: mode byte 8, alive messa
 extern int g_mcuComPort;   // COM port number of the MCU link
 extern int g_mpegComPort;  // COM port number of the MPEG link
 
-// The window of the dialog that a worker thread was started with. The thread's argument is
-// the dialog object, whose window class is its first and only base chain (single
-// inheritance), so the argument points at that window object too.
+// The window of the dialog that a worker thread was started with. The dialog passes its
+// CWnd base as the thread's argument; that base comes first in the dialog (its first base
+// class, through CDialog), so a pointer to the whole dialog serves as well.
 inline HWND DialogWindowOf(LPVOID dialog) {
     return static_cast<CWnd*>(dialog)->m_hWnd;
 }
