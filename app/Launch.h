@@ -4,7 +4,6 @@
 
 int LaunchMainApplication();
 
-// The main application, the marker that asks for the shell instead, and the shell.
-inline constexpr wchar_t MAIN_APPLICATION_PATH[] = L"ResidentFlash3\\ZEL\\Velmoran.exe";
-inline constexpr wchar_t SHELL_MARKER_PATH[] = L"ResidentFlash3\\gotoeee";
-inline constexpr wchar_t PLATFORM_SHELL_PATH[] = L"\\Windows\\explorer.exe";
+// The main application, the marker that asks for the shell instead, and the shell are in
+// contract/DevicePaths.h.
+#include "contract/DevicePaths.h"

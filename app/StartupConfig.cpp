@@ -1,5 +1,3 @@
 #include "app/StartupConfig.h"
 
-int g_mcuComPort = 2;
-int g_mpegComPort = 3;
 bool g_calibrationEnabled = false;

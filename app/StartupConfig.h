@@ -1,8 +1,7 @@
-// The start-up configuration, fixed in code at the start of InitInstance.
+// The start-up configuration, fixed in code at the start of InitInstance. The COM port
+// numbers of the co-processor links are in contract/UpdateContract.h.
 #pragma once
 
-#include "platform/Win32.h"
+#include "contract/UpdateContract.h"
 
-extern int g_mcuComPort;           // COM port number of the MCU link
-extern int g_mpegComPort;          // COM port number of the MPEG link
 extern bool g_calibrationEnabled;  // gates the touch-screen calibration backup

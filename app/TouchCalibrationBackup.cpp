@@ -1,5 +1,6 @@
 #include "app/TouchCalibrationBackup.h"
 
+#include "contract/DevicePaths.h"
 #include "platform/Win32.h"
 
 namespace {
@@ -75,7 +76,7 @@ void SaveCalibrationValues(const wchar_t* path, const TouchCalibrationValues& va
 
 int BackupTouchCalibration() {
     wchar_t path[MAX_PATH];
-    wsprintfW(path, L"%s", L"ResidentFlash2\\TsData.dat");
+    wsprintfW(path, L"%s", TOUCH_CALIBRATION_BACKUP_PATH);
     if (BackupExists(path))
         return 0;
     if (TouchCalibrate() != 1)

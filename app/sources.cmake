@@ -1,7 +1,7 @@
-target_sources(quarrin_core PRIVATE
-  app/CommandLine.cpp
+target_sources(quarrin_app PRIVATE
   app/Launch.cpp
   app/QuarrinApp.cpp
+  app/StageTable.cpp
   app/StartupConfig.cpp
   app/TouchCalibrationBackup.cpp
   app/UpdateCourse.cpp

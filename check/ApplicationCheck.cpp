@@ -5,6 +5,7 @@
 #include "check/SourceChecks.h"
 #include "check/TextHelpers.h"
 #include "check/TreeFacts.h"
+#include "contract/DevicePaths.h"
 #include "dialog/ScreenTexts.h"
 #include "plan/SourceRoots.h"
 #include "plan/SourceSearch.h"
@@ -246,7 +247,7 @@ void CheckApplication(KindReport& report, bool restore, const CheckEnvironment& 
     bool damaged = g_systemFilesDamaged;
     g_systemFilesDamaged = restore;
     if (restore)
-        g_appSourceRoot = L"Storage Card\\";  // a restore leaves the root as it started
+        g_appSourceRoot = CARD_ROOT;  // a restore leaves the root as it started
     std::wstring package = PackagePath();
     CheckLeftovers(report, environment);
     CheckLibrary(report);

@@ -3,7 +3,6 @@
 // goes into a slot of a scratch unit laid out like the demo's.
 #include "check/CheckMain.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,17 +17,13 @@
 #include "platform/common/DeviceEntryRules.h"
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/common/TextCodec.h"
+#include "platform/host/HostFolder.h"
 #include "platform/host/HostServices.h"
 #include "platform/host/ScratchUnit.h"
 
 namespace {
 
 using quarrin::platform::Utf8ToWide;
-
-bool IsFolder(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 // Collects what the device's listings meet that a device volume cannot hold, for the
 // navigation and deletion checks.
@@ -157,7 +152,7 @@ int RunCheckCommand(const std::vector<std::string>& arguments) {
         return 0;
     }
     const std::string& folder = options.medium.empty() ? options.root : options.medium;
-    if (!IsFolder(folder))
+    if (!quarrin::platform::IsHostFolder(folder))
         return Usage("'" + folder + "' is not a folder");
     std::unique_ptr<quarrin::platform::ScratchUnit> scratch;
     quarrin::platform::HostOptions host;

@@ -7,6 +7,7 @@
 #include "check/PackageCheck.h"
 #include "check/SourceChecks.h"
 #include "check/TextHelpers.h"
+#include "contract/DevicePaths.h"
 #include "plan/UpdatePlan.h"
 
 namespace {
@@ -75,7 +76,7 @@ void CheckKind(KindReport& report, bool restore, const CheckEnvironment& environ
 }
 
 void NoteSlot(CheckReport& report, const CheckInput& input) {
-    if (input.medium.empty() || FoldName(input.slot) != FoldName(L"Storage Card"))
+    if (input.medium.empty() || FoldName(input.slot) != FoldName(CARD_VOLUME))
         return;
     report.notes.push_back({Finding::NOTE,
                             L"navigation data are never taken from Storage Card: "

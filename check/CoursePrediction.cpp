@@ -6,6 +6,7 @@
 #include "check/NaviCheck.h"
 #include "check/TextHelpers.h"
 #include "check/TreeFacts.h"
+#include "contract/DevicePaths.h"
 #include "dialog/FirmwareImageRules.h"
 #include "dialog/ScreenTexts.h"
 #include "dialog/StageChain.h"
@@ -286,9 +287,9 @@ BootRequest RecordRequest() {
     BootRequest request;
     request.recordOpened = peeked.opened;
     request.word = peeked.word;
-    request.from = peeked.opened
-                       ? L"ResidentFlash2\\UpdateInfo.dat asks for " + RequestWord(peeked.word)
-                       : L"ResidentFlash2\\UpdateInfo.dat cannot be opened";
+    request.from =
+        std::wstring(UPDATE_RECORD_PATH) +
+        (peeked.opened ? L" asks for " + RequestWord(peeked.word) : L" cannot be opened");
     return request;
 }
 

@@ -95,9 +95,11 @@ void CheckMcuImage(KindReport& report) {
                 {Finding::NOTE, L"the image ends before its version field: no version shows"});
     }
     report.facts.push_back(
-        L"the MCU receives 1,024 blocks of 128 bytes and the end frame; it decides the result "
-        L"(code 32 when it reports a programming error). The unit resends the end frame once a "
-        L"second, " +
+        L"the MCU receives " + Thousands(MCU_BLOCK_COUNT) + L" blocks of " +
+        std::to_wstring(MCU_BLOCK_SIZE) +
+        L" bytes and the end frame; it decides the result (code " +
+        std::to_wstring(ERROR_MCU_PROGRAMMING_FAILED) +
+        L" when it reports a programming error). The unit resends the end frame once a second, " +
         std::to_wstring(MCU_END_PROGRAM_RESENDS) +
         L" times at most: without a result it shows success and the reset countdown");
     report.facts.push_back(LinkFacts(L"MCU", ERROR_MCU_LINE_DOWN, ERROR_MCU_SILENT));
@@ -118,16 +120,20 @@ void CheckMpegImage(KindReport& report) {
         Fail(report, ERROR_MPEG_IMAGE_UNUSABLE, false,
              L"the protocol cannot carry the image: " + Thousands(image.size) +
                  L" bytes (at least " + Thousands(MPEG_IMAGE_MIN_BYTES) + L" bytes, at most " +
-                 Thousands(MPEG_IMAGE_MAX_BLOCKS) + L" blocks of 240 bytes)" +
+                 Thousands(MPEG_IMAGE_MAX_BLOCKS) + L" blocks of " +
+                 std::to_wstring(MPEG_BLOCK_SIZE) + L" bytes)" +
                  (large ? L"; the unit does not read it" : L""));
         return;
     }
     DWORD blocks = MpegBlockCount(static_cast<DWORD>(image.size));
     report.facts.push_back(L"image: " + Thousands(image.size) + L" bytes, " + Thousands(blocks) +
-                           L" blocks of 240 bytes");
-    report.facts.push_back(L"end frame value " + Hex(image.endValue[0], image.endValue[1]) +
-                           L" (bytes 32 and 33); the module decides the result: code 40 when it "
-                           L"reports a programming error, 41 when it does not answer the start "
-                           L"of programming after 10 resends");
+                           L" blocks of " + std::to_wstring(MPEG_BLOCK_SIZE) + L" bytes");
+    report.facts.push_back(
+        L"end frame value " + Hex(image.endValue[0], image.endValue[1]) + L" (bytes " +
+        std::to_wstring(MPEG_END_VALUE_OFFSET) + L" and " +
+        std::to_wstring(MPEG_END_VALUE_OFFSET + 1) + L"); the module decides the result: code " +
+        std::to_wstring(ERROR_MPEG_PROGRAMMING_FAILED) + L" when it reports a programming error, " +
+        std::to_wstring(ERROR_MPEG_START_UNANSWERED) +
+        L" when it does not answer the start of programming after 10 resends");
     report.facts.push_back(LinkFacts(L"MPEG module", ERROR_MPEG_LINE_DOWN, ERROR_MPEG_SILENT));
 }

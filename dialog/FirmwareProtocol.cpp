@@ -6,7 +6,7 @@
 #include <set>
 #include <utility>
 
-#include "app/StartupConfig.h"
+#include "contract/UpdateContract.h"
 #include "dialog/FirmwareStageSupport.h"
 #include "dialog/FirmwareSteps.h"
 #include "link/CoprocessorLink.h"
@@ -54,48 +54,14 @@ void React(std::span<const Reaction> reactions, Coprocessor source, int step, CU
     }
 }
 
-CoprocessorLink* OpenCoprocessorLink(bool mcu) {
-    auto* link = new CoprocessorLink();
+CoprocessorLinkPtr OpenCoprocessorLink(bool mcu) {
+    CoprocessorLinkPtr link(new CoprocessorLink());
     if (mcu) {
         link->OpenMcuLink();
     } else {
         link->OpenMpegLink();
     }
     return link;
-}
-
-void SetStagePercent(CUpdateDialog& dialog, int percent) {
-    if (percent == dialog.m_percent)
-        return;
-    dialog.m_percent = percent;
-    dialog.Invalidate(FALSE);
-}
-
-void ShowStageFailure(CUpdateDialog& dialog, int code) {
-    if (code != 0)
-        g_updateErrorCode = code;
-    dialog.m_percent = 100;
-    dialog.m_screenState = STATE_RESULT;
-    dialog.m_outcome = OUTCOME_FAILED;
-    dialog.Invalidate(FALSE);
-}
-
-void FailStageAtStart(CUpdateDialog& dialog, int code) {
-    g_updateErrorCode = code;
-    dialog.m_screenState = STATE_RESULT;
-    dialog.m_outcome = OUTCOME_FAILED;
-    dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);
-}
-
-void ShowStageSuccess(CUpdateDialog& dialog, bool pause) {
-    dialog.m_percent = 100;
-    dialog.m_screenState = STATE_RESULT;
-    dialog.m_outcome = OUTCOME_SUCCESS;
-    if (pause) {
-        dialog.SetTimer(TIMER_SHOW_RESULT, 1000, nullptr);
-    } else {
-        dialog.Invalidate(FALSE);
-    }
 }
 
 LinkWatch StartLinkWatch(CUpdateDialog& dialog, const CoprocessorLink* link) {

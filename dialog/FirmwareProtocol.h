@@ -12,9 +12,6 @@ extern int g_mpegAliveCount;    // alive messages counted while an MPEG stage ru
 extern int g_mpegStartRetries;  // resends of MPEG_CMD_START_PROGRAM in this process
 extern int g_mcuEndResends;     // resends of MCU_CMD_END_PROGRAM in this process
 
-// MCU image transfer.
-inline constexpr DWORD MCU_BLOCK_SIZE = 128;
-inline constexpr DWORD MCU_BLOCK_COUNT = MCU_IMAGE_SIZE / MCU_BLOCK_SIZE;
 // Resends of the end frame, one a second, before the MCU stage stops waiting for the result.
 inline constexpr int MCU_END_PROGRAM_RESENDS = 10;
 

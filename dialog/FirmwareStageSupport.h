@@ -1,5 +1,5 @@
-// What the MCU and the MPEG stage share: opening a link, how a stage changes the screen, and
-// the entry points the protocol's dispatch calls.
+// What the MCU and the MPEG stage share: opening a link, watching it, and the entry points the
+// protocol's dispatch calls. A stage changes the screen through CUpdateDialog's stage calls.
 #pragma once
 
 #include "dialog/UpdateDialog.h"
@@ -7,18 +7,7 @@
 class CoprocessorLink;
 
 // A new link to the MCU or the MPEG module, opened (the port may have failed to open).
-CoprocessorLink* OpenCoprocessorLink(bool mcu);
-
-// The running stage's percentage; repaints only when it changes.
-void SetStagePercent(CUpdateDialog& dialog, int percent);
-// Ends the stage as failed with `code` (0 keeps the code stored before): 100% and the
-// failure screen at once.
-void ShowStageFailure(CUpdateDialog& dialog, int code);
-// Ends a stage that cannot start (no usable image) as failed with `code`: the result screen
-// is painted a second later, as the stage start runs inside a paint.
-void FailStageAtStart(CUpdateDialog& dialog, int code);
-// Ends the stage as succeeded. With `pause` the result screen is painted a second later.
-void ShowStageSuccess(CUpdateDialog& dialog, bool pause);
+CoprocessorLinkPtr OpenCoprocessorLink(bool mcu);
 
 // The watch over a running stage's link (TIMER_LINK_WATCH): what the stage's co-processor had
 // sent when the stage began, and when that was.

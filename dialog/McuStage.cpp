@@ -10,6 +10,7 @@
 // before the end frame, or an MCU that sends nothing at all for two minutes fails the stage.
 #include <algorithm>
 
+#include "contract/DevicePaths.h"
 #include "dialog/FirmwareProtocol.h"
 #include "dialog/FirmwareStageSupport.h"
 #include "dialog/FirmwareSteps.h"
@@ -25,6 +26,8 @@ int g_mcuEndResends = 0;
 namespace {
 
 constexpr UINT kResendMs = 1000;
+// MCU_RAW_DATA_PATH keeps the head of the MCU's identification record.
+constexpr DWORD kRawDataBytes = 32;
 constexpr WPARAM kNoAck = ~WPARAM{0};
 
 // The last block acknowledgement acted on. A second acknowledgement with the same number is a
@@ -55,13 +58,12 @@ int Percent(DWORD block) {
 }
 
 void WriteRawDataFile() {
-    HANDLE file =
-        CreateFileW(L"ResidentFlash2\\RawData", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(MCU_RAW_DATA_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
-    WriteFile(file, g_mcuVersionRecord, 32, &written, nullptr);
+    WriteFile(file, g_mcuVersionRecord, kRawDataBytes, &written, nullptr);
     CloseHandle(file);
 }
 
@@ -73,9 +75,8 @@ void StartEndFrame(CUpdateDialog& dialog) {
     SendEnd(dialog);
     // NOTE: the stage stays running at 100% until the MCU reports its programming result:
     // showing success here would announce a reset to a unit whose MCU may yet fail.
-    dialog.m_percent = 100;
     dialog.SetTimer(TIMER_MCU_BLOCK, kResendMs, nullptr);
-    dialog.Invalidate(FALSE);
+    dialog.SetPercent(100, CUpdateDialog::Paint::Now);
 }
 
 void StopTimers(CUpdateDialog& dialog) {
@@ -87,14 +88,14 @@ void StopTimers(CUpdateDialog& dialog) {
 void Succeed(CUpdateDialog& dialog) {
     g_mcuStep = MCU_STEP_SUCCEEDED;
     StopTimers(dialog);
-    ShowStageSuccess(dialog, true);
+    dialog.ShowResult(OUTCOME_SUCCESS, 0, CUpdateDialog::Paint::AfterPause);
 }
 
 void Fail(CUpdateDialog& dialog, int code) {
     g_mcuStep = MCU_STEP_DONE;
     StopTimers(dialog);
     dialog.KillTimer(TIMER_RESET_START);  // a success shown a moment ago is not counted down
-    ShowStageFailure(dialog, code);
+    dialog.ShowResult(OUTCOME_FAILED, code, CUpdateDialog::Paint::Now);
 }
 
 // The code the stage fails with before anything is sent, 0 when the image is taken. A file
@@ -120,11 +121,11 @@ int RefuseImage(CUpdateDialog& dialog) {
 // --- Reactions, one per message ---------------------------------------------------------------
 
 void OnToMpeg(CUpdateDialog& dialog, WPARAM) {
-    ForwardPassThroughFrames(PASS_THROUGH_MCU_TO_MPEG, dialog.m_mpegLink);
+    ForwardPassThroughFrames(PASS_THROUGH_MCU_TO_MPEG, dialog.m_mpegLink.get());
 }
 
 void OnUpdateAck(CUpdateDialog& dialog, WPARAM) {
-    CoprocessorLink* mcu = dialog.m_mcuLink;
+    CoprocessorLink* mcu = dialog.m_mcuLink.get();
     dialog.KillTimer(TIMER_MCU_RETRY);
     mcu->MCU_CMD_UPDATE_ACCEPT();
     if (dialog.m_updateKind == KIND_MCU) {
@@ -147,9 +148,8 @@ void OnVersion(CUpdateDialog& dialog, WPARAM) {
         return;
     dialog.KillTimer(TIMER_MCU_RETRY);
     Sleep(1000);
-    dialog.m_screenState = STATE_RUNNING;
     dialog.m_blockIndex = 0;
-    dialog.Invalidate(FALSE);
+    dialog.ShowRunning(CUpdateDialog::Paint::Now);
     g_mcuStep = MCU_STEP_START_PROGRAM;
     dialog.m_mcuLink->MCU_CMD_START_PROGRAM();
     dialog.SetTimer(TIMER_MCU_RETRY, kResendMs, nullptr);
@@ -165,8 +165,7 @@ void OnProgramReady(CUpdateDialog& dialog, WPARAM) {
     g_lastBlockAck = kNoAck;
     SendBlock(dialog, 0);
     dialog.SetTimer(TIMER_MCU_BLOCK, kResendMs, nullptr);
-    dialog.m_percent = 0;
-    dialog.Invalidate(FALSE);
+    dialog.SetPercent(0, CUpdateDialog::Paint::Now);
 }
 
 // An acknowledgement of another block than the current one resends the current block at
@@ -188,7 +187,7 @@ void OnBlockAck(CUpdateDialog& dialog, WPARAM block) {
     }
     SendBlock(dialog, dialog.m_blockIndex);
     dialog.SetTimer(TIMER_MCU_BLOCK, kResendMs, nullptr);
-    SetStagePercent(dialog, Percent(dialog.m_blockIndex));
+    dialog.SetPercent(Percent(dialog.m_blockIndex), CUpdateDialog::Paint::IfChanged);
 }
 
 // A failure counts from the first block on; a success only once the end frame has gone, when
@@ -236,10 +235,10 @@ void ResetMcuStageState() {
 void StartMcuStage(CUpdateDialog& dialog) {
     if (int code = RefuseImage(dialog); code != 0) {
         g_mcuStep = MCU_STEP_DONE;
-        FailStageAtStart(dialog, code);
+        dialog.ShowStartFailure(code);
         return;
     }
-    dialog.m_outcome = OUTCOME_RUNNING;
+    dialog.BeginStage();
     if (dialog.m_mcuLink == nullptr) {
         dialog.m_mcuLink = OpenCoprocessorLink(true);
         g_mcuStep = MCU_STEP_REQUEST;
@@ -250,7 +249,7 @@ void StartMcuStage(CUpdateDialog& dialog) {
         dialog.m_mcuLink->MCU_CMD_ENTER_LOADER();
         dialog.SetTimer(TIMER_MCU_RETRY, kResendMs, nullptr);
     }
-    g_watch = StartLinkWatch(dialog, dialog.m_mcuLink);
+    g_watch = StartLinkWatch(dialog, dialog.m_mcuLink.get());
 }
 
 void OnMcuMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
@@ -260,7 +259,7 @@ void OnMcuMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
 }
 
 void OnMcuRetryTimer(CUpdateDialog& dialog) {
-    CoprocessorLink* mcu = dialog.m_mcuLink;
+    CoprocessorLink* mcu = dialog.m_mcuLink.get();
     switch (g_mcuStep) {
         case MCU_STEP_REQUEST:
             mcu->MCU_CMD_UPDATE_REQUEST();
@@ -305,7 +304,7 @@ void OnMcuWatchTimer(CUpdateDialog& dialog) {
         dialog.KillTimer(TIMER_LINK_WATCH);
         return;
     }
-    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mcuLink);
+    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mcuLink.get());
     if (trouble == LinkTrouble::None ||
         (trouble == LinkTrouble::HungUp && g_mcuStep == MCU_STEP_END_FRAME)) {
         return;

@@ -57,7 +57,8 @@ void SendBlock(CUpdateDialog& dialog, DWORD block) {
 }
 
 void SendEnd(CUpdateDialog& dialog) {
-    dialog.m_mpegLink->MPEG_CMD_END_PROGRAM(dialog.m_mpegImage[32] << 8 | dialog.m_mpegImage[33]);
+    dialog.m_mpegLink->MPEG_CMD_END_PROGRAM(dialog.m_mpegImage[MPEG_END_VALUE_OFFSET] << 8 |
+                                            dialog.m_mpegImage[MPEG_END_VALUE_OFFSET + 1]);
 }
 
 int Percent(DWORD block, DWORD count) {
@@ -80,7 +81,7 @@ void Fail(CUpdateDialog& dialog, int code) {
     dialog.KillTimer(TIMER_MPEG_RETRY);
     dialog.KillTimer(TIMER_LINK_WATCH);
     EndMcuUpdateMode(dialog);
-    ShowStageFailure(dialog, code);
+    dialog.ShowResult(OUTCOME_FAILED, code, CUpdateDialog::Paint::Now);
 }
 
 // --- Reactions, one per message ---------------------------------------------------------------
@@ -98,7 +99,7 @@ void OnVersion(CUpdateDialog& dialog, WPARAM) {
         return;
     dialog.KillTimer(TIMER_MPEG_RETRY);
     Sleep(500);
-    dialog.m_screenState = STATE_RUNNING;
+    dialog.ShowRunning(CUpdateDialog::Paint::Later);
     dialog.SetTimer(TIMER_MPEG_RETRY, 2500, nullptr);
     g_mpegStep = MPEG_STEP_START_PROGRAM;
     dialog.m_mpegLink->MPEG_CMD_START_PROGRAM();
@@ -113,8 +114,7 @@ void OnProgramReady(CUpdateDialog& dialog, WPARAM) {
     g_lastBlockAck = kNoAck;
     g_nextUnsent = 0;
     SendBlock(dialog, 0);
-    dialog.m_percent = Percent(0, dialog.m_mpegBlockCount);
-    dialog.Invalidate(FALSE);
+    dialog.SetPercent(Percent(0, dialog.m_mpegBlockCount), CUpdateDialog::Paint::Now);
 }
 
 // A request for a block beyond the next one not yet sent is dropped: the module cannot have
@@ -141,14 +141,14 @@ void OnBlockAck(CUpdateDialog& dialog, WPARAM wanted) {
         dialog.SetTimer(TIMER_MPEG_RETRY, 5000, nullptr);
         g_mpegStep = MPEG_STEP_BLOCKS;
         SendBlock(dialog, dialog.m_blockIndex);
-        SetStagePercent(dialog, Percent(dialog.m_blockIndex, dialog.m_mpegBlockCount));
+        dialog.SetPercent(Percent(dialog.m_blockIndex, dialog.m_mpegBlockCount),
+                          CUpdateDialog::Paint::IfChanged);
         return;
     }
     g_mpegStep = MPEG_STEP_END_FRAME;
     dialog.SetTimer(TIMER_MPEG_RETRY, 3000, nullptr);
     SendEnd(dialog);
-    dialog.m_percent = 100;
-    dialog.Invalidate(FALSE);
+    dialog.SetPercent(100, CUpdateDialog::Paint::Now);
 }
 
 // A failure is final, from the first block on and also while the module writes its flash
@@ -164,17 +164,14 @@ void OnProgramResult(CUpdateDialog& dialog, WPARAM result) {
     }
     dialog.KillTimer(TIMER_MPEG_RETRY);
     g_mpegStep = MPEG_STEP_WRITING_FLASH;
-    dialog.m_screenState = STATE_RUNNING;
-    dialog.m_outcome = OUTCOME_WRITING_FLASH;
-    dialog.m_percent = 100;
-    dialog.Invalidate(FALSE);
+    dialog.ShowWritingFlash();
 }
 
 void OnFlashWritten(CUpdateDialog& dialog) {
     g_mpegStep = MPEG_STEP_DONE;
     dialog.KillTimer(TIMER_LINK_WATCH);
     EndMcuUpdateMode(dialog);
-    ShowStageSuccess(dialog, false);
+    dialog.ShowResult(OUTCOME_SUCCESS, 0, CUpdateDialog::Paint::Now);
 }
 
 // Counted until the module has acknowledged the update request: from the 50th on, each one
@@ -194,7 +191,7 @@ void OnAlive(CUpdateDialog& dialog, WPARAM) {
 }
 
 void OnToMcu(CUpdateDialog& dialog, WPARAM) {
-    ForwardPassThroughFrames(PASS_THROUGH_MPEG_TO_MCU, dialog.m_mcuLink);
+    ForwardPassThroughFrames(PASS_THROUGH_MPEG_TO_MCU, dialog.m_mcuLink.get());
 }
 
 constexpr StepSet kTransfer = InSteps(MPEG_STEP_BLOCKS, MPEG_STEP_END_FRAME);
@@ -241,7 +238,7 @@ void ResetMpegStageState() {
 void StartMpegStage(CUpdateDialog& dialog) {
     if (int code = RefuseImage(dialog); code != 0) {
         g_mpegStep = MPEG_STEP_DONE;
-        FailStageAtStart(dialog, code);
+        dialog.ShowStartFailure(code);
         return;
     }
     if (dialog.m_mcuLink == nullptr) {
@@ -253,10 +250,10 @@ void StartMpegStage(CUpdateDialog& dialog) {
     } else if (dialog.m_mpegLink == nullptr) {
         dialog.m_mpegLink = OpenCoprocessorLink(false);
     }
-    dialog.m_outcome = OUTCOME_RUNNING;
+    dialog.BeginStage();
     g_mpegUpdateActive = 1;
     g_mpegStep = MPEG_STEP_ALIVE_WAIT;
-    g_watch = StartLinkWatch(dialog, dialog.m_mpegLink);
+    g_watch = StartLinkWatch(dialog, dialog.m_mpegLink.get());
 }
 
 void OpenMpegLinkOf(CUpdateDialog& dialog) {
@@ -271,7 +268,7 @@ void OnMpegMessage(CUpdateDialog& dialog, WPARAM wParam, LPARAM lParam) {
 }
 
 void OnMpegRetryTimer(CUpdateDialog& dialog) {
-    CoprocessorLink* mpeg = dialog.m_mpegLink;
+    CoprocessorLink* mpeg = dialog.m_mpegLink.get();
     switch (g_mpegStep) {
         case MPEG_STEP_REQUEST:
             mpeg->MPEG_CMD_UPDATE_REQUEST();
@@ -304,7 +301,7 @@ void OnMpegWatchTimer(CUpdateDialog& dialog) {
         dialog.KillTimer(TIMER_LINK_WATCH);
         return;
     }
-    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mpegLink);
+    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mpegLink.get());
     if (trouble == LinkTrouble::None)
         return;
     LogLinkTrouble(false, trouble);

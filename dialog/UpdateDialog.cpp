@@ -10,12 +10,13 @@ DialogLatches g_latches;
 int g_screenWidth = 800;
 int g_screenHeight = 480;
 
-StageStarters& Stages() {
-    static StageStarters stages = DefaultStages();
-    return stages;
+const StageStarters& NoStages() {
+    static const StageStarters none;
+    return none;
 }
 
-CUpdateDialog::CUpdateDialog(CWnd* parent) : CDialog(IDD_UPDATE_DIALOG, parent) {
+CUpdateDialog::CUpdateDialog(const StageStarters& stages, CWnd* parent)
+    : CDialog(IDD_UPDATE_DIALOG, parent), m_stages(stages) {
     m_hIcon = LoadIconW(nullptr, MAKEINTRESOURCE(IDI_MAINFRAME));
     m_ctlBrush = CreateSolidBrush(RGB(0, 0, 0));
 }
@@ -77,10 +78,10 @@ BOOL CUpdateDialog::PreTranslateMessage(MSG* msg) {
         OnProgress(msg->wParam, msg->lParam);
         return TRUE;
     }
-    if (msg->message == WM_MCU_MESSAGE && Stages().onMcuMessage != nullptr) {
-        Stages().onMcuMessage(*this, msg->wParam, msg->lParam);
-    } else if (msg->message == WM_MPEG_MESSAGE && Stages().onMpegMessage != nullptr) {
-        Stages().onMpegMessage(*this, msg->wParam, msg->lParam);
+    if (msg->message == WM_MCU_MESSAGE && m_stages.onMcuMessage != nullptr) {
+        m_stages.onMcuMessage(*this, msg->wParam, msg->lParam);
+    } else if (msg->message == WM_MPEG_MESSAGE && m_stages.onMpegMessage != nullptr) {
+        m_stages.onMpegMessage(*this, msg->wParam, msg->lParam);
     }
     return CDialog::PreTranslateMessage(msg);
 }
@@ -149,16 +150,16 @@ void CUpdateDialog::OnTimer(UINT_PTR id) {
             break;
         case TIMER_OPEN_MPEG_LINK:
             StopTimer(TIMER_OPEN_MPEG_LINK);
-            if (m_mpegLink == nullptr && Stages().openMpegLink != nullptr) {
-                Stages().openMpegLink(*this);
+            if (m_mpegLink == nullptr && m_stages.openMpegLink != nullptr) {
+                m_stages.openMpegLink(*this);
             }
             break;
         case TIMER_MCU_BLOCK:
         case TIMER_MPEG_RETRY:
         case TIMER_MCU_RETRY:
         case TIMER_LINK_WATCH:
-            if (Stages().onFirmwareTimer != nullptr)
-                Stages().onFirmwareTimer(*this, id);
+            if (m_stages.onFirmwareTimer != nullptr)
+                m_stages.onFirmwareTimer(*this, id);
             break;
         default:
             break;
@@ -216,15 +217,15 @@ HBRUSH CUpdateDialog::OnCtlColor(HDC dc, CWnd* window, UINT colorKind) {
 
 void CUpdateDialog::OnClose() {
     NKDbgPrintfW(L"Quarrin Release Object...\r\n");
-    auto& stages = Stages();
+    const StageStarters& stages = m_stages;
     if (m_mpegLink != nullptr) {
         if (stages.stopLinkThreads != nullptr)
-            stages.stopLinkThreads(m_mpegLink);
+            stages.stopLinkThreads(m_mpegLink.get());
         NKDbgPrintfW(L"MPEG Thread Closed!\r\n");
     }
     if (m_mcuLink != nullptr) {
         if (stages.stopLinkThreads != nullptr)
-            stages.stopLinkThreads(m_mcuLink);
+            stages.stopLinkThreads(m_mcuLink.get());
         NKDbgPrintfW(L"MCU Thread Closed!\r\n");
     }
     // Fonts, brushes and pens are handles of different types under the real API.
@@ -244,12 +245,8 @@ void CUpdateDialog::OnClose() {
     if (m_memBitmap != nullptr)
         DeleteObject(m_memBitmap);
     m_memBitmap = nullptr;
-    if (m_mcuLink != nullptr && stages.closeAndDeleteLink != nullptr) {
-        stages.closeAndDeleteLink(m_mcuLink);
-    }
-    if (m_mpegLink != nullptr && stages.closeAndDeleteLink != nullptr) {
-        stages.closeAndDeleteLink(m_mpegLink);
-    }
+    m_mcuLink.reset();  // the MCU link first
+    m_mpegLink.reset();
     m_mcuImage.reset();
     m_mpegImage.reset();
     if (m_ctlBrush != nullptr)

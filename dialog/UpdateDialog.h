@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "dialog/DialogGlobals.h"
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
+#include "link/CoprocessorLinkPtr.h"
 #include "plan/UpdatePlan.h"
 #include "platform/Win32.h"
 #include "platform/framework/Dialog.h"
@@ -41,9 +41,28 @@ inline constexpr UINT_PTR TIMER_LINK_WATCH = 103;  // a firmware stage's link, o
 inline constexpr int DETECT_SECONDS = 20;
 inline constexpr int RESET_SECONDS = 30;
 
+class CUpdateDialog;
+
+// What the dialog calls to run its stages; the program's wiring (app/StageTable.h) hands the
+// dialog its table, tests put fakes in it. A null entry starts nothing.
+struct StageStarters {
+    LPTHREAD_START_ROUTINE appWorker = nullptr;
+    LPTHREAD_START_ROUTINE naviWorker = nullptr;
+    void (*startMcu)(CUpdateDialog&) = nullptr;
+    void (*startMpeg)(CUpdateDialog&) = nullptr;
+    void (*onMcuMessage)(CUpdateDialog&, WPARAM, LPARAM) = nullptr;
+    void (*onMpegMessage)(CUpdateDialog&, WPARAM, LPARAM) = nullptr;
+    void (*onFirmwareTimer)(CUpdateDialog&, UINT_PTR) = nullptr;
+    void (*openMpegLink)(CUpdateDialog&) = nullptr;
+    void (*stopLinkThreads)(CoprocessorLink*) = nullptr;
+};
+// The table without any stage: a dialog given no table shows its screens and starts nothing.
+const StageStarters& NoStages();
+
 class CUpdateDialog : public CDialog, public UpdatePlanFields {
 public:
-    explicit CUpdateDialog(CWnd* parent = nullptr);
+    // The dialog keeps a reference to `stages` and reads it at each use.
+    explicit CUpdateDialog(const StageStarters& stages = NoStages(), CWnd* parent = nullptr);
     ~CUpdateDialog() override;
 
     BOOL OnInitDialog() override;
@@ -57,8 +76,8 @@ public:
     HPEN m_barPen = nullptr;
     HBITMAP m_memBitmap = nullptr;
     HDC m_memDC = nullptr;
-    CoprocessorLink* m_mcuLink = nullptr;
-    CoprocessorLink* m_mpegLink = nullptr;
+    CoprocessorLinkPtr m_mcuLink;
+    CoprocessorLinkPtr m_mpegLink;
     int m_screenState = 0;
     int m_percent = 0;
     int m_outcome = OUTCOME_NONE;
@@ -74,6 +93,28 @@ public:
 
     // The firmware images, read once per process on the first preparing paint.
     void LoadFirmwareImages();
+
+    // --- How a stage changes the screen: the stages call these, never write the fields.
+    enum class Paint {
+        Later,       // with the next paint that comes anyway
+        Now,         // a repaint now
+        IfChanged,   // a repaint now when the value changed
+        AfterPause,  // a repaint a second later (TIMER_SHOW_RESULT)
+    };
+    // A stage is under way (OUTCOME_RUNNING); the screen keeps what it shows.
+    void BeginStage();
+    // The running screen; `paint` is Later or Now.
+    void ShowRunning(Paint paint);
+    // The co-processor writes its flash: the running screen at 100%, painted now.
+    void ShowWritingFlash();
+    // The running stage's percentage; `paint` is Now or IfChanged.
+    void SetPercent(int percent, Paint paint);
+    // Ends the stage with `outcome` (OUTCOME_SUCCESS or OUTCOME_FAILED) at 100%; a non-zero
+    // `code` becomes the error code shown. `paint` is Now or AfterPause.
+    void ShowResult(int outcome, int code, Paint paint);
+    // Ends a stage that cannot start (no usable image) as failed with `code`: the result screen
+    // is painted a second later, as the stage start runs inside a paint.
+    void ShowStartFailure(int code);
 
 protected:
     void OnPaint() override;
@@ -99,6 +140,7 @@ private:
     void ReportProgress();
 
     std::wstring m_lastProgress;  // the last progress line reported
+    const StageStarters& m_stages;
 };
 
 // One-shot latches: each reaction or stage start they guard runs once per process.
@@ -128,20 +170,3 @@ inline bool TakeLatch(BYTE& latch) {
 // Resets the process-wide dialog state, as at the start of a new process (tests only).
 void ResetDialogProcessState();
 void ResetFirmwareImageLatch();
-
-// Stage starters that other parts of the loader provide; a null entry starts nothing yet.
-struct StageStarters {
-    LPTHREAD_START_ROUTINE appWorker = nullptr;
-    LPTHREAD_START_ROUTINE naviWorker = nullptr;
-    void (*startMcu)(CUpdateDialog&) = nullptr;
-    void (*startMpeg)(CUpdateDialog&) = nullptr;
-    void (*onMcuMessage)(CUpdateDialog&, WPARAM, LPARAM) = nullptr;
-    void (*onMpegMessage)(CUpdateDialog&, WPARAM, LPARAM) = nullptr;
-    void (*onFirmwareTimer)(CUpdateDialog&, UINT_PTR) = nullptr;
-    void (*openMpegLink)(CUpdateDialog&) = nullptr;
-    void (*stopLinkThreads)(CoprocessorLink*) = nullptr;
-    void (*closeAndDeleteLink)(CoprocessorLink*&) = nullptr;
-};
-// The stages of this build; tests may put fakes in their place and restore these after.
-StageStarters DefaultStages();
-StageStarters& Stages();

@@ -124,11 +124,11 @@ void CUpdateDialog::DrawProgressBar(bool wide) {
 void CUpdateDialog::StartWorker(LPTHREAD_START_ROUTINE routine) {
     m_screenState = STATE_RUNNING;
     m_outcome = OUTCOME_RUNNING;
-    m_workerThread = CreateThread(nullptr, 0, routine, this, 0, nullptr);
+    m_workerThread = CreateThread(nullptr, 0, routine, static_cast<CWnd*>(this), 0, nullptr);
 }
 
 void CUpdateDialog::StartStage() {
-    auto& stages = Stages();
+    const StageStarters& stages = m_stages;
     switch (m_updateKind) {
         case KIND_APP:
             if (stages.appWorker != nullptr && TakeLatch(g_latches.onceStartApp)) {

@@ -16,7 +16,7 @@ DWORD GuardedWorker(LPVOID dialog) {
     } catch (const std::bad_alloc&) {
         NKDbgPrintfW(L"Update worker out of memory\r\n");
         g_updateErrorCode = ERROR_WORKER_OUT_OF_MEMORY;
-        PostMessageW(static_cast<CUpdateDialog*>(dialog)->m_hWnd, WM_UPDATE_PROGRESS, 0, 0);
+        PostMessageW(DialogWindowOf(dialog), WM_UPDATE_PROGRESS, 0, 0);
         return 0;
     }
 }

@@ -1,5 +1,4 @@
-target_sources(quarrin_core PRIVATE
-  dialog/DialogGlobals.cpp
+target_sources(quarrin_dialog PRIVATE
   dialog/FirmwareImageRules.cpp
   dialog/FirmwareImages.cpp
   dialog/FirmwareProtocol.cpp
@@ -8,7 +7,7 @@ target_sources(quarrin_core PRIVATE
   dialog/ProgressReport.cpp
   dialog/ScreenTexts.cpp
   dialog/StageChain.cpp
-  dialog/StageTable.cpp
   dialog/UpdateDialog.cpp
   dialog/UpdateDialogScreen.cpp
+  dialog/UpdateDialogState.cpp
 )

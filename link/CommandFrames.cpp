@@ -13,7 +13,7 @@
 //   MPEG_CMD_START_PROGRAM    5A A5 02 24 DA
 //   MPEG_CMD_DATA_BLOCK       5A A5 LEN 25 BH BL <n image bytes> CHK, LEN = n + 4
 //   MPEG_CMD_END_PROGRAM      5A A5 04 26 VH VL CHK
-#include "dialog/DialogGlobals.h"
+#include "contract/UpdateContract.h"
 #include "link/CoprocessorLink.h"
 #include "link/FrameCodec.h"
 #include "link/MessageCodes.h"

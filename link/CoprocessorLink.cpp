@@ -1,10 +1,20 @@
 #include "link/CoprocessorLink.h"
 
-#include "app/StartupConfig.h"
+#include "contract/UpdateContract.h"
 #include "link/LinkKinds.h"
 
 CoprocessorLink::~CoprocessorLink() {
     CloseLink();
+}
+
+void CoprocessorLink::SerialPortCloser::operator()(SerialPort* port) const {
+    port->Close();
+    delete port;
+}
+
+void CoprocessorLinkCloser::operator()(CoprocessorLink* link) const {
+    link->CloseLink();
+    delete link;
 }
 
 bool CoprocessorLink::OpenMcuLink() {
@@ -18,12 +28,12 @@ bool CoprocessorLink::OpenMpegLink() {
 bool CoprocessorLink::OpenLink(int portNumber, DWORD baudRate, int flag) {
     if (m_serialPort != nullptr)
         return m_serialPort->IsOpen();  // opened already
-    m_serialPort = new SerialPort();
+    m_serialPort.reset(new SerialPort());
     bool opened = m_serialPort->Open(portNumber, baudRate);
-    m_sendChannel = new SendChannel();
-    m_sendChannel->Start(m_serialPort, flag);
-    m_receiveChannel = new ReceiveChannel();
-    m_receiveChannel->Start(m_serialPort, flag, this);
+    m_sendChannel = std::make_unique<SendChannel>();
+    m_sendChannel->Start(m_serialPort.get(), flag);
+    m_receiveChannel = std::make_unique<ReceiveChannel>();
+    m_receiveChannel->Start(m_serialPort.get(), flag, this);
     return opened;
 }
 
@@ -51,21 +61,14 @@ bool CoprocessorLink::CloseLink() {
         m_sendChannel->Stop();
     if (m_receiveChannel != nullptr)
         m_receiveChannel->Stop();
-    if (m_sendChannel != nullptr) {
+    // With both threads ended: the channels, then the port they used.
+    if (m_sendChannel != nullptr)
         m_sendChannel->Destroy();
-        delete m_sendChannel;
-        m_sendChannel = nullptr;
-    }
-    if (m_receiveChannel != nullptr) {
+    m_sendChannel.reset();
+    if (m_receiveChannel != nullptr)
         m_receiveChannel->Destroy();
-        delete m_receiveChannel;
-        m_receiveChannel = nullptr;
-    }
-    if (m_serialPort != nullptr) {
-        m_serialPort->Close();
-        delete m_serialPort;
-        m_serialPort = nullptr;
-    }
+    m_receiveChannel.reset();
+    m_serialPort.reset();
     return true;
 }
 

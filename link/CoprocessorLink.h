@@ -6,13 +6,18 @@
 // send channel; nothing waits for the write or for an answer.
 #pragma once
 
+#include <memory>
+
+#include "contract/FirmwareGeometry.h"
+#include "link/CoprocessorLinkPtr.h"
 #include "link/ReceiveChannel.h"
 #include "link/SendChannel.h"
 #include "link/SerialPort.h"
 
-inline constexpr int MCU_DATA_BLOCK_PAYLOAD = 130;  // block number (2 bytes) and 128 image bytes
-inline constexpr int MCU_END_PROGRAM_PAYLOAD = 2;   // 16-bit image sum, high byte first
-inline constexpr int MPEG_DATA_BLOCK_MAX = 251;     // the most image bytes one frame can carry
+// The block number (2 bytes) and one block of the image.
+inline constexpr int MCU_DATA_BLOCK_PAYLOAD = static_cast<int>(2 + MCU_BLOCK_SIZE);
+inline constexpr int MCU_END_PROGRAM_PAYLOAD = 2;  // 16-bit image sum, high byte first
+inline constexpr int MPEG_DATA_BLOCK_MAX = 251;    // the most image bytes one frame can carry
 
 class CoprocessorLink {
 public:
@@ -61,9 +66,14 @@ public:
     // such frame is queued, also one identical to a frame still waiting.
     int SendRaw(const BYTE* bytes, int count);
 
-    SendChannel* m_sendChannel = nullptr;
-    ReceiveChannel* m_receiveChannel = nullptr;
-    SerialPort* m_serialPort = nullptr;
+    // Closes the port before deleting it.
+    struct SerialPortCloser {
+        void operator()(SerialPort* port) const;
+    };
+    // The channels and the port belong to the link; CloseLink ends them in their order.
+    std::unique_ptr<SendChannel> m_sendChannel;
+    std::unique_ptr<ReceiveChannel> m_receiveChannel;
+    std::unique_ptr<SerialPort, SerialPortCloser> m_serialPort;
 
 private:
     bool OpenLink(int portNumber, DWORD baudRate, int flag);

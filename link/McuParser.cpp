@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "dialog/DialogGlobals.h"
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 #include "link/FrameTrace.h"
 #include "link/LinkKinds.h"
 #include "link/ParserSupport.h"

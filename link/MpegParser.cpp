@@ -1,7 +1,6 @@
 #include "link/MpegParser.h"
 
-#include "dialog/DialogGlobals.h"
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 #include "link/FrameTrace.h"
 #include "link/LinkKinds.h"
 #include "link/ParserSupport.h"

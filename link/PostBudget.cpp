@@ -2,8 +2,7 @@
 
 #include <atomic>
 
-#include "dialog/DialogGlobals.h"
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 #include "link/LinkKinds.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "link/SendChannel.h"
 
 #include "link/LinkKinds.h"
+#include "link/LinkThread.h"
 
 namespace {
 
@@ -8,12 +9,10 @@ constexpr DWORD kSendStopTimeoutMs = 1000;
 constexpr LONG kSemaphoreMaximum = 0x7FFFFFFF;
 
 // One send-stop semaphore per kind of link, created by the channel's start.
-HANDLE g_sendStopSemaphores[LINK_KINDS] = {};
+StopSemaphores g_sendStopSemaphores = {};
 
-const wchar_t* const kStopOkTexts[LINK_KINDS] = {L"MCU Send UnInit OK\r\n",
-                                                 L"MPEG Send UnInit OK\r\n"};
-const wchar_t* const kStopTimeoutTexts[LINK_KINDS] = {L"MCU Send UnInit TIMEOUT\r\n",
-                                                      L"MPEG Send UnInit TIMEOUT\r\n"};
+const StopTexts kStopTexts = {{L"MCU Send UnInit OK\r\n", L"MPEG Send UnInit OK\r\n"},
+                              {L"MCU Send UnInit TIMEOUT\r\n", L"MPEG Send UnInit TIMEOUT\r\n"}};
 const wchar_t* const kLinkNames[LINK_KINDS] = {L"MCU", L"MPEG"};
 
 }  // namespace
@@ -29,11 +28,10 @@ SendChannel::~SendChannel() {
 bool SendChannel::Start(SerialPort* port, int flag) {
     if (port == nullptr || m_thread != nullptr || !IsLinkKind(flag))
         return false;
-    if (g_sendStopSemaphores[flag] != nullptr)
+    if (!CreateStopSemaphore(g_sendStopSemaphores, flag))
         return false;
     m_port = port;
     m_flag = flag;
-    g_sendStopSemaphores[flag] = CreateSemaphoreW(nullptr, 0, kSemaphoreMaximum, nullptr);
     m_thread = CreateThread(nullptr, 0, SendThread, this, 0, nullptr);
     return true;
 }
@@ -58,16 +56,10 @@ bool SendChannel::PostFrame(const BYTE* bytes, int count, bool once) {
 bool SendChannel::Stop() {
     if (m_thread == nullptr)
         return true;
-    ReleaseSemaphore(g_sendStopSemaphores[m_flag], 1, nullptr);
-    m_queue.Clear();
-    if (WaitForSingleObject(m_thread, kSendStopTimeoutMs) == WAIT_TIMEOUT) {
-        NKDbgPrintfW(kStopTimeoutTexts[m_flag]);
-        TerminateThread(m_thread, 0);
-    } else {
-        NKDbgPrintfW(kStopOkTexts[m_flag]);
-    }
-    CloseHandle(m_thread);
-    m_thread = nullptr;
+    // The frames not yet written are dropped once the thread has been told to stop.
+    auto clearQueue = [](void* queue) { static_cast<FrameQueue*>(queue)->Clear(); };
+    StopLinkThread(m_thread, g_sendStopSemaphores[m_flag], m_flag, kSendStopTimeoutMs, kStopTexts,
+                   clearQueue, &m_queue);
     return true;
 }
 
@@ -76,10 +68,8 @@ void SendChannel::Destroy() {
         CloseHandle(m_dataSemaphore);
         m_dataSemaphore = nullptr;
     }
-    if (m_port != nullptr && g_sendStopSemaphores[m_flag] != nullptr) {
-        CloseHandle(g_sendStopSemaphores[m_flag]);
-        g_sendStopSemaphores[m_flag] = nullptr;
-    }
+    if (m_port != nullptr)
+        CloseStopSemaphore(g_sendStopSemaphores, m_flag);
     m_port = nullptr;
     m_queue.Clear();
 }

@@ -1,9 +1,10 @@
-target_sources(quarrin_core PRIVATE
+target_sources(quarrin_link PRIVATE
   link/CommandFrames.cpp
   link/CoprocessorLink.cpp
   link/FrameCodec.cpp
   link/FrameQueue.cpp
   link/FrameTrace.cpp
+  link/LinkThread.cpp
   link/McuParser.cpp
   link/MpegParser.cpp
   link/ParserSupport.cpp

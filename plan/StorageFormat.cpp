@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "contract/DevicePaths.h"
 #include "platform/Win32.h"
 
 namespace {
@@ -9,7 +10,7 @@ namespace {
 constexpr int STORE_FIRST = 1;
 constexpr int STORE_LAST = 4;
 constexpr wchar_t STORE_PARTITION[] = L"Part00";
-constexpr wchar_t STORE_CARD_VOLUME[] = L"Storage Card";
+const wchar_t* const STORE_CARD_VOLUME = CARD_VOLUME;
 
 // The FAT utility library's entry point: partition, disk information, format options,
 // progress and message callbacks; 0 on success.

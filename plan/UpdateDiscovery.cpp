@@ -111,63 +111,57 @@ void SetUpdatePlan(UpdatePlanFields& dialog, DWORD mode) {
     wsprintfW(g_updateFolderName, kind == KIND_NAVI ? L"navi_update%s" : L"ZEL_Update%s", L"");
 }
 
+namespace {
+
+// The application package: the backup in restore mode, else the first volume's package.
+bool FindAppPackage(UpdatePlanFields& dialog) {
+    std::wstring path;
+    if (g_systemFilesDamaged) {
+        path = BACKUP_PACKAGE_PATH;
+    } else {
+        std::wstring root;
+        path = ProbeVolumes(APP_PACKAGE_FILE, root);
+        if (!path.empty())
+            g_appSourceRoot = root;
+    }
+    return !path.empty() && ReadPackageVersion(path, dialog.m_appVersion);
+}
+
+// A firmware image on the first volume that has one; `sourceRoot` becomes that volume.
+bool FindFirmwareImage(const wchar_t* file, std::wstring& sourceRoot, LONG versionOffset,
+                       int versionBytes, std::wstring& version) {
+    std::wstring root;
+    std::wstring path = ProbeVolumes(file, root);
+    if (!path.empty())
+        sourceRoot = root;
+    return !path.empty() && ReadImageVersion(path, versionOffset, versionBytes, version);
+}
+
+// The navigation folder on the first volume where it has entries.
+bool FindNaviFolder() {
+    for (const wchar_t* volume : NAVI_SOURCE_VOLUMES) {
+        std::wstring folder = std::wstring(volume) + NAVI_FOLDER;
+        if (NaviFolderHasEntries(folder)) {
+            g_naviSourceDir = folder;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int DiscoverUpdateSources(UpdatePlanFields& dialog, DWORD flags) {
-    bool appFound = false;
-    bool mcuFound = false;
-    bool mpegFound = false;
-    int result = 0;
-    if (flags & UPDATE_APP) {
-        std::wstring path;
-        if (g_systemFilesDamaged) {
-            path = BACKUP_PACKAGE_PATH;
-        } else {
-            std::wstring root;
-            path = ProbeVolumes(APP_PACKAGE_FILE, root);
-            if (!path.empty())
-                g_appSourceRoot = root;
-        }
-        if (!path.empty() && ReadPackageVersion(path, dialog.m_appVersion)) {
-            appFound = true;
-            result = 1;
-        }
-    }
-    if (flags & UPDATE_MCU) {
-        std::wstring root;
-        std::wstring path = ProbeVolumes(MCU_IMAGE_FILE, root);
-        if (!path.empty())
-            g_mcuSourceRoot = root;
-        if (!path.empty() &&
-            ReadImageVersion(path, MCU_VERSION_OFFSET, MCU_VERSION_BYTES, dialog.m_mcuVersion)) {
-            mcuFound = true;
-            result = 1;
-        }
-    }
-    if (flags & UPDATE_MPEG) {
-        std::wstring root;
-        std::wstring path = ProbeVolumes(MPEG_IMAGE_FILE, root);
-        if (!path.empty())
-            g_mpegSourceRoot = root;
-        if (!path.empty() &&
-            ReadImageVersion(path, MPEG_VERSION_OFFSET, MPEG_VERSION_BYTES, dialog.m_mpegVersion)) {
-            mpegFound = true;
-            result = 1;
-        }
-    }
-    if (flags & UPDATE_NAVI) {
-        // With navigation data requested, only the navigation folder decides.
-        result = 0;
-        for (const wchar_t* volume : NAVI_SOURCE_VOLUMES) {
-            std::wstring folder = std::wstring(volume) + NAVI_FOLDER;
-            if (NaviFolderHasEntries(folder)) {
-                g_naviSourceDir = folder;
-                result = 1;
-                break;
-            }
-        }
-        if (result == 0)
-            return 0;
-    }
-    if (result != 1)
+    bool appFound = (flags & UPDATE_APP) && FindAppPackage(dialog);
+    bool mcuFound = (flags & UPDATE_MCU) &&
+                    FindFirmwareImage(MCU_IMAGE_FILE, g_mcuSourceRoot, MCU_VERSION_OFFSET,
+                                      MCU_VERSION_BYTES, dialog.m_mcuVersion);
+    bool mpegFound = (flags & UPDATE_MPEG) &&
+                     FindFirmwareImage(MPEG_IMAGE_FILE, g_mpegSourceRoot, MPEG_VERSION_OFFSET,
+                                       MPEG_VERSION_BYTES, dialog.m_mpegVersion);
+    // With navigation data requested, only the navigation folder decides.
+    bool found = (flags & UPDATE_NAVI) ? FindNaviFolder() : (appFound || mcuFound || mpegFound);
+    if (!found)
         return 0;
     dialog.m_updateFlags =
         (appFound ? UPDATE_APP : 0) | (mcuFound ? UPDATE_MCU : 0) | (mpegFound ? UPDATE_MPEG : 0);

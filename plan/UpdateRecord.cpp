@@ -1,10 +1,12 @@
 #include "plan/UpdateRecord.h"
 
+#include "contract/DevicePaths.h"
+
 #include "plan/UpdatePlan.h"
 
 namespace {
 
-const wchar_t kRecordPath[] = L"ResidentFlash2\\UpdateInfo.dat";
+const wchar_t* const kRecordPath = UPDATE_RECORD_PATH;
 
 // The word is written over the old one in place and the file is cut to four bytes after it.
 // Truncating first would leave an empty file, read as "nothing requested", to a power
@@ -53,7 +55,7 @@ DWORD StartupMode(DWORD stored) {
 }  // namespace
 
 bool OperatingSystemImageWaits() {
-    HANDLE probe = CreateFileW(L"硬盘\\OS_Update\\xip.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    HANDLE probe = CreateFileW(OS_IMAGE_PATH, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE || probe == nullptr)
         return false;

@@ -29,10 +29,7 @@ void ArmApplicationRetry();
 // Writes the request word 0 after a good application update, with the same hand-over.
 void ResetUpdateRecord();
 
-// The hand-over of an operating-system image: when "硬盘\OS_Update\xip.bin" opens, the
-// writers of the record rename the card's marker folder so that the boot code takes it.
-inline constexpr wchar_t OS_HANDOVER_FOLDER[] = L"Storage Card\\UPD";
-inline constexpr wchar_t OS_HANDOVER_TARGET[] = L"Storage Card\\UPDOS";
+// The hand-over of an operating-system image (OS_IMAGE_PATH, contract/DevicePaths.h).
 bool OperatingSystemImageWaits();
 
 // Writes the request word 0x40 (UPDATE_NAVI) before the card is emptied: a power failure

@@ -1,4 +1,4 @@
-target_sources(quarrin_core PRIVATE
+target_sources(quarrin_plan PRIVATE
   plan/SourceRoots.cpp
   plan/UpdateDiscovery.cpp
   plan/UpdatePlan.cpp

@@ -30,6 +30,9 @@ if ! git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror; then
   exit 1
 fi
 
+phase "check that includes point down the layers"
+bash scripts/check-includes.sh
+
 phase "build and test"
 bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$jobs"

@@ -3,9 +3,7 @@
 #include <climits>
 #include <string>
 
-#include "dialog/DialogGlobals.h"
-#include "dialog/DialogMessages.h"
-#include "dialog/UpdateDialog.h"
+#include "contract/UpdateContract.h"
 #include "plan/SourceRoots.h"
 #include "plan/SourceSearch.h"
 #include "plan/TouchKeyImport.h"
@@ -138,7 +136,7 @@ bool BackupFits(ULONGLONG freeBytes, ULONGLONG packageBytes) {
 }
 
 DWORD AppInstallThread(LPVOID dialog) {
-    HWND window = static_cast<CUpdateDialog*>(dialog)->m_hWnd;
+    HWND window = DialogWindowOf(dialog);
     g_updateErrorCode = 0;
     ArmApplicationRetry();
 

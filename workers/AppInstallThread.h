@@ -7,16 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "contract/DevicePaths.h"
 #include "platform/Win32.h"
-
-// The leftover folders the worker clears in resident flash, in this order; the package
-// unpacks below APP_DESTINATION and must bring APP_FOLDER, which replaces the installed one.
-inline constexpr wchar_t APP_TEMPORARY_FOLDER[] = L"ResidentFlash3\\_Temp_$";
-inline constexpr wchar_t APP_PREVIOUS_FOLDER[] = L"ResidentFlash3\\ZEL_Del";
-inline constexpr wchar_t APP_FOLDER[] = L"ResidentFlash3\\ZEL";
-inline constexpr wchar_t APP_DESTINATION[] = L"ResidentFlash3\\";
-// The volume whose free space decides whether the backup package is refreshed.
-inline constexpr wchar_t BACKUP_VOLUME[] = L"ResidentFlash\\";
 
 inline constexpr int APP_ERROR_TEMP_FOLDER = 10;
 inline constexpr int APP_ERROR_PREVIOUS_FOLDER = 11;
@@ -39,6 +31,7 @@ int UnpackErrorCode(int result);
 // A FAT volume keeps a file's size in 32 bits, so a package of 4 GiB or more never does.
 bool BackupFits(ULONGLONG freeBytes, ULONGLONG packageBytes);
 
-// Thread procedure; `dialog` is the CUpdateDialog, of which only m_hWnd is read. Reports by
-// posting WM_UPDATE_PROGRESS and by g_updateErrorCode; always returns 0.
+// Thread procedure; `dialog` is the update dialog, of which only its window is read
+// (DialogWindowOf). Reports by posting WM_UPDATE_PROGRESS and by g_updateErrorCode; always
+// returns 0.
 DWORD AppInstallThread(LPVOID dialog);

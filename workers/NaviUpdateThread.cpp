@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "dialog/UpdateDialog.h"
+#include "contract/UpdateContract.h"
 #include "plan/SourceRoots.h"
 #include "plan/StorageFormat.h"
 #include "plan/UpdateRecord.h"
@@ -180,7 +180,7 @@ void LayDownPlaceholders() {
 
 DWORD NaviUpdateThread(LPVOID dialog) {
     DWORD start = GetTickCount();
-    HWND window = static_cast<CUpdateDialog*>(dialog)->m_hWnd;
+    HWND window = DialogWindowOf(dialog);
     std::wstring source = g_naviSourceDir;
     Sleep(200);
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "contract/DevicePaths.h"
 #include "platform/Win32.h"
 
 inline constexpr int NAVI_ERROR_COUNT_MISMATCH = 20;
@@ -14,10 +15,11 @@ inline constexpr int NAVI_ERROR_NO_CARD = 23;
 inline constexpr int NAVI_ERROR_SOURCE_ON_CARD = 24;
 
 // The volume that the navigation folder replaces.
-inline constexpr wchar_t NAVI_DESTINATION[] = L"Storage Card";
+inline constexpr const wchar_t* NAVI_DESTINATION = CARD_VOLUME;
 
-// Thread procedure; `dialog` is the CUpdateDialog, of which only m_hWnd is read. Reports by
-// posting WM_UPDATE_PROGRESS and by g_updateErrorCode (20 to 24); always returns 0.
+// Thread procedure; `dialog` is the update dialog, of which only its window is read
+// (DialogWindowOf). Reports by posting WM_UPDATE_PROGRESS and by g_updateErrorCode (20 to
+// 24); always returns 0.
 // 20 also when a folder of the source could not be listed, or the card kept entries that
 // neither the deletion nor the format removed: the card then does not hold just the folder.
 // While the card is rewritten the update record holds UPDATE_NAVI, so a power cut repeats

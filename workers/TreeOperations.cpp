@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 
 std::vector<std::wstring> g_directoryList;
 std::vector<std::wstring> g_fileList;

@@ -1,5 +1,4 @@
-# Sources of workers/ are added here as they land.
-target_sources(quarrin_core PRIVATE
+target_sources(quarrin_workers PRIVATE
   workers/AppInstallThread.cpp
   workers/TreeOperations.cpp
   workers/NaviUpdateThread.cpp

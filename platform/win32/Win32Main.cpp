@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "app/CommandLine.h"
 #include "app/QuarrinApp.h"
+#include "main/CommandLine.h"
 #include "platform/win32/Win32Runtime.h"
 
 namespace {

@@ -48,13 +48,8 @@ else()
   message(STATUS "zCompress.dll left out (QUARRIN_WIN32_ZCOMPRESS=OFF)")
 endif()
 if(QUARRIN_WIN32_DEPS_RESULT EQUAL 0)
-  add_library(zCompress MODULE
-    ${CMAKE_SOURCE_DIR}/tools/package/EntryRule.cpp
-    ${CMAKE_SOURCE_DIR}/tools/zcompress/PackageEntries.cpp
-    ${CMAKE_SOURCE_DIR}/tools/zcompress/PackageSource.cpp
-    ${CMAKE_SOURCE_DIR}/tools/zcompress/StagingFolder.cpp
-    ${CMAKE_SOURCE_DIR}/tools/zcompress/ZCompress.cpp
-  )
+  add_library(zCompress MODULE ${QUARRIN_ENTRY_RULE_SOURCES} ${QUARRIN_PACKAGE_READER_SOURCES}
+                               ${QUARRIN_ZCOMPRESS_SOURCES})
   # Kept out of the executable's folder, which Windows searches first for a bare name: the
   # loader must find the copy in the device's "\Windows" folder, as on the device.
   set_target_properties(zCompress PROPERTIES PREFIX "" SUFFIX ".dll" OUTPUT_NAME zCompress

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "dialog/DialogGlobals.h"
+#include "contract/UpdateContract.h"
 #include "link/FrameCodec.h"
 #include "link/McuParser.h"
 #include "link/MpegParser.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/CommandLine.h"
+#include "main/CommandLine.h"
 #include "platform/host/HostScreen.h"
 #include "platform/host/PngFile.h"
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "LinkTestSupport.h"
-#include "dialog/DialogGlobals.h"
+#include "contract/UpdateContract.h"
 #include "link/CoprocessorLink.h"
 
 using namespace linktest;

@@ -8,7 +8,7 @@
 
 #include "LinkTestSupport.h"
 #include "PseudoTerminal.h"
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 #include "link/CoprocessorLink.h"
 #include "platform/Win32.h"
 #include "platform/host/RealTimeScheduler.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "LinkTestSupport.h"
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 #include "link/CoprocessorLink.h"
 
 using namespace linktest;
@@ -197,12 +197,12 @@ TEST_F(LinkChannelTest, AFullSendQueueDropsItsOldestFrames) {
 TEST_F(LinkChannelTest, OnlyOneChannelOfEachKindRuns) {
     CoprocessorLink link;
     link.OpenMcuLink();
-    EXPECT_FALSE(link.m_sendChannel->Start(link.m_serialPort, 0));
-    EXPECT_FALSE(link.m_receiveChannel->Start(link.m_serialPort, 0, &link));
+    EXPECT_FALSE(link.m_sendChannel->Start(link.m_serialPort.get(), 0));
+    EXPECT_FALSE(link.m_receiveChannel->Start(link.m_serialPort.get(), 0, &link));
     SendChannel other;
-    EXPECT_FALSE(other.Start(link.m_serialPort, 0));  // would share the MCU stop semaphore
+    EXPECT_FALSE(other.Start(link.m_serialPort.get(), 0));  // would share the MCU stop semaphore
     EXPECT_FALSE(other.Start(nullptr, 1));
-    EXPECT_TRUE(other.Start(link.m_serialPort, 1));
+    EXPECT_TRUE(other.Start(link.m_serialPort.get(), 1));
     other.Stop();
     other.Destroy();
     CoprocessorLink none;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "dialog/DialogGlobals.h"
+#include "contract/UpdateContract.h"
 #include "link/FrameCodec.h"
 #include "link/PostBudget.h"
 #include "platform/window/WindowCore.h"

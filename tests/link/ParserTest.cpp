@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "LinkTestSupport.h"
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 #include "link/McuParser.h"
 #include "link/MpegParser.h"
 #include "link/PassThrough.h"

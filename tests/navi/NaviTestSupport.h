@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 #include "platform/Win32.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/window/WindowCore.h"

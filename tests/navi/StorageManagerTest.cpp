@@ -1,7 +1,7 @@
 // The storage manager: stores, partition records, mounting and what file operations see.
 #include <gtest/gtest.h>
 
-#include "app/CommandLine.h"
+#include "main/CommandLine.h"
 #include "platform/Win32.h"
 #include "platform/sim/SimPlatform.h"
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "app/CommandLine.h"
+#include "main/CommandLine.h"
 #include "platform/host/ScaledClock.h"
 
 TEST(CommandLineTest, AcceptsOptionsInBothForms) {

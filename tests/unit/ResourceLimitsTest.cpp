@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "app/QuarrinApp.h"
+#include "app/StageTable.h"
 #include "dialog/FirmwareProtocol.h"
 #include "dialog/WorkerGuard.h"
 #include "plan/SourceRoots.h"

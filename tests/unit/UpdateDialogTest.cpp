@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "app/QuarrinApp.h"
+#include "app/StageTable.h"
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
 #include "platform/kernel/Kernel.h"

@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "app/CommandLine.h"
 #include "e2e/E2eSupport.h"
+#include "main/CommandLine.h"
 #include "platform/host/PngFile.h"
 
 namespace fs = std::filesystem;

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "dialog/DialogGlobals.h"
+#include "contract/UpdateContract.h"
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
 #include "plan/UpdatePlan.h"

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "dialog/DialogMessages.h"
+#include "contract/UpdateContract.h"
 #include "platform/Win32.h"
 #include "platform/window/WindowCore.h"
 

@@ -189,7 +189,8 @@ std::vector<Bytes> Counterpart::ReceiveMcu(unsigned char code, const Bytes& fram
             if (HangsUpAt(block))
                 return {};
             if (block < 1024)
-                std::memcpy(m_image.data() + block * 128, frame.data() + 6, 128);
+                std::memcpy(m_image.data() + block * MCU_BLOCK_SIZE, frame.data() + 6,
+                            MCU_BLOCK_SIZE);
             if (TakeDataBlock(now)) {
                 unsigned other = block > 0 ? block - 1 : block + 1;
                 m_log("fault: acknowledging block " + std::to_string(other) + " instead of " +
@@ -236,7 +237,8 @@ std::vector<Bytes> Counterpart::ReceiveMpeg(unsigned char code, const Bytes& fra
             std::size_t end = block * 240u + count;
             if (m_image.size() < end)
                 m_image.resize(end, 0);
-            std::copy(frame.begin() + 6, frame.end() - 1, m_image.begin() + block * 240);
+            std::copy(frame.begin() + 6, frame.end() - 1,
+                      m_image.begin() + block * MPEG_BLOCK_SIZE);
             m_imageEnd = std::max(m_imageEnd, end);
             unsigned next = block + 1;
             if (TakeDataBlock(now)) {

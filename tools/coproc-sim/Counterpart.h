@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "SimOptions.h"
+#include "contract/FirmwareGeometry.h"
 
 namespace coprocsim {
 
@@ -38,7 +39,7 @@ public:
     // A readable name of a frame's code, in either direction.
     std::string Describe(const Bytes& frame, bool fromLoader) const;
 
-    static constexpr std::size_t kMcuImageSize = 131072;
+    static constexpr std::size_t kMcuImageSize = MCU_IMAGE_SIZE;
 
 private:
     std::vector<Bytes> ReceiveMcu(unsigned char code, const Bytes& frame, Clock::time_point now);

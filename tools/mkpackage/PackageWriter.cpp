@@ -498,9 +498,12 @@ la_ssize_t ReadBounded(struct archive* reader, void* data, const void** out) {
 
 }  // namespace
 
-bool ReadPackage(const std::string& packagePath, PackageListing& listing, std::string& error) {
-    PackageInfo& info = listing.info;
-    BoundedFile file;
+namespace {
+
+// Opens the package and reads its header: the archive's place goes to `file`, the marker and
+// the version to `info`. On failure nothing stays open.
+bool OpenPackage(const std::string& packagePath, BoundedFile& file, PackageInfo& info,
+                 std::string& error) {
     // Not waiting for the writer of a pipe: only a regular file is read.
     file.fd = open(packagePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat info_ {};
@@ -531,7 +534,12 @@ bool ReadPackage(const std::string& packagePath, PackageListing& listing, std::s
     file.offset = static_cast<std::int64_t>(layout.archiveOffset);
     file.length = info_.st_size - file.offset;
     file.buffer.resize(static_cast<std::size_t>(std::min<std::int64_t>(file.length, 1 << 20)));
+    return true;
+}
 
+// Lists the archive's entries with the entry rule's verdicts; false with the reason in
+// `reason` when the archive is corrupt or cut off.
+bool ListArchive(BoundedFile& file, PackageListing& listing, std::string& reason) {
     ArchivePtr reader(archive_read_new(), archive_read_free);
     archive_read_support_filter_zstd(reader.get());
     archive_read_support_format_tar(reader.get());
@@ -558,10 +566,23 @@ bool ReadPackage(const std::string& packagePath, PackageListing& listing, std::s
         listing.entries.push_back(std::move(listed));
     }
     listing.hasProgram = check.HasProgram();
+    if (!ok) {
+        const char* text = archive_error_string(reader.get());
+        reason = text ? text : "corrupt archive";
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool ReadPackage(const std::string& packagePath, PackageListing& listing, std::string& error) {
+    BoundedFile file;
+    if (!OpenPackage(packagePath, file, listing.info, error))
+        return false;
+    std::string reason;
+    bool ok = ListArchive(file, listing, reason);
     if (!ok)
-        error = packagePath + ": " +
-                (archive_error_string(reader.get()) ? archive_error_string(reader.get())
-                                                    : "corrupt archive");
+        error = packagePath + ": " + reason;
     close(file.fd);
     return ok;
 }

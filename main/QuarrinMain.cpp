@@ -1,13 +1,12 @@
 // The host build's entry point: reads the command line, brings up the host platform and
 // runs the application object.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <optional>
 #include <string>
 
-#include "app/CommandLine.h"
 #include "app/QuarrinApp.h"
+#include "main/CommandLine.h"
+#include "platform/host/HostFolder.h"
 #include "platform/host/HostScreen.h"
 #include "platform/host/HostServices.h"
 #include "platform/host/ModuleBesideProgram.h"
@@ -27,8 +26,7 @@ int main(int argc, char** argv) {
     if (!parsed)
         return exitCode;
     const CommandLine& options = *parsed;
-    struct stat info {};
-    if (stat(options.root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (!quarrin::platform::IsHostFolder(options.root)) {
         std::fprintf(stderr, "quarrin: device root '%s' is not a folder\n%s", options.root.c_str(),
                      UsageText().c_str());
         return 2;

@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "main/CommandLine.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,7 +1,6 @@
-// The update stages of this build: the workers of the file-system updates and the firmware
-// update protocol.
+#include "app/StageTable.h"
+
 #include "dialog/FirmwareProtocol.h"
-#include "dialog/UpdateDialog.h"
 #include "dialog/WorkerGuard.h"
 #include "link/CoprocessorLink.h"
 #include "workers/AppInstallThread.h"
@@ -18,10 +17,10 @@ StageStarters DefaultStages() {
     stages.onFirmwareTimer = OnFirmwareTimer;
     stages.openMpegLink = OpenMpegLinkOf;
     stages.stopLinkThreads = [](CoprocessorLink* link) { link->StopLinkThreads(); };
-    stages.closeAndDeleteLink = [](CoprocessorLink*& link) {
-        link->CloseLink();
-        delete link;
-        link = nullptr;
-    };
+    return stages;
+}
+
+StageStarters& Stages() {
+    static StageStarters stages = DefaultStages();
     return stages;
 }

@@ -1,0 +1,3 @@
+target_sources(quarrin_contract PRIVATE
+  contract/UpdateContract.cpp
+)

@@ -1,0 +1,3 @@
+target_sources(quarrin_main PRIVATE
+  main/CommandLine.cpp
+)
