@@ -11,7 +11,7 @@ inline constexpr int ERROR_MCU_PROGRAMMING_FAILED = 32;
 inline constexpr int ERROR_MCU_IMAGE_UNUSABLE = 33;
 // The MCU's COM port did not open, or its line hung up before the end frame.
 inline constexpr int ERROR_MCU_LINE_DOWN = 34;
-// Not one frame from the MCU in FIRMWARE_SILENCE_LIMIT_MS of the stage.
+// No frame from the MCU for FIRMWARE_SILENCE_LIMIT_MS while its stage waits for one.
 inline constexpr int ERROR_MCU_SILENT = 35;
 
 // --- MPEG stage
@@ -25,10 +25,15 @@ inline constexpr int ERROR_MPEG_IMAGE_UNUSABLE = 42;
 inline constexpr int ERROR_MPEG_IMAGE_MISSING = 43;
 // The MPEG module's COM port did not open, or its line hung up before the stage ended.
 inline constexpr int ERROR_MPEG_LINE_DOWN = 44;
-// Not one frame from the MPEG module in FIRMWARE_SILENCE_LIMIT_MS of the stage.
+// No frame from the MPEG module for FIRMWARE_SILENCE_LIMIT_MS while its stage waits for one
+// (FIRMWARE_FLASH_WRITE_LIMIT_MS while it writes its flash).
 inline constexpr int ERROR_MPEG_SILENT = 45;
 
-// How long a firmware stage waits for the first frame of its co-processor, resending as
-// usual, before it gives up: a peer that has not sent one frame in two minutes of requests
-// once a second or every three seconds is not connected, or not running.
+// How long a firmware stage waits for a frame of its co-processor, resending as usual, before
+// it gives up: a peer that has sent nothing in two minutes of requests and blocks once a
+// second or every three seconds is not connected, not running, or has given up the transfer.
 inline constexpr unsigned FIRMWARE_SILENCE_LIMIT_MS = 120000;
+// The MPEG module sends nothing between its good result and the alive message that says its
+// flash is written; ten minutes are far above any flash write, and keep a module that never
+// comes back from holding the unit on "do not switch off" for good.
+inline constexpr unsigned FIRMWARE_FLASH_WRITE_LIMIT_MS = 600000;

@@ -71,7 +71,7 @@ LinkWatch StartLinkWatch(CUpdateDialog& dialog, const CoprocessorLink* link) {
 
 // A co-processor that has sent one frame in this stage is alive: from then on only its line
 // can fail the stage here, never its silence, so a transfer in progress is never cut short.
-LinkTrouble CheckLink(const LinkWatch& watch, const CoprocessorLink* link) {
+LinkTrouble CheckLink(LinkWatch& watch, const CoprocessorLink* link, DWORD silenceLimitMs) {
     if (link != nullptr) {
         switch (link->State()) {
             case CoprocessorLink::LineState::NotOpen:
@@ -81,14 +81,16 @@ LinkTrouble CheckLink(const LinkWatch& watch, const CoprocessorLink* link) {
             case CoprocessorLink::LineState::Up:
                 break;
         }
-        if (link->FramesReceived() != watch.framesAtStart)
+        if (link->FramesReceived() != watch.framesSeen) {
+            watch = {GetTickCount(), link->FramesReceived()};
             return LinkTrouble::None;
+        }
     }
-    bool expired = GetTickCount() - watch.startTick >= FIRMWARE_SILENCE_LIMIT_MS;
+    bool expired = GetTickCount() - watch.lastFrameTick >= silenceLimitMs;
     return expired ? LinkTrouble::Silent : LinkTrouble::None;
 }
 
-void LogLinkTrouble(bool mcu, LinkTrouble trouble) {
+void LogLinkTrouble(bool mcu, LinkTrouble trouble, DWORD silenceLimitMs) {
     const wchar_t* name = mcu ? L"MCU" : L"MPEG";
     int port = mcu ? g_mcuComPort : g_mpegComPort;
     wchar_t line[80];
@@ -98,7 +100,7 @@ void LogLinkTrouble(bool mcu, LinkTrouble trouble) {
         wsprintfW(line, L"%s update failed: COM%d hung up\r\n", name, port);
     } else {
         wsprintfW(line, L"%s update failed: no frame from it in %d s\r\n", name,
-                  static_cast<int>(FIRMWARE_SILENCE_LIMIT_MS / 1000));
+                  static_cast<int>(silenceLimitMs / 1000));
     }
     NKDbgPrintfW(L"%s", line);
 }

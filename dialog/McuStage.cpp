@@ -304,11 +304,11 @@ void OnMcuWatchTimer(CUpdateDialog& dialog) {
         dialog.KillTimer(TIMER_LINK_WATCH);
         return;
     }
-    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mcuLink.get());
+    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mcuLink.get(), FIRMWARE_SILENCE_LIMIT_MS);
     if (trouble == LinkTrouble::None ||
         (trouble == LinkTrouble::HungUp && g_mcuStep == MCU_STEP_END_FRAME)) {
         return;
     }
-    LogLinkTrouble(true, trouble);
+    LogLinkTrouble(true, trouble, FIRMWARE_SILENCE_LIMIT_MS);
     Fail(dialog, trouble == LinkTrouble::Silent ? ERROR_MCU_SILENT : ERROR_MCU_LINE_DOWN);
 }

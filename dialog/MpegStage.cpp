@@ -301,9 +301,12 @@ void OnMpegWatchTimer(CUpdateDialog& dialog) {
         dialog.KillTimer(TIMER_LINK_WATCH);
         return;
     }
-    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mpegLink.get());
+    // The module is silent while it writes its flash: that step has the longer bound.
+    DWORD limit = g_mpegStep == MPEG_STEP_WRITING_FLASH ? FIRMWARE_FLASH_WRITE_LIMIT_MS
+                                                        : FIRMWARE_SILENCE_LIMIT_MS;
+    LinkTrouble trouble = CheckLink(g_watch, dialog.m_mpegLink.get(), limit);
     if (trouble == LinkTrouble::None)
         return;
-    LogLinkTrouble(false, trouble);
+    LogLinkTrouble(false, trouble, limit);
     Fail(dialog, trouble == LinkTrouble::Silent ? ERROR_MPEG_SILENT : ERROR_MPEG_LINE_DOWN);
 }

@@ -200,17 +200,49 @@ TEST_F(FirmwareLinkTest, AnMpegModuleThatNeverSendsAFrameFailsWith45) {
     EXPECT_LT(took, FIRMWARE_SILENCE_LIMIT_MS + 15000);  // both links' threads stop after it
 }
 
-// An MCU that has answered once and then keeps silent is waited for as specified: the bound
-// is for co-processors that have given no sign of life at all.
-TEST_F(FirmwareLinkTest, AnMcuThatHasAnsweredIsNotCutShortBySilence) {
+// A co-processor that falls silent in the middle of its stage is given up two minutes after
+// its last frame, whatever it sent before: the stage never waits for good.
+TEST_F(FirmwareLinkTest, AnMcuThatFallsSilentMidStageFailsWith35TwoMinutesAfterItsLastFrame) {
     sim.PutFile(L"SDHC\\ZEL_Update\\MCU", Pattern(MCU_IMAGE_SIZE, 11));
     McuModel model;
+    std::uint64_t lastAnswer = 0;
     ScriptedCoprocessor mcu(sim.AttachSerialPeer(2), [&](BYTE command, const Bytes& frame) {
-        return command == 0x00 ? model(command, frame) : std::vector<Bytes>{};
+        if (command != 0x00)
+            return std::vector<Bytes>{};
+        lastAnswer = sim.NowMs();
+        return model(command, frame);
     });
-    Boot(UPDATE_MCU, 300000);
-    EXPECT_FALSE(Shown("错误码"));
-    EXPECT_GE(mcu.Count(0x17), 290);  // enter-loader, once a second, all along
+    std::uint64_t start = sim.NowMs();
+    Boot(UPDATE_MCU, 600000);
+    EXPECT_TRUE(Logged(L"MCU update failed: no frame from it in 120 s\r\n"));
+    EXPECT_TRUE(Shown("MCU升级失败！错误码:35"));
+    EXPECT_EQ(sim.Launches().size(), 1u);
+    EXPECT_GE(mcu.Count(0x17), 100);  // enter-loader, once a second, until then
+    EXPECT_LT(lastAnswer - start, 5000u);
+    EXPECT_LT(sim.NowMs() - lastAnswer, FIRMWARE_SILENCE_LIMIT_MS + 15000);
+}
+
+// Between its good result and its next alive message the module writes its flash and sends
+// nothing: that silence is waited for far longer, but not for good.
+TEST_F(FirmwareLinkTest, AnMpegModuleThatNeverComesBackFromWritingItsFlashFailsWith45) {
+    sim.PutFile(L"SDHC\\ZEL_Update\\DVDROM.bin", Pattern(2400, 13));
+    ScriptedCoprocessors co(sim);
+    std::uint64_t result = 0;
+    ScriptedCoprocessor mpeg(co.mpegPeer, [&](BYTE command, const Bytes& frame) {
+        std::vector<Bytes> answers = co.mpegModel(command, frame);
+        if (command == 0x26) {
+            co.mpegModel.alive = false;  // never alive again
+            result = sim.NowMs();
+        }
+        return answers;
+    });
+    Boot(UPDATE_MPEG, 1200000);
+    EXPECT_TRUE(Shown("正在将数据写入Flash..."));
+    EXPECT_TRUE(Logged(L"MPEG update failed: no frame from it in 600 s\r\n"));
+    EXPECT_TRUE(Shown("MPEG升级失败！错误码:45"));
+    EXPECT_FALSE(Shown("MPEG升级成功！"));
+    EXPECT_GE(sim.NowMs() - result, FIRMWARE_FLASH_WRITE_LIMIT_MS);
+    EXPECT_EQ(sim.Launches().size(), 1u);
 }
 
 // --- Block requests the module cannot mean -----------------------------------------------------
