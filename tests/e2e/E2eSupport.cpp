@@ -111,16 +111,21 @@ fs::path DeviceRoot::Put(const std::string& relative, const std::string& bytes) 
 }
 
 fs::path DeviceRoot::PutProgram(const std::string& relative, const fs::path& marker) {
-    // Written aside and renamed, so that a waiter that sees the marker also sees its text.
-    std::string target = "'" + marker.string() + "'";
-    fs::path path = Put(relative, "#!/bin/sh\necho started > " + target + ".part && mv " + target +
-                                      ".part " + target + "\n");
+    fs::path path = Put(relative, MarkerScript(marker, "started"));
     fs::permissions(path, fs::perms::owner_exec, fs::perm_options::add);
     return path;
 }
 
 std::string DeviceRoot::Read(const std::string& relative) const {
     return ReadFile(m_path / fs::u8path(relative));
+}
+
+std::string MarkerScript(const fs::path& marker, const std::string& text) {
+    // Written beside the marker's folder, out of any tree a test compares, and renamed.
+    std::string target = "'" + marker.string() + "'";
+    std::string aside =
+        "'" + (marker.parent_path().parent_path() / marker.filename()).string() + "'.$$";
+    return "#!/bin/sh\necho " + text + " > " + aside + " && mv " + aside + " " + target + "\n";
 }
 
 bool WaitForFile(const fs::path& path) {

@@ -48,6 +48,9 @@ private:
 void PutDeepFile(const std::filesystem::path& base, int depth, const std::string& leaf,
                  const std::string& bytes);
 
+// A shell script that writes `text` and a line break to `marker` at once: a waiter that
+// sees the marker also sees its text.
+std::string MarkerScript(const std::filesystem::path& marker, const std::string& text);
 // Waits (up to 10 s) for a file that a detached program creates.
 bool WaitForFile(const std::filesystem::path& path);
 

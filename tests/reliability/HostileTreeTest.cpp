@@ -32,9 +32,7 @@ public:
         root.Put(volume + "/navi_update/sub/b.map", "b");
     }
     void PutPackage() {
-        std::string marker = "'" + At("app-started").string() + "'";
-        std::string app =
-            "#!/bin/sh\necho new > " + marker + ".part && mv " + marker + ".part " + marker + "\n";
+        std::string app = e2e::MarkerScript(At("app-started"), "new");
         root.Put("SDHC/ZEL_Update/ZEL.bin",
                  reliability::BuildPackage(
                      {{Entry::Folder, "ZEL", ""}, {Entry::File, "ZEL/Velmoran.exe", app}}));
