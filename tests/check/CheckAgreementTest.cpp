@@ -8,7 +8,7 @@
 #include <fstream>
 #include <functional>
 
-#include "check/CheckTestSupport.h"
+#include "tests/check/CheckTestSupport.h"
 
 namespace {
 

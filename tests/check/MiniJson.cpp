@@ -1,4 +1,4 @@
-#include "check/MiniJson.h"
+#include "tests/check/MiniJson.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -159,7 +159,9 @@ bool Value::Has(const std::string& key) const {
     return false;
 }
 
-std::size_t Value::Size() const { return type == ARRAY ? items.size() : members.size(); }
+std::size_t Value::Size() const {
+    return type == ARRAY ? items.size() : members.size();
+}
 
 Value Parse(const std::string& text) {
     return Reader(text).Document();

@@ -1,9 +1,9 @@
 // Every command frame, byte for byte, as it reaches the co-processor's end of the line.
 #include <gtest/gtest.h>
 
-#include "LinkTestSupport.h"
 #include "dialog/DialogGlobals.h"
 #include "link/CoprocessorLink.h"
+#include "tests/support/LinkTestSupport.h"
 
 using namespace linktest;
 

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "LinkTestSupport.h"
 #include "dialog/DialogMessages.h"
 #include "link/CoprocessorLink.h"
+#include "tests/support/LinkTestSupport.h"
 
 using namespace linktest;
 using quarrin::platform::SimSerialPeer;

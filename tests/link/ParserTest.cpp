@@ -4,12 +4,12 @@
 
 #include <cstring>
 
-#include "LinkTestSupport.h"
 #include "dialog/DialogMessages.h"
 #include "link/McuParser.h"
 #include "link/MpegParser.h"
 #include "link/PassThrough.h"
 #include "link/PostBudget.h"
+#include "tests/support/LinkTestSupport.h"
 
 using namespace linktest;
 

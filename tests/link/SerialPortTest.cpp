@@ -2,8 +2,8 @@
 // partial and failing writes.
 #include <gtest/gtest.h>
 
-#include "LinkTestSupport.h"
 #include "link/SerialPort.h"
+#include "tests/support/LinkTestSupport.h"
 
 using namespace linktest;
 

@@ -13,7 +13,7 @@
 #include <chrono>
 #include <thread>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/E2eSupport.h"
 
 extern char** environ;
 

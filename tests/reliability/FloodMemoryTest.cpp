@@ -13,7 +13,7 @@
 #include <memory>
 #include <thread>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/E2eSupport.h"
 
 extern char** environ;
 

@@ -11,8 +11,8 @@
 #include "plan/SourceRoots.h"
 #include "plan/UpdatePlan.h"
 #include "platform/sim/SimPlatform.h"
-#include "tests/workers/PackageTestSupport.h"
-#include "tests/workers/WorkerTestSupport.h"
+#include "tests/support/PackageTestSupport.h"
+#include "tests/support/ProgressWindow.h"
 #include "workers/AppInstallThread.h"
 
 using quarrin::platform::FileOp;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/sim/SimPlatform.h"
-#include "tests/e2e/DeepTree.h"
-#include "tests/workers/WorkerTestSupport.h"
+#include "tests/support/DeepTree.h"
+#include "tests/support/ProgressWindow.h"
 #include "workers/TreeOperations.h"
 
 using quarrin::platform::FileOp;
