@@ -9,25 +9,6 @@
 
 namespace firmwaretest {
 
-Bytes Frame(BYTE command, const Bytes& payload) {
-    Bytes frame(payload.size() + 5);
-    int length =
-        BuildFrame(command, payload.data(), static_cast<int>(payload.size()), frame.data());
-    frame.resize(static_cast<std::size_t>(length));
-    return frame;
-}
-
-Bytes BlockAck(BYTE code, unsigned block) {
-    return Frame(code, {static_cast<BYTE>(block >> 8), static_cast<BYTE>(block)});
-}
-
-std::string Pattern(std::size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 31 + seed + i / 251) & 0xFF);
-    return bytes;
-}
-
 Bytes McuVersionPayload() {
     Bytes payload(73, 0);
     const std::string version = "MCU-2.4";

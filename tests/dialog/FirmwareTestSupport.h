@@ -12,17 +12,20 @@
 
 #include "dialog/FirmwareProtocol.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/Frames.h"
+#include "tests/support/Pattern.h"
 
 namespace firmwaretest {
 
 using quarrin::platform::SimPlatform;
 using quarrin::platform::SimSerialPeer;
-using Bytes = std::vector<BYTE>;
+using testsupport::BlockAck;
+using testsupport::Bytes;
+using testsupport::Frame;
 
-Bytes Frame(BYTE command, const Bytes& payload = {});
-// A block acknowledgement (MCU) or block request (MPEG) naming `block`.
-Bytes BlockAck(BYTE code, unsigned block);
-std::string Pattern(std::size_t size, unsigned seed);
+inline std::string Pattern(std::size_t size, unsigned seed) {
+    return testsupport::Pattern(size, seed, 31, 251);
+}
 Bytes McuVersionPayload();
 
 // A co-processor that cuts the loader's bytes into frames and answers each with `respond`,

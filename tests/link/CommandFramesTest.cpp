@@ -97,9 +97,9 @@ TEST_F(CommandFramesTest, MpegDataBlocksCarryTheirNumberAndBytes) {
     EXPECT_EQ(frame[2], 0xF4);
     Bytes payload(242, 0x00);  // block 0, then the image bytes
     std::copy(image.begin(), image.end(), payload.begin() + 2);
-    EXPECT_EQ(frame, MakeFrame(0x25, payload));
+    EXPECT_EQ(frame, Frame(0x25, payload));
     mpeg.MPEG_CMD_DATA_BLOCK(0x0123, nullptr, 0);
-    EXPECT_EQ(Sent(mpegLine), MakeFrame(0x25, {0x01, 0x23}));
+    EXPECT_EQ(Sent(mpegLine), Frame(0x25, {0x01, 0x23}));
     Bytes big(252);
     EXPECT_EQ(mpeg.MPEG_CMD_DATA_BLOCK(1, big.data(), 252), -1);
     EXPECT_EQ(mpeg.MPEG_CMD_DATA_BLOCK(1, big.data(), 251), 0);

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "dialog/DialogGlobals.h"
-#include "link/FrameCodec.h"
 #include "link/PostBudget.h"
 #include "platform/window/WindowCore.h"
 
@@ -28,14 +27,6 @@ std::vector<Post> PostCollector::Take() {
         posts.push_back({msg.message, msg.wParam, msg.lParam});
     }
     return posts;
-}
-
-Bytes MakeFrame(BYTE command, const Bytes& payload) {
-    Bytes frame(payload.size() + FRAME_OVERHEAD);
-    int length =
-        BuildFrame(command, payload.data(), static_cast<int>(payload.size()), frame.data());
-    frame.resize(static_cast<std::size_t>(std::max(length, 0)));
-    return frame;
 }
 
 std::vector<std::wstring> LinesStartingWith(const quarrin::platform::SimPlatform& sim,

@@ -1,4 +1,5 @@
-// Shared pieces of the link tests: a window that collects the parsers' posts, and frames.
+// Shared pieces of the link tests: a window that collects the parsers' posts, and the debug
+// lines a test looks for.
 #pragma once
 
 #include <string>
@@ -6,10 +7,12 @@
 
 #include "platform/Win32.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/Frames.h"
 
 namespace linktest {
 
-using Bytes = std::vector<BYTE>;
+using testsupport::Bytes;
+using testsupport::Frame;
 
 struct Post {
     UINT message;
@@ -29,8 +32,6 @@ public:
 private:
     HWND m_window;
 };
-
-Bytes MakeFrame(BYTE command, const Bytes& payload);
 
 // The debug lines that start with `prefix`.
 std::vector<std::wstring> LinesStartingWith(const quarrin::platform::SimPlatform& sim,

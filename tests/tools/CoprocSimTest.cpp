@@ -9,12 +9,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "link/FrameCodec.h"
+#include "tests/support/Frames.h"
 
 extern char** environ;
 
@@ -23,12 +25,7 @@ namespace {
 using Bytes = std::vector<BYTE>;
 namespace fs = std::filesystem;
 
-Bytes Frame(BYTE command, const Bytes& payload) {
-    Bytes frame(payload.size() + FRAME_OVERHEAD);
-    frame.resize(static_cast<std::size_t>(
-        BuildFrame(command, payload.data(), static_cast<int>(payload.size()), frame.data())));
-    return frame;
-}
+using testsupport::Frame;
 
 // A running coproc-sim and the loader's end of its pseudo-terminal.
 class Simulator {
@@ -145,9 +142,11 @@ TEST(CoprocSimTest, TheMcuTakesAWholeImage) {
         sum += image[i];
     }
     for (int block = 0; block < 1024; ++block) {
-        Bytes payload{static_cast<BYTE>(block >> 8), static_cast<BYTE>(block)};
-        payload.insert(payload.end(), image.begin() + block * 128,
-                       image.begin() + block * 128 + 128);
+        Bytes payload(2 + 128);
+        payload[0] = static_cast<BYTE>(block >> 8);
+        payload[1] = static_cast<BYTE>(block);
+        std::copy(image.begin() + block * 128, image.begin() + block * 128 + 128,
+                  payload.begin() + 2);
         sim.Send(Frame(0x15, payload));
         ASSERT_EQ(sim.Next(), Frame(0x95, {payload[0], payload[1]})) << "block " << block;
     }
