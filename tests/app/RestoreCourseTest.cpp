@@ -12,6 +12,7 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/sim/SimPlatform.h"
 #include "tests/support/PackageTestSupport.h"
+#include "tests/support/ProcessState.h"
 
 using quarrin::platform::SimPlatform;
 
@@ -60,8 +61,7 @@ protected:
     }
     // One start of the unit: a new process on the device, so the process state starts anew.
     Boot Start() {
-        ResetDialogProcessState();
-        g_appSourceRoot = L"Storage Card\\";
+        testsupport::ResetProcessState();
         std::size_t lines = sim.DebugLines().size();
         std::size_t launches = sim.Launches().size();
         std::size_t trace = sim.ScreenTrace().size();

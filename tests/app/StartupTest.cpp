@@ -3,6 +3,7 @@
 
 #include "app/QuarrinApp.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/ProcessState.h"
 
 using quarrin::platform::SimPlatform;
 
@@ -20,7 +21,10 @@ std::string Word(DWORD value) {
 
 class StartupTest : public ::testing::Test {
 protected:
-    void SetUp() override { sim.PutFile(kShell, "shell"); }
+    void SetUp() override {
+        testsupport::ResetProcessState();
+        sim.PutFile(kShell, "shell");
+    }
     void InstallApplication() { sim.PutFile(kApp, "#!/bin/sh\n"); }
     void PutUserFiles() {
         for (auto* path : {L"ResidentFlash2\\UserConfig.dat", L"ResidentFlash2\\ZELSDBookMark.dat",

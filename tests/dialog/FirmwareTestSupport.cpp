@@ -6,6 +6,7 @@
 #include "link/FrameCodec.h"
 #include "plan/SourceRoots.h"
 #include "platform/kernel/Kernel.h"
+#include "tests/support/ProcessState.h"
 
 namespace firmwaretest {
 
@@ -179,8 +180,7 @@ ScriptedCoprocessors::ScriptedCoprocessors(SimPlatform& sim, bool mcuConnected)
 // --- The fixture ------------------------------------------------------------------------------
 
 void FirmwareProtocolTest::SetUp() {
-    ResetDialogProcessState();
-    g_mcuSourceRoot = g_mpegSourceRoot = L"Storage Card\\";
+    testsupport::ResetProcessState();
     sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "app");
 }
 

@@ -16,6 +16,7 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/registry/RegistryFile.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/ProcessState.h"
 
 using quarrin::platform::Registry;
 using quarrin::platform::RegistryFile;
@@ -32,8 +33,7 @@ DWORD CloseSoon(LPVOID) {
 class ResourceLimitsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetDialogProcessState();
-        g_mpegSourceRoot = L"Storage Card\\";
+        testsupport::ResetProcessState();
         sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "app");
     }
     void TearDown() override { Stages() = DefaultStages(); }

@@ -10,6 +10,7 @@
 #include "plan/SourceRoots.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/ProcessState.h"
 
 using quarrin::platform::SimPlatform;
 
@@ -58,11 +59,10 @@ DWORD RecordingWorker(LPVOID) {
 class UpdateDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetDialogProcessState();
+        testsupport::ResetProcessState();
         Stages() = StageStarters{};
         g_script.clear();
         g_stageStarts.clear();
-        g_appSourceRoot = g_mcuSourceRoot = g_mpegSourceRoot = L"Storage Card\\";
         sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "app");
         sim.AddTaskBar();
     }

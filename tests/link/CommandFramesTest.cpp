@@ -4,6 +4,7 @@
 #include "dialog/DialogGlobals.h"
 #include "link/CoprocessorLink.h"
 #include "tests/support/LinkTestSupport.h"
+#include "tests/support/ProcessState.h"
 
 using namespace linktest;
 
@@ -12,13 +13,13 @@ namespace {
 class CommandFramesTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        testsupport::ResetProcessState();
         mcu.OpenMcuLink();
         mpeg.OpenMpegLink();
     }
     void TearDown() override {
         mpeg.CloseLink();
         mcu.CloseLink();
-        g_mpegUpdateActive = 0;
     }
     // What the send threads have written since the last call.
     Bytes Sent(quarrin::platform::SimSerialPeer& peer) {

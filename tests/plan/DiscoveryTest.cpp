@@ -4,6 +4,7 @@
 #include "plan/SourceRoots.h"
 #include "plan/UpdatePlan.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/ProcessState.h"
 
 using quarrin::platform::SimPlatform;
 
@@ -31,12 +32,7 @@ std::string McuImage(const std::string& version, std::size_t size = 131072) {
 
 class DiscoveryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_appSourceRoot = g_mcuSourceRoot = g_mpegSourceRoot = L"Storage Card\\";
-        g_naviSourceDir = L"USB\\";
-        g_systemFilesDamaged = false;
-        g_updateFolderName[0] = L'\0';
-    }
+    void SetUp() override { testsupport::ResetProcessState(); }
     SimPlatform sim;
     UpdatePlanFields plan;
 };

@@ -12,6 +12,7 @@
 #include "plan/UpdatePlan.h"
 #include "platform/sim/SimPlatform.h"
 #include "tests/support/PackageTestSupport.h"
+#include "tests/support/ProcessState.h"
 #include "tests/support/ProgressWindow.h"
 #include "workers/AppInstallThread.h"
 
@@ -34,8 +35,8 @@ constexpr ULONGLONG MiB = 1 << 20;
 class AppInstallThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        testsupport::ResetProcessState();
         g_appSourceRoot = L"SDHC\\";
-        g_systemFilesDamaged = false;
         g_updateErrorCode = -1;
         for (auto* volume : {L"ResidentFlash", L"ResidentFlash2", L"ResidentFlash3"}) {
             sim.PutDirectory(volume);

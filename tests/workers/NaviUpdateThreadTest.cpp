@@ -10,6 +10,7 @@
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
 #include "tests/support/PackageTestSupport.h"
+#include "tests/support/ProcessState.h"
 #include "tests/support/ProgressWindow.h"
 #include "workers/NaviUpdateThread.h"
 
@@ -58,6 +59,7 @@ private:
 class NaviUpdateThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        testsupport::ResetProcessState();
         InstallFatUtil(sim);
         g_naviSourceDir = L"硬盘\\navi_update";
         g_updateErrorCode = -1;

@@ -4,6 +4,7 @@
 
 #include "platform/sim/SimPlatform.h"
 #include "tests/support/DeepTree.h"
+#include "tests/support/ProcessState.h"
 #include "tests/support/ProgressWindow.h"
 #include "workers/TreeOperations.h"
 
@@ -14,13 +15,7 @@ namespace {
 
 class TreeOperationsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_directoryList.clear();
-        g_fileList.clear();
-        g_totalFileCount = 0;
-        g_copiedFileCount = 0;
-        g_unlistedFolders.clear();
-    }
+    void SetUp() override { testsupport::ResetProcessState(); }
     int LinesStartingWith(const std::wstring& prefix) {
         int count = 0;
         for (const std::wstring& line : sim.DebugLines())
