@@ -11,6 +11,7 @@
 #include "plan/SourceRoots.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/DeviceLayout.h"
 #include "tests/support/PackageTestSupport.h"
 #include "tests/support/ProcessState.h"
 
@@ -18,12 +19,7 @@ using quarrin::platform::SimPlatform;
 
 namespace {
 
-const wchar_t kApp[] = L"ResidentFlash3\\ZEL\\Velmoran.exe";
-const wchar_t kShell[] = L"\\Windows\\explorer.exe";
-const wchar_t kBackup[] = L"ResidentFlash\\ZEL.bin";
-const wchar_t kRecord[] = L"ResidentFlash2\\UpdateInfo.dat";
-const std::string kWordZero("\0\0\0\0", 4);
-const std::string kWordTwo("\2\0\0\0", 4);
+using namespace testsupport;
 
 std::string Noise(std::size_t size) {
     std::mt19937 random(7);

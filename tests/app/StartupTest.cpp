@@ -3,6 +3,7 @@
 
 #include "app/QuarrinApp.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/DeviceLayout.h"
 #include "tests/support/ProcessState.h"
 
 using quarrin::platform::SimPlatform;
@@ -11,13 +12,9 @@ namespace {
 
 const wchar_t kBanner[] = L"Quarrin 2.0.0.24(50 times timeout) starting......\r\n";
 const wchar_t kConfig[] = L"MCU-COM2-DisableCalitration\r\n";
-const wchar_t kApp[] = L"ResidentFlash3\\ZEL\\Velmoran.exe";
-const wchar_t kShell[] = L"\\Windows\\explorer.exe";
-
-std::string Word(DWORD value) {
-    return std::string{static_cast<char>(value), static_cast<char>(value >> 8),
-                       static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
-}
+using testsupport::kApp;
+using testsupport::kShell;
+using testsupport::Word;
 
 class StartupTest : public ::testing::Test {
 protected:

@@ -10,16 +10,14 @@
 #include "plan/SourceRoots.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/DeviceLayout.h"
 #include "tests/support/ProcessState.h"
 
 using quarrin::platform::SimPlatform;
 
 namespace {
 
-std::string Word(DWORD value) {
-    return std::string{static_cast<char>(value), static_cast<char>(value >> 8),
-                       static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
-}
+using testsupport::Word;
 
 struct Post {
     DWORD delay;

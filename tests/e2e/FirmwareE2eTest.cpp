@@ -16,7 +16,7 @@ using e2e::TraceShows;
 
 namespace {
 
-const std::string kSim = QUARRIN_TOOLS "/coproc-sim/coproc-sim";
+using e2e::kSim;
 
 std::string Pattern(std::size_t size, unsigned seed) {
     return testsupport::Pattern(size, seed, 13, 97);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "tests/support/DeviceLayout.h"
 #include "tests/support/E2eSupport.h"
 
 namespace fs = std::filesystem;
@@ -16,7 +17,7 @@ using e2e::DeviceRoot;
 
 namespace {
 
-const std::string kWordZero("\0\0\0\0", 4);
+using testsupport::kWordZero;
 
 class NaviCardGuardTest : public ::testing::Test {
 protected:

@@ -22,7 +22,7 @@ using e2e::BackgroundProgram;
 
 namespace {
 
-const std::string kSim = QUARRIN_TOOLS "/coproc-sim/coproc-sim";
+using e2e::kSim;
 
 // The resident memory of a process, in KiB; 0 when it is gone.
 long ResidentKiB(pid_t pid) {

@@ -18,7 +18,7 @@ using e2e::TraceShows;
 
 namespace {
 
-const std::string kSim = QUARRIN_TOOLS "/coproc-sim/coproc-sim";
+using e2e::kSim;
 
 enum class Kind { Mcu, Mpeg };
 enum class Outcome {

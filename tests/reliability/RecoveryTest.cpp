@@ -7,13 +7,14 @@
 #include <fstream>
 
 #include "tests/reliability/ReliabilitySupport.h"
+#include "tests/support/DeviceLayout.h"
 
 namespace fs = std::filesystem;
 using reliability::Entry;
 
 namespace {
 
-const std::string kWordZero(4, '\0');
+using testsupport::kWordZero;
 
 struct Start {
     e2e::RunResult run;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -81,6 +82,18 @@ RunResult RunProgramUntil(const std::string& program, const std::vector<std::str
 
 RunResult RunQuarrin(const std::vector<std::string>& arguments) {
     return RunProgram(QUARRIN_BINARY, arguments);
+}
+
+ShellRun RunShell(const std::string& command) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return {-1, ""};
+    std::string output;
+    char buffer[512];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
+    int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
 DeviceRoot::DeviceRoot() {

@@ -9,6 +9,9 @@
 
 namespace e2e {
 
+// The co-processor simulator, for the tests that run it beside the loader.
+inline const std::string kSim = COPROC_SIM_BINARY;
+
 struct RunResult {
     int exitCode = -1;
     std::string out;
@@ -25,6 +28,14 @@ RunResult RunQuarrin(const std::vector<std::string>& arguments);
 RunResult RunProgramUntil(const std::string& program, const std::vector<std::string>& arguments,
                           const std::function<bool()>& done, std::chrono::seconds limit,
                           bool* stopped = nullptr);
+
+// Runs `command` with /bin/sh and waits for it: its exit code (-1 when it did not exit) and
+// what it wrote to standard output.
+struct ShellRun {
+    int status;
+    std::string output;
+};
+ShellRun RunShell(const std::string& command);
 
 // A temporary device root, removed at the end of the test.
 class DeviceRoot {

@@ -16,6 +16,7 @@
 #include <fstream>
 
 #include "link/FrameCodec.h"
+#include "tests/support/E2eSupport.h"
 #include "tests/support/Frames.h"
 
 extern char** environ;
@@ -348,21 +349,11 @@ TEST(CoprocSimTest, PacedOutputKeepsToTheLineRate) {
 
 namespace {
 
-struct SimRun {
-    int status;
-    std::string output;
-};
+using SimRun = e2e::ShellRun;
 
 SimRun RunSimulator(const std::string& arguments) {
-    std::string command = "timeout 10 " + std::string(COPROC_SIM_BINARY) + " " + arguments +
-                          " --log /dev/null 2>&1 </dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[512];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, n);
-    int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    return e2e::RunShell("timeout 10 " + std::string(COPROC_SIM_BINARY) + " " + arguments +
+                         " --log /dev/null 2>&1 </dev/null");
 }
 
 // Options the simulator could not carry out are refused before it serves: a burst too large

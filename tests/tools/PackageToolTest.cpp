@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/E2eSupport.h"
 #include "tests/support/PackageTestSupport.h"
 #include "tools/package/PackageFormat.h"
 
@@ -18,21 +19,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string output;
-};
+using ToolRun = e2e::ShellRun;
 
 // `shell` runs before the tool in the same shell (a resource limit, say).
 ToolRun RunTool(const std::string& arguments, const std::string& shell = "") {
-    std::string command = shell + std::string(MKPACKAGE_PATH) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[512];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, n);
-    int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    return e2e::RunShell(shell + std::string(MKPACKAGE_PATH) + " " + arguments + " 2>&1");
 }
 
 class PackageToolTest : public ::testing::Test {

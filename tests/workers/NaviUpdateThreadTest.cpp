@@ -9,9 +9,12 @@
 
 #include "dialog/UpdateDialog.h"
 #include "plan/SourceRoots.h"
+#include "tests/support/DeviceLayout.h"
+#include "tests/support/LinkTestSupport.h"
 #include "tests/support/PackageTestSupport.h"
 #include "tests/support/ProcessState.h"
 #include "tests/support/ProgressWindow.h"
+#include "tests/support/WorkerRun.h"
 #include "workers/NaviUpdateThread.h"
 
 using quarrin::platform::FileOp;
@@ -23,8 +26,8 @@ using Posts = std::vector<std::pair<WPARAM, LPARAM>>;
 namespace {
 
 constexpr std::uintmax_t MiB = 1 << 20;
-const wchar_t kRecord[] = L"ResidentFlash2\\UpdateInfo.dat";
-const std::string kWordZero("\0\0\0\0", 4);
+using testsupport::kRecord;
+using testsupport::kWordZero;
 const std::string kWordNavi("\x40\0\0\0", 4);
 
 // Notes what the update record holds when the first and the last change reach the card;
@@ -77,23 +80,14 @@ protected:
     // Runs the worker on its own thread, as the dialog does, and collects its posts.
     Posts Run() {
         start = GetTickCount();
-        HANDLE thread = CreateThread(nullptr, 0, NaviUpdateThread, &dialog, 0, nullptr);
-        EXPECT_EQ(WaitForSingleObject(thread, 600000), WAIT_OBJECT_0);
-        DWORD code = 99;
-        GetExitCodeThread(thread, &code);
-        EXPECT_EQ(code, 0u);
-        CloseHandle(thread);
+        testsupport::RunWorker(NaviUpdateThread, &dialog, 600000);
         return window.Drain();
     }
     std::uintmax_t CardFileSize(const wchar_t* name) {
         return std::filesystem::file_size(sim.HostPath(std::wstring(L"Storage Card\\") + name));
     }
     bool Logged(const std::wstring& prefix) {
-        for (const auto& line : sim.DebugLines()) {
-            if (line.rfind(prefix, 0) == 0)
-                return true;
-        }
-        return false;
+        return !linktest::LinesStartingWith(sim, prefix).empty();
     }
 
     SimPlatform sim;
