@@ -7,6 +7,7 @@
 #include "app/CommandLine.h"
 #include "platform/host/HostScreen.h"
 #include "platform/host/PngFile.h"
+#include "tests/support/E2eSupport.h"
 
 namespace fs = std::filesystem;
 using quarrin::platform::HostScreen;
@@ -28,13 +29,6 @@ public:
 private:
     fs::path m_path;
 };
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 }  // namespace
 
@@ -61,7 +55,7 @@ TEST(HostScreenTest, EachPresentWritesANumberedPngAndTraceLines) {
     EXPECT_EQ(pixels[0], 0u);
     EXPECT_TRUE(fs::exists(shots / "00002.png"));
     EXPECT_FALSE(fs::exists(shots / "00003.png"));
-    EXPECT_EQ(ReadText(trace), "TEXT 0,0,64,48 升级\nPRESENT 1\nPRESENT 2\n");
+    EXPECT_EQ(e2e::ReadFile(trace), "TEXT 0,0,64,48 升级\nPRESENT 1\nPRESENT 2\n");
 }
 
 TEST(HostScreenTest, ReportsWhatItCannotSetUp) {

@@ -11,6 +11,7 @@
 #include "platform/registry/RegFileEncoding.h"
 #include "platform/registry/RegistryFile.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/E2eSupport.h"
 
 using quarrin::platform::DecodeRegFile;
 using quarrin::platform::FileOp;
@@ -23,13 +24,6 @@ namespace {
 
 const wchar_t kTouch[] = L"HARDWARE\\DEVICEMAP\\TOUCH";
 const wchar_t kTouchFull[] = L"HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH";
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -114,7 +108,7 @@ TEST_F(RegistryFileTest, ChangesSurviveARestartInTheRegFileFormat) {
                                L"名字 \"quoted\"", REG_SZ, {'x', 0, 0, 0, 0, 0, 0, 0}),
                   ERROR_SUCCESS);
     }
-    std::string text = ReadText(Path());
+    std::string text = e2e::ReadFile(Path());
     EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
     EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH]\n"), std::string::npos);
     EXPECT_NE(text.find("\"MAX3_X\"=dword:0000abcd\n"), std::string::npos);
@@ -153,7 +147,7 @@ TEST_F(RegistryFileTest, AMalformedFileIsReportedByLineAndLeftAlone) {
     EXPECT_FALSE(registry.KeyExists(L"HKEY_LOCAL_MACHINE\\A"));
     registry.CreateKey(kTouchFull);
     EXPECT_EQ(registry.Set(kTouchFull, L"MIN_X", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
-    EXPECT_EQ(ReadText(Path()), broken);
+    EXPECT_EQ(e2e::ReadFile(Path()), broken);
 }
 
 // Text the quoted form cannot carry (a line break, a lone surrogate half, a value past
@@ -181,7 +175,7 @@ TEST_F(RegistryFileTest, EveryValueThatIsSetSurvivesARestartAndKeepsTheFileReada
         }
         registry.SetDword(kTouchFull, L"MIN_X", 7);
     }
-    EXPECT_NE(ReadText(Path()).find("\"Text3\"=\"plain 文字\""), std::string::npos);
+    EXPECT_NE(e2e::ReadFile(Path()).find("\"Text3\"=\"plain 文字\""), std::string::npos);
     RegistryFile again(Path(), &sim.Files());
     Registry reloaded(again.Load(), &again);
     EXPECT_EQ(reloaded.Dword(kTouchFull, L"MIN_X"), 7u);
@@ -279,7 +273,7 @@ TEST_P(RegistryFileFormTest, IsReadAndWrittenBackInTheFormItCameIn) {
                   L"触摸屏 \U0001F600");
         registry.SetDword(kTouchFull, L"MAX3_X", 0x320);
     }
-    std::string written = ReadText(Path());
+    std::string written = e2e::ReadFile(Path());
     EXPECT_EQ(written.substr(0, form.mark.size()), form.mark);
     auto decoded = DecodeRegFile(written);
     ASSERT_TRUE(decoded.utf8);
@@ -332,20 +326,20 @@ TEST_F(RegistryFileTest, AnUndecodableFileIsReportedAndLeftAlone) {
     EXPECT_NE(complaint.find("line 1: unpaired UTF-16 surrogate"), std::string::npos) << complaint;
     registry.CreateKey(kTouchFull);
     EXPECT_EQ(registry.Set(kTouchFull, L"MIN_X", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
-    EXPECT_EQ(ReadText(Path()), broken);
+    EXPECT_EQ(e2e::ReadFile(Path()), broken);
 }
 
 TEST_F(RegistryFileTest, AFailedSaveKeepsTheOldFileAndTheOldValue) {
     RegistryFile file(Path(), &sim.Files());
     Registry registry(file.Load(), &file);
     registry.SetDword(kTouchFull, L"MIN_X", 1);
-    std::string good = ReadText(Path());
+    std::string good = e2e::ReadFile(Path());
     int before = sim.MutationCount();
 
     sim.FailOperation(FileOp::Move, L"registry.reg", ERROR_DISK_FULL);
     EXPECT_EQ(registry.Set(kTouchFull, L"MIN_X", REG_DWORD, {2, 0, 0, 0}), ERROR_DISK_FULL);
     EXPECT_EQ(registry.Dword(kTouchFull, L"MIN_X"), 1u);
-    EXPECT_EQ(ReadText(Path()), good);
+    EXPECT_EQ(e2e::ReadFile(Path()), good);
     EXPECT_FALSE(std::filesystem::exists(Path() + ".tmp"));
     EXPECT_GE(sim.MutationCount() - before, 3) << "create, write and rename pass the hook";
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/storage/PartitionExports.h"
+#include "tests/support/E2eSupport.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ namespace {
 }  // namespace
 
 void InstallZCompress(quarrin::platform::SimPlatform& sim, const std::wstring& devicePath) {
-    sim.PutFile(devicePath, HostFileBytes(ZCOMPRESS_MODULE_PATH));
+    sim.PutFile(devicePath, e2e::ReadFile(ZCOMPRESS_MODULE_PATH));
 }
 
 void InstallFatUtil(quarrin::platform::SimPlatform& sim) {

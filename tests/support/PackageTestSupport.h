@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,13 +13,6 @@
 
 using PackageEntry = quarrin::package::PackageEntry;
 using PackedKind = quarrin::package::PackageEntry::Kind;
-
-inline std::string HostFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 // Copies the built library to the device path (the "Windows" folder by default).
 void InstallZCompress(quarrin::platform::SimPlatform& sim,

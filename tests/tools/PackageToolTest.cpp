@@ -61,7 +61,7 @@ TEST_F(PackageToolTest, APackedFolderListsVerifiesAndUnpacksToTheSameFiles) {
 
 TEST_F(PackageToolTest, DamagedOrHostilePackagesFailVerification) {
     ASSERT_EQ(RunTool("-o " + package + " " + source.string()).status, 0);
-    std::string bytes = HostFileBytes(package);
+    std::string bytes = e2e::ReadFile(package);
     std::ofstream(package, std::ios::binary | std::ios::trunc)
         << bytes.substr(0, bytes.size() - 30);
     EXPECT_EQ(RunTool("--verify " + package).status, 1);
@@ -122,19 +122,19 @@ std::vector<fs::path> LeftoversBeside(const std::string& file) {
 // full card (here a file size limit) or a stop halfway.
 TEST_F(PackageToolTest, AFailedWriteLeavesTheEarlierPackageAsItWas) {
     ASSERT_EQ(RunTool("--version GOOD -o " + package + " " + source.string()).status, 0);
-    const std::string good = HostFileBytes(package);
+    const std::string good = e2e::ReadFile(package);
     std::ofstream(source / "ZEL" / "maps.dat", std::ios::binary) << RandomBytes(3 << 20);
 
     ToolRun full = RunTool("-o " + package + " " + source.string(),
                            "trap '' XFSZ; ulimit -f 2048; ");  // 1 MiB
     EXPECT_EQ(full.status, 1) << full.output;
     EXPECT_NE(full.output.find(package + ": File too large"), std::string::npos) << full.output;
-    EXPECT_EQ(HostFileBytes(package), good);
+    EXPECT_EQ(e2e::ReadFile(package), good);
     EXPECT_EQ(LeftoversBeside(package), std::vector<fs::path>{});
 
     ToolRun stopped = RunTool("-o " + package + " " + source.string(), "ulimit -f 2048; ");
     EXPECT_NE(stopped.status, 0) << stopped.output;  // stopped by SIGXFSZ
-    EXPECT_EQ(HostFileBytes(package), good);
+    EXPECT_EQ(e2e::ReadFile(package), good);
     EXPECT_EQ(LeftoversBeside(package), std::vector<fs::path>{});
     EXPECT_EQ(RunTool("--verify " + package).status, 0);
 }
@@ -154,7 +154,7 @@ TEST_F(PackageToolTest, ReplacingAPackageKeepsLinksPipesAndPermissions) {
     fs::path pipe = fs::path(sim.Root()) / "pipe";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     std::string streamed;
-    std::thread reader([&] { streamed = HostFileBytes(pipe.string()); });
+    std::thread reader([&] { streamed = e2e::ReadFile(pipe.string()); });
     ToolRun piped = RunTool("-o " + pipe.string() + " " + source.string());
     reader.join();
     EXPECT_EQ(piped.status, 0) << piped.output;

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/E2eSupport.h"
 #include "tests/support/PackageTestSupport.h"
 #include "tests/support/ProgressWindow.h"
 #include "tools/package/PackageFormat.h"
@@ -93,7 +94,7 @@ protected:
         std::string root = sim.HostPath(L"ResidentFlash3");
         for (const auto& entry : fs::recursive_directory_iterator(root)) {
             std::string relative = fs::relative(entry.path(), root).generic_string();
-            tree[relative] = entry.is_directory() ? "/" : HostFileBytes(entry.path().string());
+            tree[relative] = entry.is_directory() ? "/" : e2e::ReadFile(entry.path().string());
         }
         return tree;
     }

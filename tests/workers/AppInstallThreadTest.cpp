@@ -12,6 +12,7 @@
 #include "plan/UpdatePlan.h"
 #include "platform/sim/SimPlatform.h"
 #include "tests/support/DeviceLayout.h"
+#include "tests/support/E2eSupport.h"
 #include "tests/support/LinkTestSupport.h"
 #include "tests/support/PackageTestSupport.h"
 #include "tests/support/ProcessState.h"
@@ -172,7 +173,7 @@ TEST_P(AppInstallEarlyFailureTest, StoresTheCodePostsOneFailureAndAsksForARetry)
     } else if (code == 11) {
         sim.PutFile(L"ResidentFlash3\\ZEL_Del\\.keep\\x", "x");
     } else if (code == 14) {
-        sim.PutFile(L"Windows\\zCompress.dll", HostFileBytes(FAKE_NO_UNCOMPRESS_PATH));
+        sim.PutFile(L"Windows\\zCompress.dll", e2e::ReadFile(FAKE_NO_UNCOMPRESS_PATH));
     }
     std::vector<Post> posts = Run();
     EXPECT_EQ(g_updateErrorCode, code);
@@ -350,7 +351,7 @@ TEST_F(AppInstallThreadTest, ALeftoverTheDeviceCannotRemoveBlocksNeitherInstallN
 }
 
 TEST_F(AppInstallThreadTest, TheMostNegativeLibraryResultDoesNotOverflowTheCode) {
-    sim.PutFile(L"Windows\\zCompress.dll", HostFileBytes(FAKE_EXTREME_PATH));
+    sim.PutFile(L"Windows\\zCompress.dll", e2e::ReadFile(FAKE_EXTREME_PATH));
     Run();
     EXPECT_EQ(g_updateErrorCode, INT_MAX);
     EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);
