@@ -8,7 +8,7 @@
 #include <fstream>
 #include <functional>
 
-#include "check/CheckTestSupport.h"
+#include "tests/check/CheckTestSupport.h"
 
 namespace {
 
@@ -549,7 +549,7 @@ protected:
                                            "50",     "--screen-trace",     trace.string()};
         std::unique_ptr<e2e::BackgroundProgram> mcu, mpeg;
         if (GetParam().coprocessors) {
-            std::string sim = QUARRIN_TOOLS "/coproc-sim/coproc-sim";
+            std::string sim = e2e::kSim;
             mcu = std::make_unique<e2e::BackgroundProgram>(
                 sim, std::vector<std::string>{"mcu", "--log", "/dev/null"});
             mpeg = std::make_unique<e2e::BackgroundProgram>(

@@ -2,7 +2,7 @@
 // report's schema and the progress line of a large read.
 #include <gtest/gtest.h>
 
-#include "check/CheckTestSupport.h"
+#include "tests/check/CheckTestSupport.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "check/CheckTestSupport.h"
+#include "tests/check/CheckTestSupport.h"
 
 #include <dirent.h>
 #include <fcntl.h>

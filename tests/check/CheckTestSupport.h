@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "check/MiniJson.h"
-#include "e2e/E2eSupport.h"
+#include "tests/check/MiniJson.h"
+#include "tests/support/E2eSupport.h"
 #include "tools/mkpackage/PackageWriter.h"
 
 namespace checktest {

@@ -8,6 +8,7 @@
 #include "plan/SourceRoots.h"
 #include "plan/UpdatePlan.h"
 #include "platform/sim/SimPlatform.h"
+#include "tests/support/ProcessState.h"
 #include "tools/mkpackage/PackageWriter.h"
 
 using quarrin::platform::SimPlatform;
@@ -19,8 +20,7 @@ using Entry = quarrin::package::PackageEntry;
 class CoursePredictionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetSourceRoots();
-        g_systemFilesDamaged = false;
+        testsupport::ResetProcessState();
         sim.PutFile(L"Windows\\zCompress.dll", "");
         sim.PutFile(L"ResidentFlash3\\ZEL\\Velmoran.exe", "old");
     }

@@ -1,4 +1,4 @@
-#include "check/MiniJson.h"
+#include "tests/check/MiniJson.h"
 
 #include <cstdlib>
 #include <stdexcept>

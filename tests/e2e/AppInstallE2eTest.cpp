@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/E2eSupport.h"
 
 namespace fs = std::filesystem;
 using e2e::DeviceRoot;

@@ -1,7 +1,7 @@
 // The real binary on the host platform: the direct-launch course and the command line.
 #include <gtest/gtest.h>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/E2eSupport.h"
 
 using e2e::DeviceRoot;
 using e2e::RunQuarrin;

@@ -9,14 +9,15 @@
 #include <algorithm>
 #include <fstream>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/DeviceLayout.h"
+#include "tests/support/E2eSupport.h"
 
 namespace fs = std::filesystem;
 using e2e::DeviceRoot;
 
 namespace {
 
-const std::string kWordZero("\0\0\0\0", 4);
+using testsupport::kWordZero;
 
 class NaviCardGuardTest : public ::testing::Test {
 protected:

@@ -7,8 +7,8 @@
 #include <set>
 #include <sstream>
 
-#include "e2e/E2eSupport.h"
 #include "platform/host/PngFile.h"
+#include "tests/support/E2eSupport.h"
 
 using e2e::DeviceRoot;
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/E2eSupport.h"
 
 using e2e::DeviceRoot;
 

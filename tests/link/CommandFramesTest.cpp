@@ -1,9 +1,10 @@
 // Every command frame, byte for byte, as it reaches the co-processor's end of the line.
 #include <gtest/gtest.h>
 
-#include "LinkTestSupport.h"
 #include "contract/UpdateContract.h"
 #include "link/CoprocessorLink.h"
+#include "tests/support/LinkTestSupport.h"
+#include "tests/support/ProcessState.h"
 
 using namespace linktest;
 
@@ -12,13 +13,13 @@ namespace {
 class CommandFramesTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        testsupport::ResetProcessState();
         mcu.OpenMcuLink();
         mpeg.OpenMpegLink();
     }
     void TearDown() override {
         mpeg.CloseLink();
         mcu.CloseLink();
-        g_mpegUpdateActive = 0;
     }
     // What the send threads have written since the last call.
     Bytes Sent(quarrin::platform::SimSerialPeer& peer) {
@@ -97,9 +98,9 @@ TEST_F(CommandFramesTest, MpegDataBlocksCarryTheirNumberAndBytes) {
     EXPECT_EQ(frame[2], 0xF4);
     Bytes payload(242, 0x00);  // block 0, then the image bytes
     std::copy(image.begin(), image.end(), payload.begin() + 2);
-    EXPECT_EQ(frame, MakeFrame(0x25, payload));
+    EXPECT_EQ(frame, Frame(0x25, payload));
     mpeg.MPEG_CMD_DATA_BLOCK(0x0123, nullptr, 0);
-    EXPECT_EQ(Sent(mpegLine), MakeFrame(0x25, {0x01, 0x23}));
+    EXPECT_EQ(Sent(mpegLine), Frame(0x25, {0x01, 0x23}));
     Bytes big(252);
     EXPECT_EQ(mpeg.MPEG_CMD_DATA_BLOCK(1, big.data(), 252), -1);
     EXPECT_EQ(mpeg.MPEG_CMD_DATA_BLOCK(1, big.data(), 251), 0);

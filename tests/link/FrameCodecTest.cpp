@@ -5,18 +5,12 @@
 #include <random>
 
 #include "link/FrameCodec.h"
+#include "tests/support/Frames.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-
-Bytes Frame(BYTE command, Bytes payload) {
-    Bytes frame(payload.size() + FRAME_OVERHEAD);
-    int length =
-        BuildFrame(command, payload.data(), static_cast<int>(payload.size()), frame.data());
-    frame.resize(static_cast<std::size_t>(length));
-    return frame;
-}
+using testsupport::Bytes;
+using testsupport::Frame;
 
 // Feeds the pieces one after the other, as reads would bring them, and collects the frames.
 struct Deframer {

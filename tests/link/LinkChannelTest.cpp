@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "LinkTestSupport.h"
 #include "contract/UpdateContract.h"
 #include "link/CoprocessorLink.h"
+#include "tests/support/LinkTestSupport.h"
 
 using namespace linktest;
 using quarrin::platform::SimSerialPeer;
@@ -154,7 +154,7 @@ TEST_F(LinkChannelTest, ACommandIsNotQueuedAgainWhileItsCopyWaits) {
     link.MCU_CMD_STATUS_ACK();
     link.MCU_CMD_UPDATE_REQUEST();
     link.MCU_CMD_STATUS_ACK();
-    Bytes passThrough = MakeFrame(0x73, {1, 2});
+    Bytes passThrough = Frame(0x73, {1, 2});
     link.SendRaw(passThrough.data(), static_cast<int>(passThrough.size()));
     link.SendRaw(passThrough.data(), static_cast<int>(passThrough.size()));
     EXPECT_EQ(link.m_sendChannel->Queued(), 4u);
@@ -177,7 +177,7 @@ TEST_F(LinkChannelTest, AFullSendQueueDropsItsOldestFrames) {
     mpegLine.OnWrite([](const Bytes&) { Sleep(5000); });
     std::vector<Bytes> frames;
     for (unsigned i = 0; i < SEND_QUEUE_LIMIT + 11; ++i)
-        frames.push_back(MakeFrame(0xF3, {static_cast<BYTE>(i), static_cast<BYTE>(i >> 8)}));
+        frames.push_back(Frame(0xF3, {static_cast<BYTE>(i), static_cast<BYTE>(i >> 8)}));
     link.SendRaw(frames[0].data(), static_cast<int>(frames[0].size()));
     Sleep(1);  // the first frame is on the line
     for (std::size_t i = 1; i < frames.size(); ++i)

@@ -4,12 +4,12 @@
 
 #include <cstring>
 
-#include "LinkTestSupport.h"
 #include "contract/UpdateContract.h"
 #include "link/McuParser.h"
 #include "link/MpegParser.h"
 #include "link/PassThrough.h"
 #include "link/PostBudget.h"
+#include "tests/support/LinkTestSupport.h"
 
 using namespace linktest;
 
@@ -37,10 +37,10 @@ TEST_F(ParserTest, McuMessagesPostTheirValuesAndAreTraced) {
     Mcu({0x5A, 0xA5, 0x04, 0x95, 0x00, 0x07, 0x60});
     Mcu({0x5A, 0xA5, 0x04, 0x95, 0x01, 0x00, 0x66});
     Mcu({0x5A, 0xA5, 0x03, 0x81, 0x05, 0x77});
-    Mcu(MakeFrame(0x96, {0x03}));
-    Mcu(MakeFrame(0x94, {}));
-    Mcu(MakeFrame(0x82, {}));
-    Mcu(MakeFrame(0x99, {0x01}));
+    Mcu(Frame(0x96, {0x03}));
+    Mcu(Frame(0x94, {}));
+    Mcu(Frame(0x82, {}));
+    Mcu(Frame(0x99, {0x01}));
     EXPECT_EQ(posts.Take(), (std::vector<Post>{{WM_MCU_MESSAGE, 7, 0x95},
                                                {WM_MCU_MESSAGE, 256, 0x95},
                                                {WM_MCU_MESSAGE, 5, 0x81},
@@ -54,7 +54,7 @@ TEST_F(ParserTest, McuMessagesPostTheirValuesAndAreTraced) {
 }
 
 TEST_F(ParserTest, TheUpdateAcknowledgementLogsTheWindowHandle) {
-    Mcu(MakeFrame(0x80, {}));
+    Mcu(Frame(0x80, {}));
     auto lines = sim.DebugLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].rfind(L"hWnd=0x", 0), 0u);
@@ -71,7 +71,7 @@ TEST_F(ParserTest, TheMcuVersionReportFillsTheRecordAndPrintsFiveTexts) {
     std::memcpy(payload.data() + 56, "CUSTOMER-NAME-16", 16);
     payload[72] = 0x42;
     std::memset(g_mcuVersionRecord, 0x77, sizeof g_mcuVersionRecord);
-    Mcu(MakeFrame(0x97, payload));
+    Mcu(Frame(0x97, payload));
     EXPECT_EQ(std::memcmp(g_mcuVersionRecord, payload.data(), 73), 0);
     EXPECT_EQ(g_mcuVersionRecord[73], 0);  // the rest of the 80 bytes is cleared
     EXPECT_EQ(g_mcuVersionRecord[79], 0);
@@ -88,12 +88,12 @@ TEST_F(ParserTest, TheMcuVersionReportFillsTheRecordAndPrintsFiveTexts) {
 TEST_F(ParserTest, MpegMessagesPostTheirValuesAsTheirOwnMessage) {
     Mpeg({0x5A, 0xA5, 0x04, 0xA5, 0x00, 0x10, 0x47});
     Mpeg({0x5A, 0xA5, 0x03, 0x8B, 0x00, 0x72});
-    Mpeg(MakeFrame(0x8C, {}));
+    Mpeg(Frame(0x8C, {}));
     Mpeg({0x5A, 0xA5, 0x03, 0x80, 0x02, 0x7B});
     Mpeg({0x5A, 0xA5, 0x02, 0xF2, 0x0C});
-    Mpeg(MakeFrame(0xA4, {}));
-    Mpeg(MakeFrame(0xA6, {0x01}));
-    Mpeg(MakeFrame(0x99, {}));
+    Mpeg(Frame(0xA4, {}));
+    Mpeg(Frame(0xA6, {0x01}));
+    Mpeg(Frame(0x99, {}));
     EXPECT_EQ(posts.Take(), (std::vector<Post>{{WM_MPEG_MESSAGE, 16, 0xA5},
                                                {WM_MPEG_MESSAGE, 2, 0x80},
                                                {WM_MPEG_MESSAGE, 0, 0xF2},
@@ -109,7 +109,7 @@ TEST_F(ParserTest, TheMpegVersionReportPrintsThreeTexts) {
     std::memcpy(payload.data(), "M2.0", 4);
     std::memcpy(payload.data() + 8, "2024-06-01", 10);
     std::memcpy(payload.data() + 26, "SERVO-3", 7);
-    Mpeg(MakeFrame(0x95, payload));
+    Mpeg(Frame(0x95, payload));
     auto lines = sim.DebugLines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1], L"MPEG Ver:M2.0\r\n");
@@ -120,12 +120,12 @@ TEST_F(ParserTest, TheMpegVersionReportPrintsThreeTexts) {
 
 TEST_F(ParserTest, FramesTooShortForTheirMessageAreTracedButNotActedOn) {
     std::memset(g_mcuVersionRecord, 0x55, sizeof g_mcuVersionRecord);
-    Mcu(MakeFrame(0x95, {0x01}));
-    Mcu(MakeFrame(0x81, {}));
-    Mcu(MakeFrame(0x97, Bytes(72, 0x31)));
-    Mpeg(MakeFrame(0xA5, {0x02}));
-    Mpeg(MakeFrame(0x80, {}));
-    Mpeg(MakeFrame(0x95, Bytes(41, 0x31)));
+    Mcu(Frame(0x95, {0x01}));
+    Mcu(Frame(0x81, {}));
+    Mcu(Frame(0x97, Bytes(72, 0x31)));
+    Mpeg(Frame(0xA5, {0x02}));
+    Mpeg(Frame(0x80, {}));
+    Mpeg(Frame(0x95, Bytes(41, 0x31)));
     Bytes four{0x5A, 0xA5, 0x01, 0xFF};
     Mcu(four);
     Mpeg(four);
@@ -136,11 +136,11 @@ TEST_F(ParserTest, FramesTooShortForTheirMessageAreTracedButNotActedOn) {
 }
 
 TEST_F(ParserTest, PassThroughFramesWaitInTheirMappingUntilTakenOnce) {
-    Bytes toMpeg = MakeFrame(0x73, {1, 2, 3, 0x5A});
-    Bytes longest = MakeFrame(0x73, Bytes(253, 0x11));  // 258 bytes, the longest frame
+    Bytes toMpeg = Frame(0x73, {1, 2, 3, 0x5A});
+    Bytes longest = Frame(0x73, Bytes(253, 0x11));  // 258 bytes, the longest frame
     Mcu(toMpeg);
     Mcu(longest);
-    Bytes toMcu = MakeFrame(0xF3, Bytes(200, 0xAB));
+    Bytes toMcu = Frame(0xF3, Bytes(200, 0xAB));
     Mpeg(toMcu);
     EXPECT_EQ(posts.Take(), (std::vector<Post>{{WM_MCU_MESSAGE, toMpeg.size(), 0x73},
                                                {WM_MCU_MESSAGE, longest.size(), 0x73},
@@ -154,14 +154,14 @@ TEST_F(ParserTest, PassThroughFramesWaitInTheirMappingUntilTakenOnce) {
 TEST_F(ParserTest, AFullPassThroughQueueDropsFurtherFramesAndSaysSoOnce) {
     std::vector<Bytes> frames;
     for (BYTE i = 0; i < PASS_THROUGH_SLOTS + 3; ++i) {
-        frames.push_back(MakeFrame(0x73, {i}));
+        frames.push_back(Frame(0x73, {i}));
         Mcu(frames.back());
     }
     EXPECT_EQ(posts.Take().size(), PASS_THROUGH_SLOTS);
     EXPECT_EQ(LinesStartingWith(sim, L"Pass-through queue _UPD_Mcu_To_Mpeg_ full").size(), 1u);
     frames.resize(PASS_THROUGH_SLOTS);
     EXPECT_EQ(TakePassThroughFrames(PASS_THROUGH_MCU_TO_MPEG), frames);
-    Bytes later = MakeFrame(0x73, {0x99});
+    Bytes later = Frame(0x73, {0x99});
     Mcu(later);  // room again
     EXPECT_EQ(TakePassThroughFrames(PASS_THROUGH_MCU_TO_MPEG), std::vector<Bytes>{later});
 }
@@ -169,12 +169,12 @@ TEST_F(ParserTest, AFullPassThroughQueueDropsFurtherFramesAndSaysSoOnce) {
 // The dialog takes one message at a time: a line that brings more than it can take is not
 // allowed to fill its queue. Beyond the budget the parser drops messages and says so.
 TEST_F(ParserTest, ALinkPostsNoMoreThanItsBudgetAheadOfTheDialog) {
-    Bytes status = MakeFrame(0x81, {0x01});
+    Bytes status = Frame(0x81, {0x01});
     for (long i = 0; i < POST_BUDGET + 100; ++i)
         Mcu(status);
     EXPECT_EQ(posts.Take().size(), static_cast<std::size_t>(POST_BUDGET));
     EXPECT_TRUE(HasLine(sim, L"MCU messages dropped: the dialog is behind\r\n"));
-    Mpeg(MakeFrame(0xF2, {}));  // the other link has its own budget
+    Mpeg(Frame(0xF2, {}));  // the other link has its own budget
     EXPECT_EQ(posts.Take().size(), 1u);
     for (long i = 0; i < POST_BUDGET; ++i)
         ReturnPostSlot(0);  // the dialog has caught up

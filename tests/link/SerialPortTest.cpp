@@ -2,8 +2,8 @@
 // partial and failing writes.
 #include <gtest/gtest.h>
 
-#include "LinkTestSupport.h"
 #include "link/SerialPort.h"
+#include "tests/support/LinkTestSupport.h"
 
 using namespace linktest;
 
@@ -40,9 +40,9 @@ TEST_F(SerialPortTest, WritesAreTracedExceptDataBlocks) {
     ASSERT_TRUE(port.Open(2, 38400));
     const BYTE status[] = {0x5A, 0xA5, 0x02, 0x02, 0xFC};
     EXPECT_TRUE(port.Write(status, 5));
-    Bytes block = MakeFrame(0x15, Bytes(130, 0));
+    Bytes block = Frame(0x15, Bytes(130, 0));
     EXPECT_TRUE(port.Write(block.data(), static_cast<DWORD>(block.size())));
-    Bytes mpegBlock = MakeFrame(0x25, Bytes(10, 0));
+    Bytes mpegBlock = Frame(0x25, Bytes(10, 0));
     EXPECT_TRUE(port.Write(mpegBlock.data(), static_cast<DWORD>(mpegBlock.size())));
     const BYTE tiny[] = {0x5A, 0xA5};
     EXPECT_TRUE(port.Write(tiny, 2));  // too short to hold a command byte: traced
@@ -55,7 +55,7 @@ TEST_F(SerialPortTest, WritesAreTracedExceptDataBlocks) {
 
 TEST_F(SerialPortTest, PartialWritesAreCompletedAndFailuresReported) {
     ASSERT_TRUE(port.Open(2, 38400));
-    Bytes frame = MakeFrame(0x14, Bytes(40, 0x33));
+    Bytes frame = Frame(0x14, Bytes(40, 0x33));
     line.LimitWriteChunk(7);
     EXPECT_TRUE(port.Write(frame.data(), static_cast<DWORD>(frame.size())));
     EXPECT_EQ(line.TakeWritten(), frame);

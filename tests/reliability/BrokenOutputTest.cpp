@@ -13,7 +13,8 @@
 #include <chrono>
 #include <thread>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/E2eSupport.h"
+#include "tests/support/Pattern.h"
 
 extern char** environ;
 
@@ -24,13 +25,10 @@ using e2e::TraceShows;
 
 namespace {
 
-const std::string kSim = QUARRIN_TOOLS "/coproc-sim/coproc-sim";
+using e2e::kSim;
 
 std::string Pattern(std::size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 23 + seed + i / 101) & 0xFF);
-    return bytes;
+    return testsupport::Pattern(size, seed, 23, 101);
 }
 
 // The loader with standard output and standard error on pipes that the test reads and may

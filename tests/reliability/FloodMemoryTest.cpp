@@ -13,7 +13,7 @@
 #include <memory>
 #include <thread>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/E2eSupport.h"
 
 extern char** environ;
 
@@ -22,7 +22,7 @@ using e2e::BackgroundProgram;
 
 namespace {
 
-const std::string kSim = QUARRIN_TOOLS "/coproc-sim/coproc-sim";
+using e2e::kSim;
 
 // The resident memory of a process, in KiB; 0 when it is gone.
 long ResidentKiB(pid_t pid) {

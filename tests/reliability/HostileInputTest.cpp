@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "reliability/ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
 namespace fs = std::filesystem;
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <ostream>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/E2eSupport.h"
 
 namespace fs = std::filesystem;
 using e2e::BackgroundProgram;
@@ -18,7 +18,7 @@ using e2e::TraceShows;
 
 namespace {
 
-const std::string kSim = QUARRIN_TOOLS "/coproc-sim/coproc-sim";
+using e2e::kSim;
 
 enum class Kind { Mcu, Mpeg };
 enum class Outcome {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <set>
 
-#include "reliability/ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
 namespace fs = std::filesystem;
 using reliability::Entry;

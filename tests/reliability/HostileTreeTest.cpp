@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "reliability/ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
 namespace fs = std::filesystem;
 using reliability::Entry;

@@ -6,14 +6,15 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "reliability/ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
+#include "tests/support/DeviceLayout.h"
 
 namespace fs = std::filesystem;
 using reliability::Entry;
 
 namespace {
 
-const std::string kWordZero(4, '\0');
+using testsupport::kWordZero;
 
 struct Start {
     e2e::RunResult run;

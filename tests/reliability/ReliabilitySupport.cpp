@@ -1,4 +1,4 @@
-#include "reliability/ReliabilitySupport.h"
+#include "tests/reliability/ReliabilitySupport.h"
 
 #include <archive.h>
 #include <archive_entry.h>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/E2eSupport.h"
 
 namespace reliability {
 

@@ -6,7 +6,8 @@
 
 #include <fstream>
 
-#include "e2e/E2eSupport.h"
+#include "tests/support/E2eSupport.h"
+#include "tests/support/Pattern.h"
 
 namespace fs = std::filesystem;
 using e2e::BackgroundProgram;
@@ -15,13 +16,10 @@ using e2e::TraceShows;
 
 namespace {
 
-const std::string kSim = QUARRIN_TOOLS "/coproc-sim/coproc-sim";
+using e2e::kSim;
 
 std::string Pattern(std::size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 17 + seed + i / 89) & 0xFF);
-    return bytes;
+    return testsupport::Pattern(size, seed, 17, 89);
 }
 
 // The index of the first (or last) TEXT line of a screen trace that contains `text`; -1 when

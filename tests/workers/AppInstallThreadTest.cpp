@@ -11,8 +11,13 @@
 #include "plan/SourceRoots.h"
 #include "plan/UpdatePlan.h"
 #include "platform/sim/SimPlatform.h"
-#include "tests/workers/PackageTestSupport.h"
-#include "tests/workers/WorkerTestSupport.h"
+#include "tests/support/DeviceLayout.h"
+#include "tests/support/E2eSupport.h"
+#include "tests/support/LinkTestSupport.h"
+#include "tests/support/PackageTestSupport.h"
+#include "tests/support/ProcessState.h"
+#include "tests/support/ProgressWindow.h"
+#include "tests/support/WorkerRun.h"
 #include "workers/AppInstallThread.h"
 
 using quarrin::platform::FileOp;
@@ -24,18 +29,18 @@ using Post = ProgressWindow::Post;
 namespace {
 
 const wchar_t kPackage[] = L"SDHC\\ZEL_Update\\ZEL.bin";
-const wchar_t kBackup[] = L"ResidentFlash\\ZEL.bin";
-const wchar_t kRecord[] = L"ResidentFlash2\\UpdateInfo.dat";
+using testsupport::kBackup;
+using testsupport::kRecord;
+using testsupport::kWordTwo;
+using testsupport::kWordZero;
 const wchar_t kTouchKey[] = L"HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\TOUCH";
-const std::string kWordZero("\0\0\0\0", 4);
-const std::string kWordTwo("\2\0\0\0", 4);
 constexpr ULONGLONG MiB = 1 << 20;
 
 class AppInstallThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        testsupport::ResetProcessState();
         g_appSourceRoot = L"SDHC\\";
-        g_systemFilesDamaged = false;
         g_updateErrorCode = -1;
         for (auto* volume : {L"ResidentFlash", L"ResidentFlash2", L"ResidentFlash3"}) {
             sim.PutDirectory(volume);
@@ -53,24 +58,13 @@ protected:
     // Runs the worker on its own thread, as the dialog does, and collects its posts.
     std::vector<Post> Run() {
         start = GetTickCount();
-        HANDLE thread = CreateThread(nullptr, 0, AppInstallThread, &dialog, 0, nullptr);
-        EXPECT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
-        DWORD code = 99;
-        GetExitCodeThread(thread, &code);
-        EXPECT_EQ(code, 0u);
-        CloseHandle(thread);
+        testsupport::RunWorker(AppInstallThread, &dialog, 60000);
         return window.TimedDrain();
     }
     bool TouchKeysImported() {
         return sim.DeviceRegistry().Dword(kTouchKey, L"MIN9_Y").has_value();
     }
-    bool Logged(const std::wstring& line) {
-        for (const auto& logged : sim.DebugLines()) {
-            if (logged == line)
-                return true;
-        }
-        return false;
-    }
+    bool Logged(const std::wstring& line) { return linktest::HasLine(sim, line); }
     static std::vector<std::pair<WPARAM, LPARAM>> Values(const std::vector<Post>& posts) {
         std::vector<std::pair<WPARAM, LPARAM>> values;
         for (const Post& post : posts)
@@ -179,7 +173,7 @@ TEST_P(AppInstallEarlyFailureTest, StoresTheCodePostsOneFailureAndAsksForARetry)
     } else if (code == 11) {
         sim.PutFile(L"ResidentFlash3\\ZEL_Del\\.keep\\x", "x");
     } else if (code == 14) {
-        sim.PutFile(L"Windows\\zCompress.dll", HostFileBytes(FAKE_NO_UNCOMPRESS_PATH));
+        sim.PutFile(L"Windows\\zCompress.dll", e2e::ReadFile(FAKE_NO_UNCOMPRESS_PATH));
     }
     std::vector<Post> posts = Run();
     EXPECT_EQ(g_updateErrorCode, code);
@@ -357,7 +351,7 @@ TEST_F(AppInstallThreadTest, ALeftoverTheDeviceCannotRemoveBlocksNeitherInstallN
 }
 
 TEST_F(AppInstallThreadTest, TheMostNegativeLibraryResultDoesNotOverflowTheCode) {
-    sim.PutFile(L"Windows\\zCompress.dll", HostFileBytes(FAKE_EXTREME_PATH));
+    sim.PutFile(L"Windows\\zCompress.dll", e2e::ReadFile(FAKE_EXTREME_PATH));
     Run();
     EXPECT_EQ(g_updateErrorCode, INT_MAX);
     EXPECT_EQ(sim.FileBytes(kRecord), kWordTwo);

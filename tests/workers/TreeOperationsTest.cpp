@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/sim/SimPlatform.h"
-#include "tests/e2e/DeepTree.h"
-#include "tests/workers/WorkerTestSupport.h"
+#include "tests/support/DeepTree.h"
+#include "tests/support/ProcessState.h"
+#include "tests/support/ProgressWindow.h"
 #include "workers/TreeOperations.h"
 
 using quarrin::platform::FileOp;
@@ -14,13 +15,7 @@ namespace {
 
 class TreeOperationsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_directoryList.clear();
-        g_fileList.clear();
-        g_totalFileCount = 0;
-        g_copiedFileCount = 0;
-        g_unlistedFolders.clear();
-    }
+    void SetUp() override { testsupport::ResetProcessState(); }
     int LinesStartingWith(const std::wstring& prefix) {
         int count = 0;
         for (const std::wstring& line : sim.DebugLines())
