@@ -213,12 +213,13 @@ TEST_F(FirmwareE2eTest, PassThroughFramesCrossOnceWholeAndInOrder) {
     root.Put("ResidentFlash2/UpdateInfo.dat", std::string("\x0c\0\0\0", 4));
     fs::path trace = root.Path() / "trace.txt";
     bool stopped = false;
+    // Both transfers with two floods on the lines: a generous bound for a loaded machine.
     e2e::RunResult run = e2e::RunProgramUntil(
         QUARRIN_BINARY,
         {"--root", root.Path().string(), "--com", "2=" + mcu.FirstLine(), "--com",
          "3=" + mpeg.FirstLine(), "--clock-rate", "20", "--screen-trace", trace.string()},
         [&] { return TraceShows(trace, "系统即将复位，请拔出升级卡！(0)"); },
-        std::chrono::seconds(30), &stopped);
+        std::chrono::seconds(120), &stopped);
     EXPECT_TRUE(stopped) << run.exitCode;
     mcu.Stop();
     mpeg.Stop();
