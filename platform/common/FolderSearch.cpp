@@ -1,0 +1,282 @@
+// Listings of device folders: FindFirstFileW and FindNextFileW with the device's rules.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/common/DeviceFileSystem.h"
+#include "platform/common/ErrnoMap.h"
+#include "platform/common/FolderHandle.h"
+#include "platform/common/HostEntry.h"
+#include "platform/common/TextCodec.h"
+#include "platform/common/Win32Failure.h"
+#include "platform/kernel/Kernel.h"
+
+namespace quarrin::platform {
+
+using kernel::SetLastErrorValue;
+
+namespace {
+
+class FindObject : public kernel::KernelObject {
+public:
+    std::shared_ptr<const std::vector<DeviceFileSystem::FindEntry>> m_entries;
+    std::size_t m_next = 0;
+};
+
+void FillFindData(const DeviceFileSystem::FindEntry& entry, LPWIN32_FIND_DATAW data) {
+    // Every member is set; the name's characters after its terminator are left as they were.
+    data->dwOID = 0;
+    data->dwFileAttributes = AttributesOf(entry.info);
+    auto size = static_cast<ULONGLONG>(entry.info.st_size);
+    if (S_ISDIR(entry.info.st_mode))
+        size = 0;
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+    // Times as FILETIME: 100 ns ticks since 1601.
+    ULONGLONG ticks = (static_cast<ULONGLONG>(entry.info.st_mtime) + 11644473600ULL) * 10000000ULL;
+    data->ftLastWriteTime = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    data->ftCreationTime = data->ftLastWriteTime;
+    data->ftLastAccessTime = data->ftLastWriteTime;
+    std::size_t length = std::min<std::size_t>(entry.name.size(), MAX_PATH - 1);
+    std::copy_n(entry.name.data(), length, data->cFileName);
+    data->cFileName[length] = L'\0';
+}
+
+}  // namespace
+
+void DeviceFileSystem::ReportLeftOut(const std::wstring& directory, std::string_view hostName,
+                                     DWORD reason, const std::wstring& why) {
+    if (!why.empty())
+        ReportUnheld(directory + L"\\" + DisplayHostName(hostName), why);
+    if (m_observer != nullptr)
+        m_observer->LeftOut(directory, std::string(hostName), reason);
+}
+
+void DeviceFileSystem::ReportUnopenable(const std::wstring& directory, const std::wstring& name,
+                                        EntryKind kind) {
+    ReportUnheld(directory + L"\\" + name, DescribeEntryKind(kind));
+    if (m_observer != nullptr)
+        m_observer->Unopenable(directory, name, kind);
+}
+
+HANDLE DeviceFileSystem::FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
+    if (pattern == nullptr || data == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::wstring text(pattern);
+    auto split = text.find_last_of(L"\\/");
+    std::wstring directory = split == std::wstring::npos ? L"" : text.substr(0, split);
+    std::wstring leaf = split == std::wstring::npos ? text : text.substr(split + 1);
+    if (leaf.empty())
+        return Fail(ERROR_FILE_NOT_FOUND);
+    ResolvedPath full = Resolve(pattern, true);
+    if (full.error != ERROR_SUCCESS)
+        return Fail(full.error);
+
+    auto search = std::make_shared<FindObject>();
+    if (!HasWildcard(leaf)) {
+        if (!full.exists)
+            return Fail(ERROR_FILE_NOT_FOUND);
+        // A volume's folder may be a link: its name is the device's, not its target's.
+        std::string hostName = full.host.substr(full.host.rfind('/') + 1);
+        search->m_entries = std::make_shared<std::vector<FindEntry>>(
+            1, FindEntry{full.volume ? leaf : Utf8ToWide(hostName), full.info});
+    } else {
+        ResolvedPath folder = Resolve(directory.empty() ? L"\\" : directory.c_str());
+        if (folder.error != ERROR_SUCCESS)
+            return Fail(folder.error);
+        if (!folder.IsDirectory())
+            return Fail(ERROR_PATH_NOT_FOUND);
+        search->m_entries = ListFolder(folder, directory, leaf);
+        if (!search->m_entries)
+            return Fail(Win32ErrorFromErrno(errno));
+        if (search->m_entries->empty())
+            return Fail(ERROR_FILE_NOT_FOUND);
+    }
+    FillFindData((*search->m_entries)[0], data);
+    search->m_next = 1;
+    SetLastErrorValue(ERROR_SUCCESS);
+    return kernel::InsertHandle(std::move(search));
+}
+
+DeviceFileSystem::Listing DeviceFileSystem::ListFolder(const ResolvedPath& folder,
+                                                       const std::wstring& directory,
+                                                       const std::wstring& pattern) {
+    if (!m_readOnly) {
+        auto entries = std::make_shared<std::vector<FindEntry>>();
+        return ReadFolder(folder, directory, pattern, *entries) ? entries : nullptr;
+    }
+    // Nothing changes the tree in read-only mode, so each folder is read once, whole.
+    Listing all;
+    {
+        std::lock_guard lock(m_lock);
+        if (auto it = m_readListings.find(folder.host); it != m_readListings.end())
+            all = it->second;
+    }
+    if (!all) {
+        auto read = std::make_shared<std::vector<FindEntry>>();
+        if (!ReadFolder(folder, directory, L"*", *read))
+            return nullptr;
+        std::lock_guard lock(m_lock);
+        all = m_readListings.emplace(folder.host, std::move(read)).first->second;
+    }
+    if (pattern == L"*" || pattern == L"*.*")
+        return all;
+    auto matching = std::make_shared<std::vector<FindEntry>>();
+    for (const FindEntry& entry : *all) {
+        if (MatchesWildcard(pattern, entry.name))
+            matching->push_back(entry);
+    }
+    return matching;
+}
+
+bool DeviceFileSystem::ReadFolder(const ResolvedPath& folder, const std::wstring& directory,
+                                  const std::wstring& pattern, std::vector<FindEntry>& entries) {
+    DIR* dir = OpenFolderListing(folder.host, m_readOnly);
+    if (dir == nullptr)
+        return false;
+    return ReadEntries(dir, {folder.host, directory, pattern, true}, entries);
+}
+
+bool DeviceFileSystem::ReadEntries(DIR* dir, const ListingRequest& request,
+                                   std::vector<FindEntry>& entries) {
+    bool atRoot = request.folderHost == m_root;
+    bool failed = false;
+    while (dirent* entry = readdir(dir)) {
+        std::string_view hostName = entry->d_name;
+        if (hostName == "." || hostName == "..")
+            continue;
+        // Names the device cannot hold are not part of it; each is named in the log.
+        if (NameProblem problem = CheckDeviceName(hostName); problem != NameProblem::None) {
+            if (MatchesWildcard(request.pattern, DisplayHostName(hostName))) {
+                DWORD reason = problem == NameProblem::TooLong ? ERROR_FILENAME_EXCED_RANGE
+                                                               : ERROR_INVALID_NAME;
+                ReportLeftOut(request.directory, hostName, reason, DescribeNameProblem(problem));
+            }
+            continue;
+        }
+        std::wstring name = Utf8ToWide(hostName);
+        if (!MatchesWildcard(request.pattern, name))
+            continue;
+        if (atRoot && !IsVolumeMounted(name))
+            continue;  // a dismounted volume is absent
+        struct stat info {};
+        // Without attributes the first entry is still examined, so that a folder whose
+        // entries cannot be examined fails as it would with them.
+        bool examine = request.attributes || atRoot || entries.empty() ||
+                       (entry->d_type != DT_REG && entry->d_type != DT_DIR);
+        EntryVerdict verdict = EntryVerdict::Listed;
+        if (examine) {
+            verdict = ExamineEntry(dirfd(dir), *entry, atRoot, request, info);
+        } else {
+            info.st_mode = DTTOIF(entry->d_type) | S_IWUSR;
+            info.st_ino = entry->d_ino;
+        }
+        if (verdict == EntryVerdict::Failed) {
+            failed = true;
+            break;
+        }
+        if (verdict == EntryVerdict::Listed)
+            entries.push_back({std::move(name), info});
+    }
+    int error = errno;
+    closedir(dir);
+    errno = error;
+    if (failed)
+        return false;
+    std::sort(entries.begin(), entries.end(),
+              [](const FindEntry& a, const FindEntry& b) { return a.name < b.name; });
+    NoteCaseTwins(request.folderHost, request.directory, entries,
+                  request.pattern == L"*" || request.pattern == L"*.*");
+    return true;
+}
+
+DeviceFileSystem::EntryVerdict DeviceFileSystem::ExamineEntry(int folderFd, const dirent& entry,
+                                                              bool atRoot,
+                                                              const ListingRequest& request,
+                                                              struct stat& info) {
+    if (fstatat(folderFd, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        // Removed since the folder was read: not listed. An entry that is there but cannot
+        // be examined (a folder readable without search permission): the folder cannot be
+        // listed, rather than look emptier.
+        return errno == ENOENT ? EntryVerdict::Skipped : EntryVerdict::Failed;
+    }
+    std::wstring name = Utf8ToWide(entry.d_name);
+    if (S_ISLNK(info.st_mode) || (atRoot && PlacedVolume(name) != nullptr)) {
+        if (!atRoot) {
+            ReportLeftOut(request.directory, entry.d_name, ERROR_ACCESS_DENIED,
+                          DescribeEntryKind(EntryKind::Link));
+            return EntryVerdict::Skipped;
+        }
+        // A volume that is a link: listed as the folder it leads to, if it may be one.
+        ResolvedPath volume = Resolve((L"\\" + name).c_str());
+        if (volume.error != ERROR_SUCCESS || !volume.exists) {
+            ReportLeftOut(request.directory, entry.d_name, ERROR_PATH_NOT_FOUND, L"");
+            return EntryVerdict::Skipped;
+        }
+        info = volume.info;
+    }
+    EntryKind kind = ClassifyEntry(info);
+    if (kind == EntryKind::NotAFile || kind == EntryKind::TooLarge)
+        ReportUnopenable(request.directory, name, kind);
+    return EntryVerdict::Listed;
+}
+
+HANDLE DeviceFileSystem::FindFirstFileInFolder(HANDLE handle, LPWIN32_FIND_DATAW data) {
+    auto folder = kernel::LookupHandleAs<FolderObject>(handle);
+    if (!folder)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (data == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    Listing entries = ListOpenFolder(*folder);
+    if (!entries)
+        return Fail(Win32ErrorFromErrno(errno));
+    folder->SetListing(entries);
+    if (entries->empty())
+        return Fail(ERROR_FILE_NOT_FOUND);
+    auto search = std::make_shared<FindObject>();
+    search->m_entries = std::move(entries);
+    FillFindData((*search->m_entries)[0], data);
+    search->m_next = 1;
+    SetLastErrorValue(ERROR_SUCCESS);
+    return kernel::InsertHandle(std::move(search));
+}
+
+DeviceFileSystem::Listing DeviceFileSystem::ListOpenFolder(const FolderObject& folder) {
+    static const std::wstring every = L"*";
+    if (m_readOnly) {
+        // The folder's one whole listing, which every search of it shares.
+        ResolvedPath path;
+        path.host = folder.Host();
+        path.exists = true;
+        return ListFolder(path, folder.Device(), every);
+    }
+    // A descriptor of its own, so that every listing of the handle starts at the beginning.
+    int fd = openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (dir == nullptr) {
+        int error = errno;
+        if (fd >= 0)
+            close(fd);
+        errno = error;
+        return nullptr;
+    }
+    auto entries = std::make_shared<std::vector<FindEntry>>();
+    if (!ReadEntries(dir, {folder.Host(), folder.Device(), every, false}, *entries))
+        return nullptr;
+    return entries;
+}
+
+BOOL DeviceFileSystem::FindNextFile(HANDLE handle, LPWIN32_FIND_DATAW data) {
+    auto search = kernel::LookupHandleAs<FindObject>(handle);
+    if (!search || data == nullptr)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (search->m_next >= search->m_entries->size())
+        return Fail(ERROR_NO_MORE_FILES);
+    FillFindData((*search->m_entries)[search->m_next++], data);
+    return TRUE;
+}
+
+}  // namespace quarrin::platform
