@@ -13,12 +13,15 @@ pairs="${PAIRS:-9}"
 workbench="$build/tools/workbench"
 [ -x "$workbench" ] || { echo "bench-tree: no $workbench (build the tools first)" >&2; exit 1; }
 
-# Processor seconds of one run; stops the script when the run fails.
+# Processor seconds (user + system) of one run, to the microsecond (time(1) gives only
+# hundredths, a tenth of a deletion's time); stops the script when the run fails.
 cpu() {
-  local log="$1"; shift
-  /usr/bin/time -o "$log" -f '%U %S' "$@" >/dev/null 2>&1 || {
-    echo "bench-tree: failed: $*" >&2; exit 1; }
-  awk '{ printf "%.4f", $1 + $2 }' "$log"
+  python3 -c '
+import resource, subprocess, sys
+run = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+used = resource.getrusage(resource.RUSAGE_CHILDREN)
+print(f"{used.ru_utime + used.ru_stime:.6f}")
+sys.exit(run.returncode)' "$@" || { echo "bench-tree: failed: $*" >&2; exit 1; }
 }
 
 # "median (lowest-highest)" of the ratios given one a line.
@@ -34,18 +37,16 @@ measure() {
   work="$(mktemp -d "$2/quarrin-bench-tree-XXXXXX")"
   trap 'rm -rf "$work"' RETURN
   local tree="$work/root/Storage Card/tree"
-  mkdir -p "$tree"
-  for d in $(seq 1 200); do
-    mkdir "$tree/d$d"
-    for f in $(seq 1 100); do printf '%1024d' "$f" > "$tree/d$d/f$f"; done
-  done
+  mkdir -p "$tree/d1"
+  for f in $(seq 1 100); do printf '%1024d' "$f" > "$tree/d1/f$f"; done
+  for d in $(seq 2 200); do cp -r "$tree/d1" "$tree/d$d"; done
   local copies=() deletes=() host loader
   for _ in $(seq 1 "$pairs"); do
-    host=$(cpu "$work/time" cp -r "$tree" "$work/host-copy")
-    loader=$(cpu "$work/time" "$workbench" "$work/root" copy 'Storage Card\tree' 'Storage Card\copy')
+    host=$(cpu cp -r "$tree" "$work/host-copy")
+    loader=$(cpu "$workbench" "$work/root" copy 'Storage Card\tree' 'Storage Card\copy')
     copies+=("$(awk -v a="$loader" -v b="$host" 'BEGIN { print a / b }')")
-    host=$(cpu "$work/time" rm -rf "$work/host-copy")
-    loader=$(cpu "$work/time" "$workbench" "$work/root" delete 'Storage Card\copy')
+    host=$(cpu rm -rf "$work/host-copy")
+    loader=$(cpu "$workbench" "$work/root" delete 'Storage Card\copy')
     deletes+=("$(awk -v a="$loader" -v b="$host" 'BEGIN { print a / b }')")
     [ ! -e "$work/root/Storage Card/copy" ] || { echo "bench-tree: copy left behind" >&2; exit 1; }
   done
@@ -53,7 +54,7 @@ measure() {
   printf '%-6s  DeleteTree / rm -rf %s\n' "$label" "$(printf '%s\n' "${deletes[@]}" | summary)"
 }
 
-fs_type() { df -T --output=fstype "$1" | tail -1 | tr -d ' '; }
+fs_type() { df --output=fstype "$1" | tail -1 | tr -d ' '; }
 
 echo "processor time ratios, median (lowest-highest) of $pairs pairs"
 tmpfs_dir="${TMPFS_DIR:-/dev/shm}"

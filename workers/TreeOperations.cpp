@@ -113,19 +113,43 @@ void CreateDestination(const std::wstring& destination) {
         CreateDirectoryW(destination.c_str(), nullptr);
 }
 
-// Deletes the files directly in `folder`, read-only ones included, in the order of its
-// listing; false at the first that stays. A folder that cannot be listed has none here.
-bool DeleteFilesOf(const std::wstring& folder) {
+// Lists `folder` once: the sub-folders CollectsSubfolder accepts join `queue` and
+// g_directoryList, and every file is handed to `visitFile` with the open folder. False with
+// the last error when the folder cannot be listed.
+template <typename VisitFile>
+bool CollectFolder(const std::wstring& folder, std::deque<std::wstring>& queue,
+                   VisitFile visitFile) {
     FolderHandle handle(folder);
-    bool deleted = true;
-    ForEachEntry(handle, [&](const WIN32_FIND_DATAW& entry) {
-        if (IsFolder(entry))
-            return true;
-        deleted = DeleteFileInFolderW(handle.Get(), entry.cFileName, DELETE_IN_FOLDER_READ_ONLY) ||
-                  CountsAsGone(GetLastError());
-        return deleted;
+    return ForEachEntry(handle, [&](const WIN32_FIND_DATAW& entry) {
+        if (CollectsSubfolder(entry)) {
+            std::wstring child = ChildPath(folder, entry);
+            queue.push_back(child);
+            g_directoryList.push_back(std::move(child));
+        } else if (!IsFolder(entry)) {
+            visitFile(handle, entry);
+        }
+        return true;
     });
-    return deleted;
+}
+
+// Fills g_directoryList breadth first from `root`, listing each folder once, as
+// CollectDirectoryTree documents; `visitFile` sees the files of each folder as it is listed.
+template <typename VisitFile>
+void WalkTree(const std::wstring& root, VisitFile visitFile) {
+    std::deque<std::wstring> queue{root};
+    g_directoryList.clear();
+    g_directoryList.push_back(root);
+    bool atRoot = true;
+    while (!queue.empty()) {
+        std::wstring folder = std::move(queue.front());
+        queue.pop_front();
+        if (!CollectFolder(folder, queue, visitFile)) {
+            DWORD error = GetLastError();
+            if (!(atRoot && CountsAsGone(error)))
+                NoteListingFailure(folder, error);
+        }
+        atRoot = false;
+    }
 }
 
 // Deeper levels come later in the list, so walking it backwards empties children first.
@@ -184,32 +208,11 @@ bool CopiesSubfolder(const WIN32_FIND_DATAW& entry) {
 }
 
 bool CollectSubdirectories(const std::wstring& folder, std::deque<std::wstring>& queue) {
-    FolderHandle handle(folder);
-    return ForEachEntry(handle, [&](const WIN32_FIND_DATAW& entry) {
-        if (CollectsSubfolder(entry)) {
-            std::wstring child = ChildPath(folder, entry);
-            queue.push_back(child);
-            g_directoryList.push_back(std::move(child));
-        }
-        return true;
-    });
+    return CollectFolder(folder, queue, [](const FolderHandle&, const WIN32_FIND_DATAW&) {});
 }
 
 void CollectDirectoryTree(const std::wstring& root) {
-    std::deque<std::wstring> queue{root};
-    g_directoryList.clear();
-    g_directoryList.push_back(root);
-    bool atRoot = true;
-    while (!queue.empty()) {
-        std::wstring folder = std::move(queue.front());
-        queue.pop_front();
-        if (!CollectSubdirectories(folder, queue)) {
-            DWORD error = GetLastError();
-            if (!(atRoot && CountsAsGone(error)))
-                NoteListingFailure(folder, error);
-        }
-        atRoot = false;
-    }
+    WalkTree(root, [](const FolderHandle&, const WIN32_FIND_DATAW&) {});
 }
 
 int ScanFiles(const std::wstring& folder, bool countOnly) {
@@ -229,15 +232,18 @@ int ScanFiles(const std::wstring& folder, bool countOnly) {
 }
 
 bool DeleteTree(const std::wstring& root) {
-    CollectDirectoryTree(root);
+    // Files go folder by folder in the order of the walk, each while its folder's one listing
+    // is at hand, read-only ones included. After the first file that stays nothing more is
+    // deleted, yet the walk goes on, so that every folder that cannot be listed is named.
     g_fileList.clear();
     bool result = true;
-    for (const std::wstring& folder : g_directoryList) {
-        if (!DeleteFilesOf(folder)) {
-            result = false;
-            break;
+    WalkTree(root, [&result](const FolderHandle& folder, const WIN32_FIND_DATAW& entry) {
+        if (result) {
+            result =
+                DeleteFileInFolderW(folder.Get(), entry.cFileName, DELETE_IN_FOLDER_READ_ONLY) ||
+                CountsAsGone(GetLastError());
         }
-    }
+    });
     if (result)
         result = RemoveCollectedDirectories();
     g_directoryList.clear();

@@ -228,9 +228,9 @@ private:
                            const struct stat& source);
     // DeleteFile, and with DELETE_IN_FOLDER_READ_ONLY a read-only file's attributes reset.
     BOOL DeleteByPath(const std::wstring& path, DWORD flags);
-    // Whether the folder holds no name that folds like `name`, as its listing tells.
-    bool IsNewName(const FolderObject& folder, LPCWSTR name);
-    BOOL CopyToNewName(const FolderObject& from, const FolderObject& to, LPCWSTR name,
+    // Whether the folder holds no name that folds like `name`, as far as its handle knows.
+    bool IsNewName(FolderObject& folder, LPCWSTR name);
+    BOOL CopyToNewName(const FolderObject& from, FolderObject& to, LPCWSTR name,
                        const std::string& hostName);
 
     std::string m_root;  // canonical host path, no trailing slash

@@ -1,14 +1,21 @@
 // An open folder of the device file system (OpenFolderW): the host folder held open, its
 // device path as the caller gave it, and the entries its last listing found, so that the
 // calls on those entries resolve no path again.
+//
+// A copy into the folder asks whether a name is new in it without regard to case. The handle
+// reads the folder's names once, when the first copy asks, and adds the names it copies in;
+// a name another program adds meanwhile is not seen (the loader owns the device's folders
+// while it runs, and a handle lives for one folder of a tree copy).
 #pragma once
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/common/DeviceFileSystem.h"
@@ -42,11 +49,23 @@ public:
         return it != m_listing->end() && it->name == name ? &*it : nullptr;
     }
 
+    // The folded names the folder holds as far as the handle knows, or null before a copy
+    // into it first asked.
+    const std::unordered_set<std::wstring>* KnownNames() const {
+        return m_knownNames ? &*m_knownNames : nullptr;
+    }
+    void SetKnownNames(std::unordered_set<std::wstring> names) { m_knownNames = std::move(names); }
+    void AddKnownName(std::wstring folded) {
+        if (m_knownNames)
+            m_knownNames->insert(std::move(folded));
+    }
+
 private:
     int m_fd;
     std::string m_host;
     std::wstring m_device;
     DeviceFileSystem::Listing m_listing;
+    std::optional<std::unordered_set<std::wstring>> m_knownNames;
 };
 
 }  // namespace quarrin::platform

@@ -3,10 +3,12 @@
 // device's rules allow. Whatever needs more (an entry not listed, a file open elsewhere, the
 // hook, read-only mode, case twins, a target name that exists in any case) takes the
 // path-based call, so the rules are decided in one place.
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <unordered_set>
 
 #include "platform/api/FileApi.h"
 #include "platform/common/DeviceFileSystem.h"
@@ -97,15 +99,30 @@ BOOL DeviceFileSystem::CopyFileInFolder(HANDLE sourceFolder, LPCWSTR name, HANDL
     return CopyToNewName(*from, *to, name, hostName);
 }
 
-bool DeviceFileSystem::IsNewName(const FolderObject& folder, LPCWSTR name) {
-    struct stat info {};
-    if (fstat(folder.Fd(), &info) != 0)
-        return false;
-    FolderListingCache::Lookup lookup = m_listings.Find(folder.Host(), info, FoldCase(name));
-    return lookup.listed && !lookup.hostName;
+bool DeviceFileSystem::IsNewName(FolderObject& folder, LPCWSTR name) {
+    if (folder.KnownNames() == nullptr) {
+        int fd = openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+        if (dir == nullptr) {
+            if (fd >= 0)
+                close(fd);
+            return false;
+        }
+        // Names the device cannot hold are not its names, in any case.
+        std::unordered_set<std::wstring> names;
+        while (dirent* entry = readdir(dir)) {
+            std::string_view hostName = entry->d_name;
+            if (hostName != "." && hostName != ".." &&
+                CheckDeviceName(hostName) == NameProblem::None)
+                names.insert(FoldCase(Utf8ToWide(hostName)));
+        }
+        closedir(dir);
+        folder.SetKnownNames(std::move(names));
+    }
+    return folder.KnownNames()->count(FoldCase(name)) == 0;
 }
 
-BOOL DeviceFileSystem::CopyToNewName(const FolderObject& from, const FolderObject& to, LPCWSTR name,
+BOOL DeviceFileSystem::CopyToNewName(const FolderObject& from, FolderObject& to, LPCWSTR name,
                                      const std::string& hostName) {
     // As in CopyFile: no link followed, no wait on a pipe swapped in since the listing.
     int in = openat(from.Fd(), hostName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -137,6 +154,7 @@ BOOL DeviceFileSystem::CopyToNewName(const FolderObject& from, const FolderObjec
         return Fail(error);
     }
     NoteAdded(to.Host(), hostName);
+    to.AddKnownName(FoldCase(name));
     error = TransferContents(in, out, decision, source.info);
     return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
