@@ -169,6 +169,9 @@ private:
                                               std::size_t first, bool allowWildcards) const;
     // Name by name; applies the link rules.
     ResolvedPath ResolveByWalk(const std::vector<std::wstring>& parts, bool allowWildcards) const;
+    // The walk's names below the volume folder `volumeHost` (parts[1..]).
+    ResolvedPath WalkBelowVolume(const std::string& volumeHost,
+                                 const std::vector<std::wstring>& parts, bool allowWildcards) const;
     // The volume's folder; `linked` tells that a link at the top of the root led there.
     ResolvedPath ResolveVolume(const std::wstring& name, bool& linked) const;
     // The entries of a folder that the device sees, matching `pattern`, sorted by name; in

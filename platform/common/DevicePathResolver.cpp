@@ -316,7 +316,15 @@ ResolvedPath DeviceFileSystem::ResolveByWalk(const std::vector<std::wstring>& pa
         if (auto direct = ResolveDirect(volume.host, parts, 1, allowWildcards))
             return *direct;
     }
-    std::string current = volume.host;
+    return WalkBelowVolume(volume.host, parts, allowWildcards);
+}
+
+ResolvedPath DeviceFileSystem::WalkBelowVolume(const std::string& volumeHost,
+                                               const std::vector<std::wstring>& parts,
+                                               bool allowWildcards) const {
+    ResolvedPath result;
+    struct stat info {};
+    std::string current = volumeHost;
     for (std::size_t i = 1; i < parts.size(); ++i) {
         bool last = i + 1 == parts.size();
         std::string candidate = Join(current, WideToUtf8(parts[i]));

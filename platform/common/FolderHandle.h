@@ -38,15 +38,24 @@ public:
         return m_device + L"\\" + std::wstring(name);
     }
 
-    void SetListing(DeviceFileSystem::Listing listing) { m_listing = std::move(listing); }
+    void SetListing(DeviceFileSystem::Listing listing) {
+        m_listing = std::move(listing);
+        m_hint = 0;
+    }
     // The entry of the last listing named exactly `name`, or null.
     const DeviceFileSystem::FindEntry* Listed(std::wstring_view name) const {
         if (!m_listing)
             return nullptr;
+        // A walk asks for the entries in the listing's order: the one after the last found.
+        if (m_hint < m_listing->size() && (*m_listing)[m_hint].name == name)
+            return &(*m_listing)[m_hint++];
         auto it = std::lower_bound(m_listing->begin(), m_listing->end(), name,
                                    [](const DeviceFileSystem::FindEntry& entry,
                                       std::wstring_view n) { return entry.name < n; });
-        return it != m_listing->end() && it->name == name ? &*it : nullptr;
+        if (it == m_listing->end() || it->name != name)
+            return nullptr;
+        m_hint = static_cast<std::size_t>(it - m_listing->begin()) + 1;
+        return &*it;
     }
 
     // The folded names the folder holds as far as the handle knows, or null before a copy
@@ -65,6 +74,7 @@ private:
     std::string m_host;
     std::wstring m_device;
     DeviceFileSystem::Listing m_listing;
+    mutable std::size_t m_hint = 0;  // where the next lookup looks first
     std::optional<std::unordered_set<std::wstring>> m_knownNames;
 };
 
