@@ -45,6 +45,15 @@ void FillFindData(const DeviceFileSystem::FindEntry& entry, LPWIN32_FIND_DATAW d
     data->cFileName[length] = L'\0';
 }
 
+// What a listing without attributes keeps of an entry: its type and inode (a writable file or
+// folder, of no size, at no time).
+struct stat TypeOnly(mode_t mode, ino_t inode) {
+    struct stat info {};
+    info.st_mode = (mode & S_IFMT) | S_IWUSR;
+    info.st_ino = inode;
+    return info;
+}
+
 }  // namespace
 
 void DeviceFileSystem::ReportLeftOut(const std::wstring& directory, std::string_view hostName,
@@ -170,9 +179,10 @@ bool DeviceFileSystem::ReadEntries(DIR* dir, const ListingRequest& request,
         EntryVerdict verdict = EntryVerdict::Listed;
         if (examine) {
             verdict = ExamineEntry(dirfd(dir), *entry, atRoot, request, info);
+            if (!request.attributes)  // every entry alike: its type, nothing more
+                info = TypeOnly(info.st_mode, info.st_ino);
         } else {
-            info.st_mode = DTTOIF(entry->d_type) | S_IWUSR;
-            info.st_ino = entry->d_ino;
+            info = TypeOnly(DTTOIF(entry->d_type), entry->d_ino);
         }
         if (verdict == EntryVerdict::Failed) {
             failed = true;
