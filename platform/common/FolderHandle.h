@@ -25,8 +25,11 @@ namespace quarrin::platform {
 
 class FolderObject : public kernel::KernelObject {
 public:
-    FolderObject(int fd, std::string host, std::wstring device)
-        : m_fd(fd), m_host(std::move(host)), m_device(std::move(device)) {}
+    FolderObject(int fd, std::string host, std::wstring device, std::wstring volume)
+        : m_fd(fd),
+          m_host(std::move(host)),
+          m_device(std::move(device)),
+          m_volume(std::move(volume)) {}
     ~FolderObject() override { close(m_fd); }
     FolderObject(const FolderObject&) = delete;
     FolderObject& operator=(const FolderObject&) = delete;
@@ -34,6 +37,8 @@ public:
     int Fd() const { return m_fd; }
     const std::string& Host() const { return m_host; }
     const std::wstring& Device() const { return m_device; }
+    // The volume the folder lies on (the first name of its device path).
+    const std::wstring& Volume() const { return m_volume; }
     std::wstring DevicePathOf(std::wstring_view name) const {
         return m_device + L"\\" + std::wstring(name);
     }
@@ -73,6 +78,7 @@ private:
     int m_fd;
     std::string m_host;
     std::wstring m_device;
+    std::wstring m_volume;
     DeviceFileSystem::Listing m_listing;
     mutable std::size_t m_hint = 0;  // where the next lookup looks first
     std::optional<std::unordered_set<std::wstring>> m_knownNames;

@@ -240,6 +240,8 @@ HANDLE DeviceFileSystem::FindFirstFileInFolder(HANDLE handle, LPWIN32_FIND_DATAW
         return Fail(ERROR_INVALID_HANDLE);
     if (data == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (!IsVolumeMounted(folder->Volume()))
+        return Fail(ERROR_PATH_NOT_FOUND);
     Listing entries = ListOpenFolder(*folder);
     if (!entries)
         return Fail(Win32ErrorFromErrno(errno));

@@ -40,7 +40,10 @@ HANDLE DeviceFileSystem::OpenFolder(LPCWSTR name) {
         close(fd);
         return Fail(ERROR_PATH_NOT_FOUND);
     }
-    return kernel::InsertHandle(std::make_shared<FolderObject>(fd, std::move(path.host), name));
+    std::vector<std::wstring> parts = SplitDevicePath(name);
+    std::wstring volume = parts.empty() ? std::wstring() : parts.front();
+    return kernel::InsertHandle(
+        std::make_shared<FolderObject>(fd, std::move(path.host), name, std::move(volume)));
 }
 
 BOOL DeviceFileSystem::DeleteFileInFolder(HANDLE handle, LPCWSTR name, DWORD flags) {
@@ -49,6 +52,9 @@ BOOL DeviceFileSystem::DeleteFileInFolder(HANDLE handle, LPCWSTR name, DWORD fla
         return Fail(ERROR_INVALID_HANDLE);
     if (name == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
+    // A volume dismounted since the folder was opened is gone, as its paths are.
+    if (!IsVolumeMounted(folder->Volume()))
+        return Fail(ERROR_PATH_NOT_FOUND);
     const FindEntry* entry = folder->Listed(name);
     // Without the hook, read-only mode or open files to ask, and with read-only files to go
     // as well, a listed file is gone in one host call: nothing else could refuse it.
@@ -88,6 +94,8 @@ BOOL DeviceFileSystem::CopyFileInFolder(HANDLE sourceFolder, LPCWSTR name, HANDL
         return Fail(ERROR_INVALID_HANDLE);
     if (name == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (!IsVolumeMounted(from->Volume()) || !IsVolumeMounted(to->Volume()))
+        return Fail(ERROR_PATH_NOT_FOUND);
     const FindEntry* entry = from->Listed(name);
     std::string hostName = WideToUtf8(name);
     bool direct = entry != nullptr && S_ISREG(entry->info.st_mode) && !m_anyCaseTwins.load() &&

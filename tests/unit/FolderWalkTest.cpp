@@ -161,6 +161,17 @@ TEST_P(FolderWalkTest, CopyIntoAFolderMeetsNamesInAnyCaseAndKeepsTheRules) {
     EXPECT_TRUE(CopyFileInFolderW(from.handle, L"locked", to.handle, FALSE));
     EXPECT_EQ(sim.FileBytes(L"SDHC\\dst\\locked"), "l");
     EXPECT_FALSE(fs::exists(sim.HostPath(L"SDHC\\dst") + "/pipe"));
+
+    // A volume dismounted while its folders are open is gone for them too.
+    sim.Files().SetVolumeMounted(L"SDHC", false);
+    EXPECT_FALSE(CopyFileInFolderW(from.handle, L"a.txt", to.handle, FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(DeleteFileInFolderW(from.handle, L"a.txt", DELETE_IN_FOLDER_READ_ONLY));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_TRUE(from.List().empty());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    sim.Files().SetVolumeMounted(L"SDHC", true);
+    EXPECT_EQ(sim.FileBytes(L"SDHC\\src\\a.txt"), "new a");
 }
 
 INSTANTIATE_TEST_SUITE_P(Hook, FolderWalkTest, ::testing::Values(true, false),
