@@ -31,6 +31,7 @@
 namespace quarrin::platform {
 
 class FolderObject;
+class FolderEntries;
 
 // Every operation that may change the device, and the opens, pass through one hook, so a
 // test can fail any of them or cut the power at any of them.
@@ -192,9 +193,10 @@ private:
         bool attributes;
     };
     enum class EntryVerdict { Listed, Skipped, Failed };
-    // Reads the entries of `dir` (and closes it); false with errno set when it cannot.
-    bool ReadEntries(DIR* dir, const ListingRequest& request, std::vector<FindEntry>& entries);
-    EntryVerdict ExamineEntry(int folderFd, const dirent& entry, bool atRoot,
+    // Reads the entries `source` gives; false with errno set when one cannot be examined.
+    bool ReadEntries(FolderEntries& source, const ListingRequest& request,
+                     std::vector<FindEntry>& entries);
+    EntryVerdict ExamineEntry(int folderFd, const char* hostName, bool atRoot,
                               const ListingRequest& request, struct stat& info);
     // The host folder a volume is placed at with SetVolumeFolder, if it is.
     const std::string* PlacedVolume(const std::wstring& name) const;

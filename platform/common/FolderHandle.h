@@ -47,6 +47,7 @@ public:
         m_listing = std::move(listing);
         m_hint = 0;
     }
+    bool HasListing() const { return m_listing != nullptr; }
     // The entry of the last listing named exactly `name`, or null.
     const DeviceFileSystem::FindEntry* Listed(std::wstring_view name) const {
         if (!m_listing)

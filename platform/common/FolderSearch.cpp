@@ -1,10 +1,12 @@
 // Listings of device folders: FindFirstFileW and FindNextFileW with the device's rules.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/common/ErrnoMap.h"
@@ -55,6 +57,34 @@ struct stat TypeOnly(mode_t mode, ino_t inode) {
 }
 
 }  // namespace
+
+// A folder's entries as the host lists them, read straight from a descriptor (a DIR stream
+// would open, examine and flag a descriptor of its own first).
+class FolderEntries {
+public:
+    explicit FolderEntries(int fd) : m_fd(fd), m_buffer(new char[kBufferSize]) {}
+    int Fd() const { return m_fd; }
+    // The next entry, or null at the end (or when the host cannot read on).
+    const dirent64* Next() {
+        if (m_offset >= m_size) {
+            long read = syscall(SYS_getdents64, m_fd, m_buffer.get(), kBufferSize);
+            if (read <= 0)
+                return nullptr;
+            m_size = static_cast<std::size_t>(read);
+            m_offset = 0;
+        }
+        const auto* entry = reinterpret_cast<const dirent64*>(m_buffer.get() + m_offset);
+        m_offset += entry->d_reclen;
+        return entry;
+    }
+
+private:
+    static constexpr std::size_t kBufferSize = 32768;
+    int m_fd;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_size = 0;
+    std::size_t m_offset = 0;
+};
 
 void DeviceFileSystem::ReportLeftOut(const std::wstring& directory, std::string_view hostName,
                                      DWORD reason, const std::wstring& why) {
@@ -143,17 +173,26 @@ DeviceFileSystem::Listing DeviceFileSystem::ListFolder(const ResolvedPath& folde
 
 bool DeviceFileSystem::ReadFolder(const ResolvedPath& folder, const std::wstring& directory,
                                   const std::wstring& pattern, std::vector<FindEntry>& entries) {
-    DIR* dir = OpenFolderListing(folder.host, m_readOnly);
-    if (dir == nullptr)
+    // A quiet listing leaves the folder's access time alone where the host allows it.
+    int flags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
+    int fd = m_readOnly ? open(folder.host.c_str(), flags | O_NOATIME) : -1;
+    if (fd < 0)
+        fd = open(folder.host.c_str(), flags);
+    if (fd < 0)
         return false;
-    return ReadEntries(dir, {folder.host, directory, pattern, true}, entries);
+    FolderEntries source(fd);
+    bool read = ReadEntries(source, {folder.host, directory, pattern, true}, entries);
+    int error = errno;
+    close(fd);
+    errno = error;
+    return read;
 }
 
-bool DeviceFileSystem::ReadEntries(DIR* dir, const ListingRequest& request,
+bool DeviceFileSystem::ReadEntries(FolderEntries& source, const ListingRequest& request,
                                    std::vector<FindEntry>& entries) {
     bool atRoot = request.folderHost == m_root;
     bool failed = false;
-    while (dirent* entry = readdir(dir)) {
+    while (const dirent64* entry = source.Next()) {
         std::string_view hostName = entry->d_name;
         if (hostName == "." || hostName == "..")
             continue;
@@ -178,7 +217,7 @@ bool DeviceFileSystem::ReadEntries(DIR* dir, const ListingRequest& request,
                        (entry->d_type != DT_REG && entry->d_type != DT_DIR);
         EntryVerdict verdict = EntryVerdict::Listed;
         if (examine) {
-            verdict = ExamineEntry(dirfd(dir), *entry, atRoot, request, info);
+            verdict = ExamineEntry(source.Fd(), entry->d_name, atRoot, request, info);
             if (!request.attributes)  // every entry alike: its type, nothing more
                 info = TypeOnly(info.st_mode, info.st_ino);
         } else {
@@ -191,9 +230,6 @@ bool DeviceFileSystem::ReadEntries(DIR* dir, const ListingRequest& request,
         if (verdict == EntryVerdict::Listed)
             entries.push_back({std::move(name), info});
     }
-    int error = errno;
-    closedir(dir);
-    errno = error;
     if (failed)
         return false;
     std::sort(entries.begin(), entries.end(),
@@ -203,27 +239,27 @@ bool DeviceFileSystem::ReadEntries(DIR* dir, const ListingRequest& request,
     return true;
 }
 
-DeviceFileSystem::EntryVerdict DeviceFileSystem::ExamineEntry(int folderFd, const dirent& entry,
+DeviceFileSystem::EntryVerdict DeviceFileSystem::ExamineEntry(int folderFd, const char* hostName,
                                                               bool atRoot,
                                                               const ListingRequest& request,
                                                               struct stat& info) {
-    if (fstatat(folderFd, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(folderFd, hostName, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         // Removed since the folder was read: not listed. An entry that is there but cannot
         // be examined (a folder readable without search permission): the folder cannot be
         // listed, rather than look emptier.
         return errno == ENOENT ? EntryVerdict::Skipped : EntryVerdict::Failed;
     }
-    std::wstring name = Utf8ToWide(entry.d_name);
+    std::wstring name = Utf8ToWide(hostName);
     if (S_ISLNK(info.st_mode) || (atRoot && PlacedVolume(name) != nullptr)) {
         if (!atRoot) {
-            ReportLeftOut(request.directory, entry.d_name, ERROR_ACCESS_DENIED,
+            ReportLeftOut(request.directory, hostName, ERROR_ACCESS_DENIED,
                           DescribeEntryKind(EntryKind::Link));
             return EntryVerdict::Skipped;
         }
         // A volume that is a link: listed as the folder it leads to, if it may be one.
         ResolvedPath volume = Resolve((L"\\" + name).c_str());
         if (volume.error != ERROR_SUCCESS || !volume.exists) {
-            ReportLeftOut(request.directory, entry.d_name, ERROR_PATH_NOT_FOUND, L"");
+            ReportLeftOut(request.directory, hostName, ERROR_PATH_NOT_FOUND, L"");
             return EntryVerdict::Skipped;
         }
         info = volume.info;
@@ -265,18 +301,12 @@ DeviceFileSystem::Listing DeviceFileSystem::ListOpenFolder(const FolderObject& f
         path.exists = true;
         return ListFolder(path, folder.Device(), every);
     }
-    // A descriptor of its own, so that every listing of the handle starts at the beginning.
-    int fd = openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
-    if (dir == nullptr) {
-        int error = errno;
-        if (fd >= 0)
-            close(fd);
-        errno = error;
+    // A listing after the first starts again at the beginning.
+    if (folder.HasListing() && lseek(folder.Fd(), 0, SEEK_SET) != 0)
         return nullptr;
-    }
+    FolderEntries source(folder.Fd());
     auto entries = std::make_shared<std::vector<FindEntry>>();
-    if (!ReadEntries(dir, {folder.Host(), folder.Device(), every, false}, *entries))
+    if (!ReadEntries(source, {folder.Host(), folder.Device(), every, false}, *entries))
         return nullptr;
     return entries;
 }
