@@ -16,10 +16,6 @@ namespace {
 // line keeps its end within the debug print's buffer.
 constexpr std::size_t LOGGED_PATH_LIMIT = 1000;
 
-std::wstring SearchPattern(const std::wstring& folder) {
-    return folder + L"\\*.*";
-}
-
 std::wstring ChildPath(const std::wstring& parent, const WIN32_FIND_DATAW& entry) {
     return parent + L"\\" + entry.cFileName;
 }
@@ -44,6 +40,59 @@ std::wstring LoggedPath(const std::wstring& path) {
     return path.substr(0, half) + L"..." + path.substr(path.size() - half);
 }
 
+// An open folder (OpenFolderW): its entries are listed, copied and deleted relative to it, so
+// no path of a file is resolved again. Closed when it goes out of scope, keeping the last
+// error of the call before.
+class FolderHandle {
+public:
+    explicit FolderHandle(const std::wstring& path) { Open(path); }
+    ~FolderHandle() { Close(); }
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+
+    void Open(const std::wstring& path) {
+        Close();
+        m_handle = OpenFolderW(path.c_str());
+        m_error = m_handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    }
+    bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_handle; }
+    // Why the folder could not be opened.
+    DWORD Error() const { return m_error; }
+
+private:
+    void Close() {
+        if (!IsOpen())
+            return;
+        DWORD error = GetLastError();
+        CloseHandle(m_handle);
+        SetLastError(error);
+        m_handle = INVALID_HANDLE_VALUE;
+    }
+
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    DWORD m_error = ERROR_SUCCESS;
+};
+
+// Calls `visit` with every entry of the open folder (name and folder attribute only) until
+// it returns false. False, with the last error, when the folder cannot be listed or is
+// empty (ERROR_FILE_NOT_FOUND).
+template <typename Visit>
+bool ForEachEntry(const FolderHandle& folder, Visit visit) {
+    if (!folder.IsOpen()) {
+        SetLastError(folder.Error());
+        return false;
+    }
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = FindFirstFileInFolderW(folder.Get(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    while (visit(entry) && FindNextFileW(search, &entry)) {
+    }
+    FindClose(search);
+    return true;
+}
+
 // A listing that fails with ERROR_FILE_NOT_FOUND found a folder without entries; any other
 // failure leaves the folder's content unseen.
 void NoteListingFailure(const std::wstring& folder, DWORD error) {
@@ -64,22 +113,43 @@ void CreateDestination(const std::wstring& destination) {
         CreateDirectoryW(destination.c_str(), nullptr);
 }
 
-// A read-only file refuses the first deletion; it goes once its attributes are reset.
-bool DeleteCollectedFile(const std::wstring& path) {
-    if (DeleteFileW(path.c_str()))
+// Lists `folder` once: the sub-folders CollectsSubfolder accepts join `queue` and
+// g_directoryList, and every file is handed to `visitFile` with the open folder. False with
+// the last error when the folder cannot be listed.
+template <typename VisitFile>
+bool CollectFolder(const std::wstring& folder, std::deque<std::wstring>& queue,
+                   VisitFile visitFile) {
+    FolderHandle handle(folder);
+    return ForEachEntry(handle, [&](const WIN32_FIND_DATAW& entry) {
+        if (CollectsSubfolder(entry)) {
+            std::wstring child = ChildPath(folder, entry);
+            queue.push_back(child);
+            g_directoryList.push_back(std::move(child));
+        } else if (!IsFolder(entry)) {
+            visitFile(handle, entry);
+        }
         return true;
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(path.c_str()))
-        return true;
-    return CountsAsGone(GetLastError());
+    });
 }
 
-bool DeleteCollectedFiles() {
-    for (const std::wstring& path : g_fileList) {
-        if (!DeleteCollectedFile(path))
-            return false;
+// Fills g_directoryList breadth first from `root`, listing each folder once, as
+// CollectDirectoryTree documents; `visitFile` sees the files of each folder as it is listed.
+template <typename VisitFile>
+void WalkTree(const std::wstring& root, VisitFile visitFile) {
+    std::deque<std::wstring> queue{root};
+    g_directoryList.clear();
+    g_directoryList.push_back(root);
+    bool atRoot = true;
+    while (!queue.empty()) {
+        std::wstring folder = std::move(queue.front());
+        queue.pop_front();
+        if (!CollectFolder(folder, queue, visitFile)) {
+            DWORD error = GetLastError();
+            if (!(atRoot && CountsAsGone(error)))
+                NoteListingFailure(folder, error);
+        }
+        atRoot = false;
     }
-    return true;
 }
 
 // Deeper levels come later in the list, so walking it backwards empties children first.
@@ -105,16 +175,26 @@ void PostCopyProgress(HWND notifyWindow) {
 
 enum class CopyResult { Copied, Skipped, Failed };
 
+// A destination that could not be opened fails the copy as the path-based copy would.
+bool CopyInto(const FolderHandle& from, const wchar_t* name, const FolderHandle& to) {
+    if (!to.IsOpen()) {
+        SetLastError(to.Error());
+        return false;
+    }
+    return CopyFileInFolderW(from.Get(), name, to.Get(), FALSE);
+}
+
 // A missing destination folder (ERROR_PATH_NOT_FOUND) is created once more and the copy
 // retried once; any other failure skips the file.
-CopyResult CopyOneFile(const std::wstring& from, const std::wstring& to,
+CopyResult CopyOneFile(const FolderHandle& from, const wchar_t* name, FolderHandle& to,
                        const std::wstring& destination) {
-    if (CopyFileW(from.c_str(), to.c_str(), FALSE))
+    if (CopyInto(from, name, to))
         return CopyResult::Copied;
     if (GetLastError() != ERROR_PATH_NOT_FOUND)
         return CopyResult::Skipped;
     CreateDestination(destination);
-    return CopyFileW(from.c_str(), to.c_str(), FALSE) ? CopyResult::Copied : CopyResult::Failed;
+    to.Open(destination);
+    return CopyInto(from, name, to) ? CopyResult::Copied : CopyResult::Failed;
 }
 
 }  // namespace
@@ -128,64 +208,42 @@ bool CopiesSubfolder(const WIN32_FIND_DATAW& entry) {
 }
 
 bool CollectSubdirectories(const std::wstring& folder, std::deque<std::wstring>& queue) {
-    WIN32_FIND_DATAW entry{};
-    HANDLE search = FindFirstFileW(SearchPattern(folder).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    do {
-        if (CollectsSubfolder(entry)) {
-            std::wstring child = ChildPath(folder, entry);
-            queue.push_back(child);
-            g_directoryList.push_back(std::move(child));
-        }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-    return true;
+    return CollectFolder(folder, queue, [](const FolderHandle&, const WIN32_FIND_DATAW&) {});
 }
 
 void CollectDirectoryTree(const std::wstring& root) {
-    std::deque<std::wstring> queue{root};
-    g_directoryList.clear();
-    g_directoryList.push_back(root);
-    bool atRoot = true;
-    while (!queue.empty()) {
-        std::wstring folder = std::move(queue.front());
-        queue.pop_front();
-        if (!CollectSubdirectories(folder, queue)) {
-            DWORD error = GetLastError();
-            if (!(atRoot && CountsAsGone(error)))
-                NoteListingFailure(folder, error);
-        }
-        atRoot = false;
-    }
+    WalkTree(root, [](const FolderHandle&, const WIN32_FIND_DATAW&) {});
 }
 
 int ScanFiles(const std::wstring& folder, bool countOnly) {
-    WIN32_FIND_DATAW entry{};
-    HANDLE search = FindFirstFileW(SearchPattern(folder).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
+    FolderHandle handle(folder);
     int count = 0;
-    do {
+    ForEachEntry(handle, [&](const WIN32_FIND_DATAW& entry) {
         if (IsFolder(entry))
-            continue;
+            return true;
         if (countOnly) {
             ++count;
         } else {
             g_fileList.push_back(ChildPath(folder, entry));
         }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+        return true;
+    });
     return count;
 }
 
 bool DeleteTree(const std::wstring& root) {
-    CollectDirectoryTree(root);
+    // Files go folder by folder in the order of the walk, each while its folder's one listing
+    // is at hand, read-only ones included. After the first file that stays nothing more is
+    // deleted, yet the walk goes on, so that every folder that cannot be listed is named.
     g_fileList.clear();
-    for (const std::wstring& folder : g_directoryList)
-        ScanFiles(folder, false);
-    bool result = DeleteCollectedFiles();
-    g_fileList.clear();
+    bool result = true;
+    WalkTree(root, [&result](const FolderHandle& folder, const WIN32_FIND_DATAW& entry) {
+        if (result) {
+            result =
+                DeleteFileInFolderW(folder.Get(), entry.cFileName, DELETE_IN_FOLDER_READ_ONLY) ||
+                CountsAsGone(GetLastError());
+        }
+    });
     if (result)
         result = RemoveCollectedDirectories();
     g_directoryList.clear();
@@ -194,31 +252,29 @@ bool DeleteTree(const std::wstring& root) {
 
 bool CopyTree(HWND notifyWindow, const std::wstring& source, const std::wstring& destination) {
     CreateDestination(destination);
-    WIN32_FIND_DATAW entry{};
-    HANDLE search = FindFirstFileW(SearchPattern(source).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) {
-        NoteListingFailure(source, GetLastError());
-        return false;
-    }
+    FolderHandle from(source);
+    FolderHandle to(destination);
     bool result = true;
-    do {
-        std::wstring from = ChildPath(source, entry);
-        std::wstring to = ChildPath(destination, entry);
+    bool listed = ForEachEntry(from, [&](const WIN32_FIND_DATAW& entry) {
         if (IsFolder(entry)) {
             // A sub-folder's failure shows only in the copied count, which the caller checks.
             if (CopiesSubfolder(entry))
-                CopyTree(notifyWindow, from, to);
-            continue;
+                CopyTree(notifyWindow, ChildPath(source, entry), ChildPath(destination, entry));
+            return true;
         }
-        CopyResult copied = CopyOneFile(from, to, destination);
+        CopyResult copied = CopyOneFile(from, entry.cFileName, to, destination);
         if (copied == CopyResult::Failed) {
             result = false;
-            break;
+            return false;
         }
         if (copied == CopyResult::Copied)
             ++g_copiedFileCount;
         PostCopyProgress(notifyWindow);
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+        return true;
+    });
+    if (!listed) {
+        NoteListingFailure(source, GetLastError());
+        return false;
+    }
     return result;
 }

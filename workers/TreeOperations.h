@@ -13,7 +13,7 @@
 
 // Folders of the last CollectDirectoryTree: the root first, then level by level.
 extern std::vector<std::wstring> g_directoryList;
-// Files collected by ScanFiles in collect mode, for DeleteTree.
+// Files collected by ScanFiles in collect mode.
 extern std::vector<std::wstring> g_fileList;
 // Set by the caller of CopyTree: the number of files it expects to be copied (> 0).
 extern int g_totalFileCount;

@@ -11,6 +11,7 @@
 // read-only file cannot be written or deleted, a volume's root folder cannot be removed.
 #pragma once
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -25,8 +26,12 @@
 #include "platform/Win32Types.h"
 #include "platform/common/DeviceEntryRules.h"
 #include "platform/common/FolderListingCache.h"
+#include "platform/common/ShareTable.h"
 
 namespace quarrin::platform {
+
+class FolderObject;
+class FolderEntries;
 
 // Every operation that may change the device, and the opens, pass through one hook, so a
 // test can fail any of them or cut the power at any of them.
@@ -136,24 +141,25 @@ public:
     BOOL GetDiskFreeSpaceEx(LPCWSTR directory, ULONGLONG* available, ULONGLONG* total,
                             ULONGLONG* totalFree);
 
-    // Used by open files: sharing bookkeeping and the hook.
-    struct OpenRecord {
-        DWORD access;
-        DWORD share;
-    };
-    using FileKey = std::pair<dev_t, ino_t>;
-    DWORD CheckSharing(const FileKey& key, DWORD access, DWORD share);
-    void AddOpen(const FileKey& key, const OpenRecord* record);
-    void RemoveOpen(const FileKey& key, const OpenRecord* record);
+    // Open files record their sharing here, and writes pass the hook.
+    ShareTable& Shares() { return m_shares; }
     HookDecision RunHook(FileOp op, const std::wstring& devicePath);
     HookDecision RunTransferHook(FileOp op, const std::wstring& devicePath, std::size_t bytes);
     FileOperationHook* Hook() const { return m_hook; }
+
+    // Folder handles for walks of whole trees (FolderWalk.cpp; FileApi.h tells the rules).
+    HANDLE OpenFolder(LPCWSTR name);
+    HANDLE FindFirstFileInFolder(HANDLE folder, LPWIN32_FIND_DATAW data);
+    BOOL DeleteFileInFolder(HANDLE folder, LPCWSTR name, DWORD flags);
+    BOOL CopyFileInFolder(HANDLE sourceFolder, LPCWSTR name, HANDLE targetFolder,
+                          BOOL failIfExists);
 
     // One entry of a listing, as the device sees it.
     struct FindEntry {
         std::wstring name;
         struct stat info;
     };
+    using Listing = std::shared_ptr<const std::vector<FindEntry>>;
 
 private:
     // Resolves parts[first..] below the canonical folder `base` when their names all exist
@@ -164,15 +170,34 @@ private:
                                               std::size_t first, bool allowWildcards) const;
     // Name by name; applies the link rules.
     ResolvedPath ResolveByWalk(const std::vector<std::wstring>& parts, bool allowWildcards) const;
+    // The walk's names below the volume folder `volumeHost` (parts[1..]).
+    ResolvedPath WalkBelowVolume(const std::string& volumeHost,
+                                 const std::vector<std::wstring>& parts, bool allowWildcards) const;
     // The volume's folder; `linked` tells that a link at the top of the root led there.
     ResolvedPath ResolveVolume(const std::wstring& name, bool& linked) const;
     // The entries of a folder that the device sees, matching `pattern`, sorted by name; in
     // read-only mode from the folder's one listing. Null when the folder cannot be read.
-    using Listing = std::shared_ptr<const std::vector<FindEntry>>;
     Listing ListFolder(const ResolvedPath& folder, const std::wstring& directory,
                        const std::wstring& pattern);
+    // The entries of an open folder, with their types only (in read-only mode the folder's
+    // one whole listing). Null with errno set when the folder cannot be read.
+    Listing ListOpenFolder(const FolderObject& folder);
     bool ReadFolder(const ResolvedPath& folder, const std::wstring& directory,
                     const std::wstring& pattern, std::vector<FindEntry>& entries);
+    // What a listing reads: the folder (its host path and device path), the names it keeps,
+    // and whether each entry's attributes are fetched or only its type as the listing gives it.
+    struct ListingRequest {
+        const std::string& folderHost;
+        const std::wstring& directory;
+        const std::wstring& pattern;
+        bool attributes;
+    };
+    enum class EntryVerdict { Listed, Skipped, Failed };
+    // Reads the entries `source` gives; false with errno set when one cannot be examined.
+    bool ReadEntries(FolderEntries& source, const ListingRequest& request,
+                     std::vector<FindEntry>& entries);
+    EntryVerdict ExamineEntry(int folderFd, const char* hostName, bool atRoot,
+                              const ListingRequest& request, struct stat& info);
     // The host folder a volume is placed at with SetVolumeFolder, if it is.
     const std::string* PlacedVolume(const std::wstring& name) const;
     // Removes the links of a folder that holds nothing else (the device sees it empty);
@@ -193,7 +218,25 @@ private:
     // Keeps the folder listings in step with a change made here.
     void NoteAdded(const std::string& host);
     void NoteRemoved(const std::string& host);
-    DWORD CheckNoOpens(const FileKey& key);
+    void NoteAdded(const std::string& folderHost, const std::string& name);
+    void NoteRemoved(const std::string& folderHost, const std::string& name);
+    // The checks of CreateFile on an entry resolved, before the hook.
+    DWORD CheckOpen(LPCWSTR name, const ResolvedPath& path, DWORD access, DWORD share,
+                    DWORD disposition);
+    // Opens the resolved file for `access` (creating it when it does not exist); -1 with errno.
+    int OpenHostFile(const ResolvedPath& path, DWORD access, DWORD flagsAndAttributes) const;
+    // The checks of CopyFile on an existing target.
+    DWORD CheckCopyTarget(LPCWSTR to, const ResolvedPath& target, BOOL failIfExists);
+    // Copies the open source `in` to the open target `out` as the hook decided, carries the
+    // read-only attribute over, and closes both.
+    DWORD TransferContents(int in, int out, const HookDecision& decision,
+                           const struct stat& source);
+    // DeleteFile, and with DELETE_IN_FOLDER_READ_ONLY a read-only file's attributes reset.
+    BOOL DeleteByPath(const std::wstring& path, DWORD flags);
+    // Whether the folder holds no name that folds like `name`, as far as its handle knows.
+    bool IsNewName(FolderObject& folder, LPCWSTR name);
+    BOOL CopyToNewName(const FolderObject& from, FolderObject& to, LPCWSTR name,
+                       const std::string& hostName);
 
     std::string m_root;  // canonical host path, no trailing slash
     FileOperationHook* m_hook = nullptr;
@@ -204,7 +247,7 @@ private:
     // Read-only mode: host folder -> its whole listing.
     std::map<std::string, Listing> m_readListings;
     std::mutex m_lock;
-    std::map<FileKey, std::vector<const OpenRecord*>> m_opens;
+    ShareTable m_shares;
     std::map<std::wstring, ULONGLONG> m_freeSpace;  // folded volume name -> bytes
     mutable std::mutex m_mountLock;
     std::set<std::wstring> m_dismounted;  // folded volume names

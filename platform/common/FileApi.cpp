@@ -5,22 +5,19 @@
 #include "platform/Platform.h"
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/common/FileObject.h"
+#include "platform/common/Win32Failure.h"
 #include "platform/kernel/Kernel.h"
 
 using quarrin::kernel::LookupHandleAs;
 using quarrin::kernel::SetLastErrorValue;
 using quarrin::platform::CurrentServices;
+using quarrin::platform::Fail;
 using quarrin::platform::FileObject;
 
 namespace {
 
 quarrin::platform::DeviceFileSystem& Files() {
     return *CurrentServices().files;
-}
-
-BOOL Fail(DWORD error) {
-    SetLastErrorValue(error);
-    return FALSE;
 }
 
 // "COM2:" and the like: a name without a folder that ends in a colon.
@@ -165,4 +162,21 @@ BOOL GetDiskFreeSpaceExW(LPCWSTR directoryName, PULARGE_INTEGER available, PULAR
     if (totalFree != nullptr)
         totalFree->QuadPart = f;
     return TRUE;
+}
+
+HANDLE OpenFolderW(LPCWSTR folderName) {
+    return Files().OpenFolder(folderName);
+}
+
+HANDLE FindFirstFileInFolderW(HANDLE folder, LPWIN32_FIND_DATAW findData) {
+    return Files().FindFirstFileInFolder(folder, findData);
+}
+
+BOOL DeleteFileInFolderW(HANDLE folder, LPCWSTR fileName, DWORD flags) {
+    return Files().DeleteFileInFolder(folder, fileName, flags);
+}
+
+BOOL CopyFileInFolderW(HANDLE sourceFolder, LPCWSTR fileName, HANDLE targetFolder,
+                       BOOL failIfExists) {
+    return Files().CopyFileInFolder(sourceFolder, fileName, targetFolder, failIfExists);
 }

@@ -9,17 +9,14 @@
 #include "platform/api/FileApi.h"
 #include "platform/common/DeviceFileSystem.h"
 #include "platform/common/ErrnoMap.h"
+#include "platform/common/Win32Failure.h"
 #include "platform/kernel/Kernel.h"
 
 using quarrin::kernel::SetLastErrorValue;
+using quarrin::platform::Fail;
 using quarrin::platform::ResolvedPath;
 
 namespace {
-
-BOOL Fail(DWORD error) {
-    SetLastErrorValue(error);
-    return FALSE;
-}
 
 // ERROR_SUCCESS when `path` names an existing entry, else why it cannot be used.
 DWORD ResolveExisting(LPCWSTR path, ResolvedPath& resolved) {

@@ -114,6 +114,7 @@ FolderListingCache::Lookup FolderListingCache::Find(const std::string& folderHos
             return {};
         }
         it = m_listings.insert_or_assign(folderHost, std::move(fresh)).first;
+        m_any.store(true, std::memory_order_release);
     }
     Lookup result;
     result.listed = true;
@@ -147,6 +148,9 @@ void FolderListingCache::Removed(const std::string& folderHost, const std::strin
 
 template <typename Change>
 void FolderListingCache::Edit(const std::string& folderHost, Change change) {
+    // Most changes meet no listing at all (a tree walk lists by its own handles).
+    if (!m_any.load(std::memory_order_acquire))
+        return;
     {
         std::lock_guard lock(m_lock);
         if (m_listings.find(folderHost) == m_listings.end())

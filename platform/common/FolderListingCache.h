@@ -65,6 +65,7 @@ private:
     std::mutex m_lock;
     std::unordered_map<std::string, Listing> m_listings;
     std::atomic<bool> m_quiet{false};
+    std::atomic<bool> m_any{false};  // whether a listing was ever kept (cleared ones included)
 };
 
 }  // namespace quarrin::platform

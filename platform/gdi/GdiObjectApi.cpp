@@ -4,20 +4,17 @@
 #include <utility>
 
 #include "platform/Platform.h"
+#include "platform/common/Win32Failure.h"
 #include "platform/gdi/GdiObjects.h"
 
 using namespace quarrin;
 using namespace quarrin::gdi;
+using quarrin::platform::Fail;
 
 namespace {
 
 // Larger pictures than this are refused rather than allocated.
 constexpr int GDI_MAX_BITMAP_SIDE = 16384;
-
-HGDIOBJ Fail(DWORD error) {
-    kernel::SetLastErrorValue(error);
-    return nullptr;
-}
 
 // Swaps `object` into `slot` and returns the handle of the object it replaces.
 template <class T>

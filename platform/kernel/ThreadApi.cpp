@@ -3,9 +3,11 @@
 #include <thread>
 
 #include "platform/api/ThreadApi.h"
+#include "platform/common/Win32Failure.h"
 #include "platform/kernel/Kernel.h"
 
 using namespace quarrin::kernel;
+using quarrin::platform::Fail;
 
 namespace {
 
@@ -55,11 +57,6 @@ void RequestTermination(ThreadObject& thread, DWORD exitCode) {
         CurrentScheduler().Wake(*thread.m_record.blockedIn);
     if (thread.m_record.interrupter)
         thread.m_record.interrupter();
-}
-
-BOOL Fail(DWORD error) {
-    SetLastErrorValue(error);
-    return FALSE;
 }
 
 DWORD WaitHandles(DWORD count, const HANDLE* handles, bool waitAll, DWORD milliseconds) {

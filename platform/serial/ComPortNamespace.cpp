@@ -2,18 +2,10 @@
 
 #include <cwctype>
 
+#include "platform/common/Win32Failure.h"
 #include "platform/kernel/Kernel.h"
 
 namespace quarrin::platform {
-
-namespace {
-
-HANDLE Fail(DWORD error) {
-    kernel::SetLastErrorValue(error);
-    return INVALID_HANDLE_VALUE;
-}
-
-}  // namespace
 
 int ComPortNamespace::ParsePortNumber(std::wstring_view name) {
     if (name.size() < 5 || name.back() != L':')

@@ -1,9 +1,11 @@
 // The Win32 comm functions: each finds the port behind the handle and hands over to it.
 #include "platform/api/CommApi.h"
 
+#include "platform/common/Win32Failure.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/serial/SerialDevice.h"
 
+using quarrin::platform::Fail;
 using quarrin::platform::SerialDevice;
 
 namespace {
@@ -13,11 +15,6 @@ std::shared_ptr<SerialDevice> Port(HANDLE handle) {
     if (!port)
         quarrin::kernel::SetLastErrorValue(ERROR_INVALID_HANDLE);
     return port;
-}
-
-BOOL Fail(DWORD error) {
-    quarrin::kernel::SetLastErrorValue(error);
-    return FALSE;
 }
 
 }  // namespace

@@ -11,16 +11,12 @@
 #include <chrono>
 
 #include "platform/common/ErrnoMap.h"
+#include "platform/common/Win32Failure.h"
 #include "platform/kernel/Kernel.h"
 
 namespace quarrin::platform {
 
 namespace {
-
-BOOL Fail(DWORD error) {
-    kernel::SetLastErrorValue(error);
-    return FALSE;
-}
 
 BOOL FailErrno(int error) {
     return Fail(Win32ErrorFromErrno(error));

@@ -1,17 +1,9 @@
 #include "platform/serial/SerialDevice.h"
 
+#include "platform/common/Win32Failure.h"
 #include "platform/kernel/Kernel.h"
 
 namespace quarrin::platform {
-
-namespace {
-
-BOOL Fail(DWORD error) {
-    kernel::SetLastErrorValue(error);
-    return FALSE;
-}
-
-}  // namespace
 
 SerialDevice::SerialDevice() {
     // The settings a port has when it is opened: 9600 baud, 8N1, binary, no flow control.

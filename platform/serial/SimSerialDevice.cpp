@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/common/Win32Failure.h"
 #include "platform/sim/VirtualScheduler.h"
 
 namespace quarrin::platform {
@@ -65,11 +66,6 @@ struct SimSerialLine {
 };
 
 namespace {
-
-BOOL Fail(DWORD error) {
-    kernel::SetLastErrorValue(error);
-    return FALSE;
-}
 
 class SimSerialDevice : public SerialDevice {
 public:

@@ -3,6 +3,7 @@
 #include <sys/statvfs.h>
 
 #include "platform/common/DeviceFileSystem.h"
+#include "platform/common/Win32Failure.h"
 #include "platform/kernel/Kernel.h"
 
 namespace quarrin::platform {
@@ -37,16 +38,6 @@ public:
 
 // A store has one partition, so a search has nothing left after its first record.
 class PartitionSearchObject : public kernel::KernelObject {};
-
-BOOL Fail(DWORD error) {
-    SetLastErrorValue(error);
-    return FALSE;
-}
-
-HANDLE FailHandle(DWORD error) {
-    SetLastErrorValue(error);
-    return INVALID_HANDLE_VALUE;
-}
 
 // Wide text into a record field of 16-bit units, cut to leave room for the terminator.
 template <std::size_t N>
@@ -128,28 +119,28 @@ ULONGLONG StorageManager::SectorCountOf(const Store& store) const {
 
 HANDLE StorageManager::OpenStore(LPCWSTR deviceName) {
     if (deviceName == nullptr)
-        return FailHandle(ERROR_INVALID_PARAMETER);
+        return Fail(ERROR_INVALID_PARAMETER);
     {
         std::lock_guard guard(m_lock);
         m_openStoreCalls.emplace_back(deviceName);
     }
     if (DWORD error = InjectedFault(StorageOp::OpenStore))
-        return FailHandle(error);
+        return Fail(error);
     auto store = FindStore(deviceName);
     if (!store)
-        return FailHandle(ERROR_FILE_NOT_FOUND);
+        return Fail(ERROR_FILE_NOT_FOUND);
     return kernel::InsertHandle(std::make_shared<StoreObject>(store));
 }
 
 HANDLE StorageManager::FindFirstPartition(HANDLE store, PPARTINFO info) {
     auto object = kernel::LookupHandleAs<StoreObject>(store);
     if (!object)
-        return FailHandle(ERROR_INVALID_HANDLE);
+        return Fail(ERROR_INVALID_HANDLE);
     if (info == nullptr || info->cbSize != sizeof(PARTINFO)) {
-        return FailHandle(ERROR_INVALID_PARAMETER);
+        return Fail(ERROR_INVALID_PARAMETER);
     }
     if (DWORD error = InjectedFault(StorageOp::FindFirstPartition))
-        return FailHandle(error);
+        return Fail(error);
     const Store& found = *object->m_store;
     *info = PARTINFO{};
     info->cbSize = sizeof(PARTINFO);
@@ -172,13 +163,13 @@ BOOL StorageManager::FindClosePartition(HANDLE search) {
 HANDLE StorageManager::OpenPartition(HANDLE store, LPCWSTR partitionName) {
     auto object = kernel::LookupHandleAs<StoreObject>(store);
     if (!object)
-        return FailHandle(ERROR_INVALID_HANDLE);
+        return Fail(ERROR_INVALID_HANDLE);
     if (partitionName == nullptr)
-        return FailHandle(ERROR_INVALID_PARAMETER);
+        return Fail(ERROR_INVALID_PARAMETER);
     if (DWORD error = InjectedFault(StorageOp::OpenPartition))
-        return FailHandle(error);
+        return Fail(error);
     if (FoldCase(partitionName) != FoldCase(object->m_store->partitionName)) {
-        return FailHandle(ERROR_FILE_NOT_FOUND);
+        return Fail(ERROR_FILE_NOT_FOUND);
     }
     return kernel::InsertHandle(std::make_shared<PartitionObject>(object->m_store));
 }

@@ -22,8 +22,11 @@
 #include <vector>
 
 #include "platform/Win32.h"
+#include "platform/common/Win32Failure.h"
 #include "platform/storage/PartitionExports.h"
 #include "platform/win32/Win32Runtime.h"
+
+using quarrin::platform::Fail;
 
 namespace {
 
@@ -182,16 +185,6 @@ StorageManager& Storage() {
     return storage;
 }
 
-HANDLE FailHandle(DWORD error) {
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-}
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 // Wide text into a record field of 16-bit units, cut to leave room for the terminator.
 template <std::size_t N>
 void CopyName(char16_t (&field)[N], const std::wstring& text) {
@@ -237,19 +230,19 @@ BOOL TouchCalibrate() {
 // A missing store gives ERROR_FILE_NOT_FOUND.
 HANDLE OpenStore(LPCWSTR deviceName) {
     if (deviceName == nullptr)
-        return FailHandle(ERROR_INVALID_PARAMETER);
+        return Fail(ERROR_INVALID_PARAMETER);
     auto store = Storage().FindStore(deviceName);
     if (!store)
-        return FailHandle(ERROR_FILE_NOT_FOUND);
+        return Fail(ERROR_FILE_NOT_FOUND);
     return Storage().Insert(HandleKind::Store, std::move(store));
 }
 
 HANDLE FindFirstPartition(HANDLE store, PPARTINFO info) {
     auto found = Storage().Lookup(store, HandleKind::Store);
     if (!found)
-        return FailHandle(ERROR_INVALID_HANDLE);
+        return Fail(ERROR_INVALID_HANDLE);
     if (info == nullptr || info->cbSize != sizeof(PARTINFO))
-        return FailHandle(ERROR_INVALID_PARAMETER);
+        return Fail(ERROR_INVALID_PARAMETER);
     *info = PARTINFO{};
     info->cbSize = sizeof(PARTINFO);
     CopyName(info->szPartitionName, kPartitionName);
@@ -273,11 +266,11 @@ BOOL FindClosePartition(HANDLE search) {
 HANDLE OpenPartition(HANDLE store, LPCWSTR partitionName) {
     auto found = Storage().Lookup(store, HandleKind::Store);
     if (!found)
-        return FailHandle(ERROR_INVALID_HANDLE);
+        return Fail(ERROR_INVALID_HANDLE);
     if (partitionName == nullptr)
-        return FailHandle(ERROR_INVALID_PARAMETER);
+        return Fail(ERROR_INVALID_PARAMETER);
     if (_wcsicmp(partitionName, kPartitionName) != 0)
-        return FailHandle(ERROR_FILE_NOT_FOUND);
+        return Fail(ERROR_FILE_NOT_FOUND);
     return Storage().Insert(HandleKind::Partition, std::move(found));
 }
 

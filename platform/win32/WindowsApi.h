@@ -59,3 +59,13 @@ int wsprintfW(wchar_t (&buffer)[N], LPCWSTR format, Args... args) {
 // Whether the entry `path` is the folder `folder` itself or lies below it, by file identity
 // (see platform/api/FileApi.h); desktop Windows has no such call. See Win32FolderContainment.cpp.
 BOOL IsPathWithinFolderW(LPCWSTR path, LPCWSTR folder, PBOOL within);
+
+// Folder handles for walks of whole trees (see platform/api/FileApi.h); desktop Windows has
+// no such calls. A folder handle is a real directory handle, and the calls on its entries
+// name them by the folder's final path. See Win32FolderWalk.cpp.
+HANDLE OpenFolderW(LPCWSTR folderName);
+HANDLE FindFirstFileInFolderW(HANDLE folder, LPWIN32_FIND_DATAW findData);
+inline constexpr DWORD DELETE_IN_FOLDER_READ_ONLY = 0x1;
+BOOL DeleteFileInFolderW(HANDLE folder, LPCWSTR fileName, DWORD flags);
+BOOL CopyFileInFolderW(HANDLE sourceFolder, LPCWSTR fileName, HANDLE targetFolder,
+                       BOOL failIfExists);

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "platform/api/GdiApi.h"
+#include "platform/common/Win32Failure.h"
 #include "platform/kernel/Kernel.h"
 
 namespace quarrin::platform {
@@ -142,11 +143,6 @@ std::optional<std::uint64_t> NextTimerLocked(const MessageQueue& queue) {
         }
     }
     return next;
-}
-
-BOOL Fail(DWORD error) {
-    kernel::SetLastErrorValue(error);
-    return FALSE;
 }
 
 }  // namespace
