@@ -8,6 +8,8 @@
 
 namespace quarrin::platform {
 
+// Appends the UTF-8 bytes of one code point (a valid one: not a surrogate, at most U+10FFFF).
+void AppendUtf8(std::string& out, char32_t cp);
 std::string WideToUtf8(std::wstring_view text);
 // Invalid sequences become U+FFFD.
 std::wstring Utf8ToWide(std::string_view text);
