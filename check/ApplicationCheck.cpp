@@ -33,17 +33,6 @@ void Warn(KindReport& report, const std::wstring& text) {
     report.findings.push_back({Finding::WARNING, text});
 }
 
-ULONGLONG FileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD high = 0;
-    DWORD low = GetFileSize(file, &high);
-    CloseHandle(file);
-    return static_cast<ULONGLONG>(high) << 32 | low;
-}
-
 // Free bytes as the worker reads them; a failed query counts as none, as there.
 ULONGLONG FreeBytes(const wchar_t* volume) {
     ULARGE_INTEGER available{};
@@ -156,7 +145,7 @@ std::wstring LinkInTheWay(const PackageReading& reading) {
 // Shows the progress of a large package's read.
 std::function<void(int)> PackageProgress(const std::wstring& package,
                                          const CheckEnvironment& environment) {
-    if (FileBytes(package) < PROGRESS_PACKAGE_BYTES)
+    if (SizeOf(package) < PROGRESS_PACKAGE_BYTES)
         return [](int) {};
     return [package, &environment, shown = -1](int percent) mutable {
         if (percent != shown)
@@ -200,8 +189,8 @@ void CheckPackage(KindReport& report, const std::wstring& package,
 void CheckBackup(KindReport& report, const std::wstring& package) {
     ULONGLONG free = FreeBytes(BACKUP_VOLUME);
     if (free != 0)  // the old backup, and what a cut copy left of a newer one, go first
-        free += FileBytes(BACKUP_PACKAGE_PATH) + FileBytes(BACKUP_PACKAGE_PARTIAL);
-    if (BackupFits(free, FileBytes(package))) {
+        free += SizeOf(BACKUP_PACKAGE_PATH) + SizeOf(BACKUP_PACKAGE_PARTIAL);
+    if (BackupFits(free, SizeOf(package))) {
         report.facts.push_back(std::wstring(L"backup: ") + BACKUP_PACKAGE_PATH +
                                L" is replaced by this package");
         return;

@@ -15,19 +15,6 @@ namespace {
 // The order of the report: application, navigation, MPEG, MCU.
 constexpr DWORD kReportOrder[] = {KIND_APP, KIND_NAVI, KIND_MPEG, KIND_MCU};
 
-DWORD RequestBit(DWORD kind) {
-    switch (kind) {
-        case KIND_APP:
-            return UPDATE_APP;
-        case KIND_MCU:
-            return UPDATE_MCU;
-        case KIND_MPEG:
-            return UPDATE_MPEG;
-        default:
-            return UPDATE_NAVI;
-    }
-}
-
 // A bare medium: one boot for what the dialog runs together (application, MPEG, MCU) and one
 // for navigation data, which always run alone.
 std::vector<StartupDecision> MediumBoots(const std::vector<KindReport>& kinds) {

@@ -92,17 +92,6 @@ std::wstring MarkerOf(const std::wstring& package) {
     return std::wstring(marker.begin(), marker.end());
 }
 
-ULONGLONG SizeOf(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD high = 0;
-    DWORD low = GetFileSize(file, &high);
-    CloseHandle(file);
-    return static_cast<ULONGLONG>(high) << 32 | low;
-}
-
 }  // namespace
 
 PackageReading ReadPackageAsInstaller(const std::wstring& package,
@@ -155,4 +144,15 @@ DWORD PackageReadAhead::Run(LPVOID self) {
     auto* ahead = static_cast<PackageReadAhead*>(self);
     ahead->m_reading = ReadPackageAsInstaller(ahead->m_package, ahead->m_progress);
     return 0;
+}
+
+ULONGLONG SizeOf(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    CloseHandle(file);
+    return static_cast<ULONGLONG>(high) << 32 | low;
 }

@@ -21,6 +21,9 @@ struct PackageReading {
     std::vector<std::wstring> outsideApplication;  // entries written beside ResidentFlash3\ZEL
 };
 
+// The size of the file at `path`, 0 when it does not open.
+ULONGLONG SizeOf(const std::wstring& path);
+
 // `progress` receives the share of the archive read so far, 0 to 100.
 PackageReading ReadPackageAsInstaller(const std::wstring& package,
                                       const std::function<void(int)>& progress);

@@ -53,19 +53,6 @@ const wchar_t* SourceFile(DWORD kind) {
     }
 }
 
-DWORD RequestBit(DWORD kind) {
-    switch (kind) {
-        case KIND_APP:
-            return UPDATE_APP;
-        case KIND_MCU:
-            return UPDATE_MCU;
-        case KIND_MPEG:
-            return UPDATE_MPEG;
-        default:
-            return UPDATE_NAVI;
-    }
-}
-
 // Discovery itself, for this kind alone: found or not, and the version text it reads.
 void Discover(KindReport& report) {
     UpdatePlanFields plan;
@@ -126,4 +113,17 @@ void LocateSource(KindReport& report, bool restore) {
     g_systemFilesDamaged = damaged;
     if (!report.found)
         report.source.clear();
+}
+
+DWORD RequestBit(DWORD kind) {
+    switch (kind) {
+        case KIND_APP:
+            return UPDATE_APP;
+        case KIND_MCU:
+            return UPDATE_MCU;
+        case KIND_MPEG:
+            return UPDATE_MPEG;
+        default:
+            return UPDATE_NAVI;
+    }
 }

@@ -10,3 +10,6 @@ void LocateSource(KindReport& report, bool restore);
 
 // The text of a Win32 error code as this check reports it.
 std::wstring ErrorText(DWORD error);
+
+// The update record's request bit of a kind (KIND_APP -> UPDATE_APP, ...).
+DWORD RequestBit(DWORD kind);
